@@ -1,0 +1,84 @@
+#include "host/LocalHostRouter.h"
+
+namespace {
+
+const char *const kInvalidJsonMessage = "Invalid JSON-RPC request.";
+
+json errorEnvelope(const json &id, const std::string &message, const std::string &code)
+{
+	json envelope = {{"id", id}, {"requestId", id}, {"success", false}, {"error", message}};
+	if (!code.empty())
+		envelope["errorCode"] = code;
+	return envelope;
+}
+
+json successEnvelope(const json &id, json result)
+{
+	return {{"id", id}, {"requestId", id}, {"success", true}, {"data", std::move(result)}};
+}
+
+} // namespace
+
+void LocalHostRouter::setHandler(std::string method, Handler handler)
+{
+	handlers[std::move(method)] = std::move(handler);
+}
+
+void LocalHostRouter::dispatch(std::string_view requestText, const ReplyFunction &reply) const
+{
+	const json request = parseJson(requestText);
+	if (!request.is_object()) {
+		reply(compactJson(errorEnvelope("", kInvalidJsonMessage, "INVALID_JSON")));
+		return;
+	}
+	dispatchRequestObject(request, reply);
+}
+
+void LocalHostRouter::dispatchRequestObject(const json &request, const ReplyFunction &reply) const
+{
+	json id;
+	if (auto it = request.find("requestId"); it != request.end())
+		id = *it;
+	else if (auto idIt = request.find("id"); idIt != request.end())
+		id = *idIt;
+
+	// A "method" that is not a string is treated like a missing one.
+	std::string method;
+	if (auto it = request.find("method"); it != request.end() && it->is_string())
+		method = it->get<std::string>();
+
+	json params = json::object();
+	if (auto it = request.find("params"); it != request.end() && it->is_object())
+		params = *it;
+
+	const bool hasId = id.is_string() && !id.get_ref<const std::string &>().empty();
+
+	if (method.empty()) {
+		if (hasId)
+			reply(compactJson(errorEnvelope(id, "Missing method.", "MISSING_METHOD")));
+		return;
+	}
+
+	const auto handler = handlers.find(method);
+	if (handler == handlers.end()) {
+		if (hasId)
+			reply(compactJson(errorEnvelope(id, "Unknown method: " + method, "METHOD_NOT_FOUND")));
+		return;
+	}
+
+	Responder responder;
+	responder.success = [hasId, id, reply](json result) {
+		if (hasId)
+			reply(compactJson(successEnvelope(id, std::move(result))));
+	};
+	responder.error = [hasId, id, reply](std::string message, std::string code) {
+		if (hasId)
+			reply(compactJson(errorEnvelope(id, message, code)));
+	};
+	handler->second(params, responder);
+}
+
+std::string LocalHostRouter::eventMessage(std::string_view method, json params)
+{
+	return compactJson(json{{"method", method}, {"params", std::move(params)}});
+}

@@ -1,0 +1,16 @@
+#include "plugin/ModuleState.h"
+
+#include "auth/AuthController.h"
+#include "host/ObsWebSocketDiscovery.h"
+#include "host/ObsWebSocketVendor.h"
+
+#include <QFileSystemWatcher>
+#include <QThread>
+#include <QTimer>
+
+ModuleState &moduleState()
+{
+	// Static storage: whatever unload did not destroy goes at process exit.
+	static ModuleState state;
+	return state;
+}
