@@ -26,7 +26,7 @@ std::string EventProxyServer::generateToken()
 	QRandomGenerator64 *random = QRandomGenerator64::global();
 	for (int i = 0; i < kTokenLength; ++i) {
 		// Multiply-shift maps a 32-bit value onto the alphabet without division.
-		const quint64 index = (quint64(random->generate()) * kTokenAlphabetSize) >> 32;
+		const quint64 index = (quint64(random->QRandomGenerator::generate()) * kTokenAlphabetSize) >> 32;
 		result.push_back(kTokenAlphabet[index]);
 	}
 	return result;

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <chrono>
+#include <future>
+#include <list>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <obs.h>
+
+// Stands in for obs-websocket's plugin API: the procedure handler behind
+// "obs_websocket_api_get_ph" with vendor registration, vendor requests and
+// vendor events. Vendor request callbacks run on threads of its own, never on
+// the UI thread, as obs-websocket does.
+class ObsWebSocketStandin {
+public:
+	struct Options {
+		bool refuseRequestRegistration = false; // "vendor_request_register" reports failure
+		bool noVendorHandle = false;            // "vendor_register" hands back null
+	};
+
+	struct VendorResponse {
+		bool found = false;       // vendor and request type were registered
+		std::string responseJson; // the response data the callback wrote
+	};
+
+	struct Event {
+		std::string vendor;
+		std::string type;
+		std::string dataJson;
+		std::chrono::steady_clock::time_point at;
+	};
+
+	static ObsWebSocketStandin &instance();
+
+	// Publishes "obs_websocket_api_get_ph" on the global procedure handler.
+	void install();
+	void install(Options options);
+	void setOptions(Options options);
+
+	// Calls a vendor's request callback on a new thread.
+	std::future<VendorResponse> callVendorRequest(const std::string &vendor, const std::string &type,
+						      const std::string &requestJson);
+
+	std::vector<Event> events() const;
+	std::vector<std::string> vendorNames() const;
+	int vendorRegisterCalls() const;
+
+private:
+	struct RequestCallback {
+		void (*callback)(obs_data_t *requestData, obs_data_t *responseData, void *privateData);
+		void *privateData;
+	};
+	struct Vendor {
+		std::string name;
+		std::map<std::string, RequestCallback> requests;
+	};
+
+	static void getProcHandler(void *data, calldata_t *cd);
+	static void vendorRegister(void *data, calldata_t *cd);
+	static void vendorRequestRegister(void *data, calldata_t *cd);
+	static void vendorEventEmit(void *data, calldata_t *cd);
+
+	mutable std::mutex mutex;
+	proc_handler_t *handler = nullptr;
+	Options options;
+	std::list<Vendor> vendors;
+	std::vector<Event> emitted;
+	int registerCalls = 0;
+};
