@@ -1,0 +1,160 @@
+#include "ModuleHost.h"
+
+#include "FrontendStandin.h"
+#include "LogCapture.h"
+#include "StandinHost.h"
+
+#include <fstream>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpSocket>
+#include <QThread>
+
+namespace {
+StandinHost host;
+}
+
+void ModuleHostTest::SetUp()
+{
+	ASSERT_TRUE(xdgConfigHome.isValid());
+	ASSERT_TRUE(scratch.isValid());
+	qputenv("XDG_CONFIG_HOME", xdgConfigHome.path().toUtf8());
+	LogCapture::instance().install();
+	FrontendStandin::instance().createMainWindow();
+}
+
+void ModuleHostTest::TearDown()
+{
+	unload();
+	FrontendStandin::instance().destroyMainWindow();
+}
+
+void ModuleHostTest::load()
+{
+	load(Setup());
+}
+
+void ModuleHostTest::load(const Setup &setup)
+{
+	moduleConfigDir = setup.moduleConfigDir.isEmpty() ? scratch.filePath(QStringLiteral("plugin_config"))
+							  : setup.moduleConfigDir;
+	QDir().mkpath(moduleConfigDir);
+	ASSERT_TRUE(host.startup(moduleConfigDir));
+	loaded = true;
+	if (setup.withObsWebSocket)
+		ObsWebSocketStandin::instance().install(setup.obsWebSocket);
+	if (setup.withBrowser) {
+		const QString browserData = scratch.filePath(QStringLiteral("obs-browser-data"));
+		QDir().mkpath(browserData);
+		ASSERT_TRUE(host.loadModule(QStringLiteral(ZORVA_BROWSER_STANDIN_FILE), browserData));
+	}
+	const QString dataDir =
+		setup.moduleDataDir.isEmpty() ? QStringLiteral(ZORVA_DATA_DIR) : setup.moduleDataDir;
+	ASSERT_TRUE(host.loadModule(QStringLiteral(ZORVA_MODULE_FILE), dataDir));
+}
+
+void ModuleHostTest::postLoad()
+{
+	host.postLoad();
+}
+
+void ModuleHostTest::unload()
+{
+	if (!loaded)
+		return;
+	host.shutdown();
+	loaded = false;
+}
+
+QString ModuleHostTest::obsWebSocketConfigPath() const
+{
+	return xdgConfigHome.filePath(QStringLiteral("obs-studio/plugin_config/obs-websocket/config.json"));
+}
+
+void ModuleHostTest::writeObsWebSocketConfig(const nlohmann::json &config) const
+{
+	QDir().mkpath(QFileInfo(obsWebSocketConfigPath()).absolutePath());
+	QFile file(obsWebSocketConfigPath());
+	ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+	file.write(QByteArray::fromStdString(config.dump()));
+}
+
+QString ModuleHostTest::moduleConfigFile(const QString &name) const
+{
+	return QDir(moduleConfigDir).filePath(QStringLiteral("vorn-zorva/") + name);
+}
+
+std::vector<ObsWebSocketStandin::Event> ModuleHostTest::statusEvents() const
+{
+	std::vector<ObsWebSocketStandin::Event> result;
+	for (const auto &event : ObsWebSocketStandin::instance().events()) {
+		const auto data = nlohmann::json::parse(event.dataJson, nullptr, false);
+		if (event.vendor == "vorn-zorva" && event.type == "message" && data.is_object() &&
+		    data.value("method", "") == "zorva.statusChanged")
+			result.push_back(event);
+	}
+	return result;
+}
+
+nlohmann::json ModuleHostTest::vendorRequest(const nlohmann::json &request)
+{
+	auto future = ObsWebSocketStandin::instance().callVendorRequest("vorn-zorva", "agentTools", request.dump());
+	const bool ready = waitUntil(
+		[&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+		std::chrono::seconds(20));
+	if (!ready) {
+		ADD_FAILURE() << "vendor request did not complete";
+		return nullptr;
+	}
+	const auto response = future.get();
+	if (!response.found)
+		return nullptr;
+	return nlohmann::json::parse(response.responseJson, nullptr, false);
+}
+
+BrowserJournal *ModuleHostTest::browserJournal() const
+{
+	return StandinHost::browserJournal();
+}
+
+bool waitUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
+{
+	QElapsedTimer timer;
+	timer.start();
+	while (!predicate()) {
+		if (timer.elapsed() > timeout.count())
+			return false;
+		QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+		QThread::msleep(2);
+	}
+	return true;
+}
+
+void pumpEvents(std::chrono::milliseconds duration)
+{
+	waitUntil([] { return false; }, duration);
+}
+
+std::vector<std::string> threadNames()
+{
+	std::vector<std::string> names;
+	QDirIterator tasks(QStringLiteral("/proc/self/task"), QDir::Dirs | QDir::NoDotAndDotDot);
+	while (tasks.hasNext()) {
+		std::ifstream comm((tasks.next() + QStringLiteral("/comm")).toStdString());
+		std::string name;
+		std::getline(comm, name);
+		names.push_back(name);
+	}
+	return names;
+}
+
+bool eventProxyAcceptsConnections()
+{
+	QTcpSocket socket;
+	socket.connectToHost(QStringLiteral("127.0.0.1"), 44423);
+	return socket.waitForConnected(1000);
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+// A stand-in OBS process for one test: fresh folders, real libobs, the
+// stand-ins, and the built module loaded as OBS loads it.
+
+#include "ObsWebSocketStandin.h"
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+struct BrowserJournal;
+
+class ModuleHostTest : public ::testing::Test {
+protected:
+	struct Setup {
+		bool withObsWebSocket = true;
+		ObsWebSocketStandin::Options obsWebSocket;
+		bool withBrowser = true;
+		QString moduleDataDir;   // empty: the project's data folder
+		QString moduleConfigDir; // empty: a fresh temporary folder
+	};
+
+	void SetUp() override;
+	void TearDown() override;
+
+	// Starts libobs and loads the stand-ins and the module (obs_module_load).
+	void load(const Setup &setup);
+	void load();
+	void postLoad();
+	void unload();
+
+	QString obsWebSocketConfigPath() const;
+	void writeObsWebSocketConfig(const nlohmann::json &config) const;
+	QString moduleConfigFile(const QString &name) const;
+
+	std::vector<ObsWebSocketStandin::Event> statusEvents() const;
+	nlohmann::json vendorRequest(const nlohmann::json &request);
+	BrowserJournal *browserJournal() const;
+
+	QTemporaryDir xdgConfigHome;
+	QTemporaryDir scratch;
+	QString moduleConfigDir;
+	bool loaded = false;
+};
+
+// Runs the event loop until the predicate holds or the time is up.
+bool waitUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout);
+void pumpEvents(std::chrono::milliseconds duration);
+
+// Names of this process's threads.
+std::vector<std::string> threadNames();
+bool eventProxyAcceptsConnections();

@@ -1,0 +1,332 @@
+// The module's life in a stand-in OBS: load, post-load, front-end events,
+// unload, and the watch on obs-websocket's configuration.
+
+#include "ModuleHost.h"
+
+#include "BrowserJournal.h"
+#include "FrontendStandin.h"
+#include "LogCapture.h"
+
+#include <algorithm>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDockWidget>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMainWindow>
+#include <QSaveFile>
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+
+namespace {
+
+const std::vector<std::string> kDockIds = {"vorn-zorva-dock", "vorn-zorva-chat-dock",
+					   "vorn-zorva-integrations-dock", "vorn-zorva-stream-manager-dock"};
+
+bool workerThreadRunning()
+{
+	const auto names = threadNames();
+	return std::find(names.begin(), names.end(), "zorva-worker") != names.end();
+}
+
+json lastStatusParams(const std::vector<ObsWebSocketStandin::Event> &events)
+{
+	return json::parse(events.back().dataJson)["params"];
+}
+
+// Unload must end in bounded time: the worker is joined without a deadline.
+std::chrono::milliseconds timedUnload(const std::function<void()> &unload)
+{
+	QElapsedTimer timer;
+	timer.start();
+	unload();
+	return std::chrono::milliseconds(timer.elapsed());
+}
+
+} // namespace
+
+TEST_F(ModuleHostTest, FullLifecycleWithExitEvent)
+{
+	load();
+	FrontendStandin &frontend = FrontendStandin::instance();
+	EXPECT_EQ(frontend.eventCallbackCount(), 1u);
+	EXPECT_TRUE(waitUntil(workerThreadRunning, 5s));
+
+	postLoad();
+	EXPECT_EQ(LogCapture::instance().count(
+			  "[vorn-zorva] Registered obs-websocket vendor 'vorn-zorva' request 'agentTools'."),
+		  1u);
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Loaded docks."), 1u);
+	EXPECT_EQ(frontend.addedDocks, kDockIds);
+
+	// The proxy reports its port and token to the UI thread, which publishes them.
+	ASSERT_TRUE(waitUntil([&] { return !statusEvents().empty(); }, 5s));
+	const json bootstrap = lastStatusParams(statusEvents())["hostBootstrap"];
+	const std::string token = bootstrap["sessionToken"];
+	EXPECT_EQ(token.size(), 32u);
+	EXPECT_EQ(bootstrap["eventProxyUrl"], "ws://127.0.0.1:44423?token=" + token);
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Event proxy listening on ws://127.0.0.1:44423"), 1u);
+	EXPECT_TRUE(eventProxyAcceptsConnections());
+
+	frontend.fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
+	EXPECT_TRUE(waitUntil([&] { return QFile::exists(moduleConfigFile("zorva-ui.json")); }, 5s));
+
+	frontend.fireEvent(OBS_FRONTEND_EVENT_EXIT);
+	EXPECT_EQ(frontend.removedDocks, kDockIds);
+	EXPECT_EQ(frontend.mainWindow()->findChildren<QDockWidget *>().size(), 0);
+
+	const auto duration = timedUnload([&] { unload(); });
+	EXPECT_LT(duration, 5s);
+	// After the exit event the callback stays registered; docks went once.
+	EXPECT_EQ(frontend.removeEventCallbackCalls, 0);
+	EXPECT_EQ(frontend.eventCallbackCount(), 1u);
+	EXPECT_EQ(frontend.removedDocks, kDockIds);
+	EXPECT_FALSE(workerThreadRunning());
+	EXPECT_FALSE(eventProxyAcceptsConnections());
+}
+
+TEST_F(ModuleHostTest, UnloadWithoutFinishedLoadingRemovesCallbackAndDocks)
+{
+	load();
+	postLoad();
+	ASSERT_TRUE(waitUntil(workerThreadRunning, 5s));
+	ASSERT_TRUE(waitUntil([&] { return !statusEvents().empty(); }, 5s));
+
+	FrontendStandin &frontend = FrontendStandin::instance();
+	const auto duration = timedUnload([&] { unload(); });
+	EXPECT_LT(duration, 5s);
+	EXPECT_EQ(frontend.removeEventCallbackCalls, 1);
+	EXPECT_EQ(frontend.eventCallbackCount(), 0u);
+	EXPECT_EQ(frontend.removedDocks, kDockIds);
+	EXPECT_FALSE(workerThreadRunning());
+	EXPECT_FALSE(QFile::exists(moduleConfigFile("zorva-ui.json")));
+}
+
+TEST_F(ModuleHostTest, UnloadStraightAfterLoadJoinsTheWorker)
+{
+	// No post-load, no event loop: the worker may not have started its proxy yet.
+	load();
+	const auto duration = timedUnload([&] { unload(); });
+	EXPECT_LT(duration, 5s);
+	EXPECT_FALSE(workerThreadRunning());
+	EXPECT_EQ(FrontendStandin::instance().eventCallbackCount(), 0u);
+	EXPECT_TRUE(FrontendStandin::instance().removedDocks.empty());
+}
+
+TEST_F(ModuleHostTest, HostRequestsRunOnTheUiThreadThroughObsWebSocket)
+{
+	load();
+	postLoad();
+	ASSERT_TRUE(waitUntil([&] { return !statusEvents().empty(); }, 5s));
+
+	const json direct = vendorRequest({{"id", "1"}, {"method", "zorva.getHostBootstrap"}});
+	const json wrapped = vendorRequest({{"message", {{"id", "1"}, {"method", "zorva.getHostBootstrap"}}}});
+	EXPECT_EQ(direct["host"], "obs");
+	EXPECT_EQ(direct["pluginVersion"], "0.0.6");
+	EXPECT_EQ(direct["obsWebSocket"]["error"], "obs-websocket is disabled. Enable it in OBS to continue.");
+	EXPECT_EQ(direct, wrapped);
+
+	EXPECT_EQ(vendorRequest({{"method", "zorva.getHostBootstrap"}}), json::object());
+	EXPECT_EQ(vendorRequest({{"id", "7"}, {"method", "no.such"}}),
+		  json({{"__vendorError", true}, {"error", "Unknown method: no.such"}, {"errorCode", "METHOD_NOT_FOUND"}}));
+}
+
+TEST_F(ModuleHostTest, ObsWebSocketMissing)
+{
+	Setup setup;
+	setup.withObsWebSocket = false;
+	load(setup);
+	postLoad();
+	const auto lookup =
+		LogCapture::instance().matching("Unable to fetch obs-websocket proc handler object. obs-websocket not installed?");
+	ASSERT_EQ(lookup.size(), 1u);
+	EXPECT_EQ(lookup[0].level, LOG_DEBUG);
+	EXPECT_EQ(lookup[0].text, "Unable to fetch obs-websocket proc handler object. obs-websocket not installed?");
+	const auto failure = LogCapture::instance().matching("[vorn-zorva] Failed to register obs-websocket vendor 'vorn-zorva'.");
+	ASSERT_EQ(failure.size(), 1u);
+	EXPECT_EQ(failure[0].level, LOG_ERROR);
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Loaded docks."), 1u);
+	EXPECT_LT(timedUnload([&] { unload(); }), 5s);
+}
+
+TEST_F(ModuleHostTest, VendorWithoutHandle)
+{
+	Setup setup;
+	setup.obsWebSocket.noVendorHandle = true;
+	load(setup);
+	postLoad();
+	const auto failure = LogCapture::instance().matching("[vorn-zorva] Failed to register obs-websocket vendor 'vorn-zorva'.");
+	ASSERT_EQ(failure.size(), 1u);
+	EXPECT_EQ(failure[0].level, LOG_ERROR);
+	EXPECT_EQ(LogCapture::instance().count("request 'agentTools'"), 0u);
+	pumpEvents(300ms);
+	EXPECT_TRUE(statusEvents().empty());
+}
+
+TEST_F(ModuleHostTest, RequestTypeRefusedStillEmitsEvents)
+{
+	Setup setup;
+	setup.obsWebSocket.refuseRequestRegistration = true;
+	load(setup);
+	postLoad();
+	const auto failure =
+		LogCapture::instance().matching("[vorn-zorva] Failed to register obs-websocket vendor request 'agentTools'.");
+	ASSERT_EQ(failure.size(), 1u);
+	EXPECT_EQ(failure[0].level, LOG_ERROR);
+	EXPECT_EQ(LogCapture::instance().count("Failed to register obs-websocket vendor 'vorn-zorva'."), 0u);
+	// The vendor itself stays registered: host events still go out.
+	EXPECT_TRUE(waitUntil([&] { return !statusEvents().empty(); }, 5s));
+	EXPECT_TRUE(vendorRequest({{"id", "1"}, {"method", "zorva.status"}}).is_null());
+}
+
+TEST_F(ModuleHostTest, ObsBrowserMissing)
+{
+	Setup setup;
+	setup.withBrowser = false;
+	load(setup);
+	postLoad();
+	const auto lines = LogCapture::instance().matching("[vorn-zorva] OBS browser panel host is unavailable.");
+	ASSERT_EQ(lines.size(), 1u);
+	EXPECT_EQ(lines[0].level, LOG_ERROR);
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Loaded docks."), 0u);
+	EXPECT_TRUE(FrontendStandin::instance().addedDocks.empty());
+	FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
+	pumpEvents(200ms);
+	EXPECT_LT(timedUnload([&] { unload(); }), 5s);
+	EXPECT_TRUE(FrontendStandin::instance().removedDocks.empty());
+}
+
+TEST_F(ModuleHostTest, UnwritableConfigFolder)
+{
+	// A folder below a regular file cannot be created, not even by root.
+	QFile blocker(scratch.filePath(QStringLiteral("not-a-folder")));
+	ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+	blocker.close();
+	Setup setup;
+	setup.moduleConfigDir = blocker.fileName() + QStringLiteral("/plugin_config");
+	load(setup);
+	postLoad();
+	FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
+	pumpEvents(1500ms);
+	EXPECT_FALSE(QFile::exists(moduleConfigFile("zorva-ui.json")));
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Loaded docks."), 1u);
+	EXPECT_LT(timedUnload([&] { unload(); }), 5s);
+	EXPECT_FALSE(workerThreadRunning());
+}
+
+TEST_F(ModuleHostTest, ForeignDockWithOurIdIsLeftAlone)
+{
+	// Another plugin already registered a dock under one of our ids.
+	auto *foreign = new QWidget();
+	ASSERT_TRUE(FrontendStandin::instance().addDock("vorn-zorva-chat-dock", "Someone else", foreign));
+	load();
+	postLoad();
+	const auto lines = LogCapture::instance().matching("[vorn-zorva] Failed to add dock 'vorn-zorva-chat-dock'.");
+	ASSERT_EQ(lines.size(), 1u);
+	EXPECT_EQ(lines[0].level, LOG_ERROR);
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Loaded docks."), 0u);
+	// Only the dock this attempt registered goes again; the other plugin's stays.
+	EXPECT_EQ(FrontendStandin::instance().removedDocks, std::vector<std::string>{"vorn-zorva-dock"});
+	const auto docks = FrontendStandin::instance().mainWindow()->findChildren<QDockWidget *>();
+	ASSERT_EQ(docks.size(), 1);
+	EXPECT_EQ(docks[0]->widget(), foreign);
+	EXPECT_EQ(browserJournal()->calls.back().operation, "~QCef");
+}
+
+TEST_F(ModuleHostTest, ConfigBurstGivesOneRefreshAndTheFileStaysWatched)
+{
+	writeObsWebSocketConfig({{"server_enabled", false}});
+	load();
+	postLoad();
+	ASSERT_TRUE(waitUntil([&] { return statusEvents().size() == 1; }, 5s));
+	pumpEvents(300ms);
+	ASSERT_EQ(statusEvents().size(), 1u);
+
+	std::chrono::steady_clock::time_point lastWrite;
+	for (int i = 0; i < 5; ++i) {
+		writeObsWebSocketConfig({{"server_enabled", false}, {"server_port", 4455 + i}});
+		lastWrite = std::chrono::steady_clock::now();
+		pumpEvents(40ms);
+	}
+	pumpEvents(800ms);
+	auto events = statusEvents();
+	ASSERT_EQ(events.size(), 2u);
+	const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(events[1].at - lastWrite);
+	// Qt's coarse timers may fire up to 5 % early.
+	EXPECT_GE(delay, 140ms);
+	EXPECT_LT(delay, 600ms);
+	EXPECT_EQ(lastStatusParams(events)["hostBootstrap"]["obsWebSocket"]["port"], 4459);
+
+	// Saved again, this time replaced as a whole (new file, renamed into place).
+	QSaveFile save(obsWebSocketConfigPath());
+	ASSERT_TRUE(save.open(QIODevice::WriteOnly));
+	save.write(R"({"server_enabled": false, "server_port": 5000})");
+	ASSERT_TRUE(save.commit());
+	pumpEvents(800ms);
+	ASSERT_EQ(statusEvents().size(), 3u);
+	EXPECT_EQ(lastStatusParams(statusEvents())["hostBootstrap"]["obsWebSocket"]["port"], 5000);
+
+	// And the replacement is watched too.
+	writeObsWebSocketConfig({{"server_enabled", false}, {"server_port", 5001}});
+	pumpEvents(800ms);
+	ASSERT_EQ(statusEvents().size(), 4u);
+	EXPECT_EQ(lastStatusParams(statusEvents())["hostBootstrap"]["obsWebSocket"]["port"], 5001);
+}
+
+TEST_F(ModuleHostTest, ConfigFileCreatedAfterLoadIsPickedUpThroughItsFolder)
+{
+	QDir().mkpath(QFileInfo(obsWebSocketConfigPath()).absolutePath());
+	load();
+	postLoad();
+	ASSERT_TRUE(waitUntil([&] { return statusEvents().size() == 1; }, 5s));
+	pumpEvents(300ms);
+
+	writeObsWebSocketConfig({{"server_enabled", false}, {"server_port", 4460}});
+	pumpEvents(800ms);
+	ASSERT_EQ(statusEvents().size(), 2u);
+	EXPECT_EQ(lastStatusParams(statusEvents())["hostBootstrap"]["obsWebSocket"]["port"], 4460);
+
+	// The new file is now watched itself: editing it in place refreshes again.
+	writeObsWebSocketConfig({{"server_enabled", false}, {"server_port", 4461}});
+	pumpEvents(800ms);
+	ASSERT_EQ(statusEvents().size(), 3u);
+	EXPECT_EQ(lastStatusParams(statusEvents())["hostBootstrap"]["obsWebSocket"]["port"], 4461);
+}
+
+TEST_F(ModuleHostTest, TlsEntryAddsItsParentToTheQtPluginPathOnce)
+{
+	const QString dataDir = scratch.filePath(QStringLiteral("module-data"));
+	ASSERT_TRUE(QDir().mkpath(dataDir + QStringLiteral("/tls")));
+	const QString expected = QDir(dataDir).absolutePath();
+	Setup setup;
+	setup.moduleDataDir = dataDir;
+	load(setup);
+	const auto lines = LogCapture::instance().matching("[vorn-zorva] Added Qt plugin search path: ");
+	ASSERT_EQ(lines.size(), 1u);
+	EXPECT_EQ(lines[0].level, LOG_INFO);
+	EXPECT_EQ(lines[0].text, "[vorn-zorva] Added Qt plugin search path: " + expected.toStdString());
+	EXPECT_EQ(QCoreApplication::libraryPaths().count(expected), 1);
+}
+
+TEST_F(ModuleHostTest, QtPluginPathAlreadyPresentIsNotAddedAgain)
+{
+	const QString dataDir = scratch.filePath(QStringLiteral("module-data"));
+	ASSERT_TRUE(QDir().mkpath(dataDir + QStringLiteral("/tls")));
+	const QString expected = QDir(dataDir).absolutePath();
+	QCoreApplication::addLibraryPath(expected);
+	Setup setup;
+	setup.moduleDataDir = dataDir;
+	load(setup);
+	EXPECT_EQ(LogCapture::instance().count("Added Qt plugin search path"), 0u);
+	EXPECT_EQ(QCoreApplication::libraryPaths().count(expected), 1);
+}
+
+TEST_F(ModuleHostTest, NoTlsEntryAddsNoPluginPath)
+{
+	const QStringList before = QCoreApplication::libraryPaths();
+	load();
+	EXPECT_EQ(LogCapture::instance().count("Added Qt plugin search path"), 0u);
+	EXPECT_EQ(QCoreApplication::libraryPaths(), before);
+}
