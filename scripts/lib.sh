@@ -1,0 +1,28 @@
+# Shared by the entry points in this folder.
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+jobs=2
+
+# Runs a named stage and prints how long it took.
+stage() {
+  local name="$1"; shift
+  local start=$SECONDS
+  echo "==> ${name}"
+  "$@"
+  echo "==> ${name}: $((SECONDS - start)) s"
+}
+
+# Configures and builds one flavour: build_tree <folder> [cmake options...]
+build_tree() {
+  local dir="$1"; shift
+  cmake -S "$root" -B "$root/$dir" "$@"
+  cmake --build "$root/$dir" -j"$jobs"
+}
+
+# Runs a command with an X display: the session's own, or a virtual one.
+with_display() {
+  if [ -n "${DISPLAY:-}" ] && [ "${ZORVA_FORCE_XVFB:-0}" != 1 ]; then
+    "$@"
+  else
+    xvfb-run -a -s "-screen 0 1600x1000x24" "$@"
+  fi
+}
