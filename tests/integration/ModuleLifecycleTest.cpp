@@ -15,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMainWindow>
+#include <QMetaType>
 #include <QSaveFile>
 
 using namespace std::chrono_literals;
@@ -53,6 +54,9 @@ TEST_F(ModuleHostTest, FullLifecycleWithExitEvent)
 	FrontendStandin &frontend = FrontendStandin::instance();
 	EXPECT_EQ(frontend.eventCallbackCount(), 1u);
 	EXPECT_TRUE(waitUntil(workerThreadRunning, 5s));
+	// Cross-thread signals carry these types by name.
+	EXPECT_TRUE(QMetaType::fromName("std::string").isValid());
+	EXPECT_TRUE(QMetaType::fromName("nlohmann::json").isValid());
 
 	postLoad();
 	EXPECT_EQ(LogCapture::instance().count(
@@ -69,6 +73,22 @@ TEST_F(ModuleHostTest, FullLifecycleWithExitEvent)
 	EXPECT_EQ(bootstrap["eventProxyUrl"], "ws://127.0.0.1:44423?token=" + token);
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Event proxy listening on ws://127.0.0.1:44423"), 1u);
 	EXPECT_TRUE(eventProxyAcceptsConnections());
+
+	// The chat and stream-manager pages were pointed at the proxy (panels are
+	// made in dock order: main, chat, accounts, stream manager).
+	const std::string proxyItem = "vornurl=ws://127.0.0.1:44423?token=" + token;
+	for (int panel : {1, 3}) {
+		EXPECT_TRUE(waitUntil(
+			[&] {
+				for (const auto &call : browserJournal()->callsOf(panel)) {
+					if (call.operation == "setURL" && call.argument.find(proxyItem) != std::string::npos)
+						return true;
+				}
+				return false;
+			},
+			5s))
+			<< "panel " << panel;
+	}
 
 	frontend.fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 	EXPECT_TRUE(waitUntil([&] { return QFile::exists(moduleConfigFile("zorva-ui.json")); }, 5s));

@@ -1,0 +1,18 @@
+# Installs the build into a fresh prefix and checks OBS's plugin layout.
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}" RESULT_VARIABLE result
+  OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+foreach(expected vorn-zorva/bin/64bit/vorn-zorva.so vorn-zorva/data/locale/en-US.ini)
+  if(NOT EXISTS "${PREFIX}/${expected}")
+    message(FATAL_ERROR "missing after install: ${expected}")
+  endif()
+endforeach()
+file(GLOB_RECURSE installed RELATIVE "${PREFIX}" "${PREFIX}/*")
+list(SORT installed)
+if(NOT installed STREQUAL "vorn-zorva/bin/64bit/vorn-zorva.so;vorn-zorva/data/locale/en-US.ini")
+  message(FATAL_ERROR "unexpected install content: ${installed}")
+endif()
+message(STATUS "install layout ok")
