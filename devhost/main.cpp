@@ -36,8 +36,12 @@ int main(int argc, char **argv)
 				     QStringLiteral("dir"), defaultConfigDir());
 	QCommandLineOption quitAfter(QStringLiteral("quit-after"),
 				     QStringLiteral("Close the window after this many seconds."), QStringLiteral("seconds"));
+	QCommandLineOption screenshot(QStringLiteral("screenshot"),
+				      QStringLiteral("Save a picture of the main window to this PNG file before closing it."),
+				      QStringLiteral("file"));
 	parser.addOption(configDir);
 	parser.addOption(quitAfter);
+	parser.addOption(screenshot);
 	parser.process(app);
 
 	LogCapture::instance().install();
@@ -62,7 +66,12 @@ int main(int argc, char **argv)
 
 	if (parser.isSet(quitAfter)) {
 		const int seconds = parser.value(quitAfter).toInt();
-		QTimer::singleShot(seconds * 1000, window, &QMainWindow::close);
+		const QString picture = parser.value(screenshot);
+		QTimer::singleShot(seconds * 1000, window, [window, picture] {
+			if (!picture.isEmpty())
+				window->grab().save(picture, "PNG");
+			window->close();
+		});
 	}
 	const int result = app.exec();
 

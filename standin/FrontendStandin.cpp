@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QDockWidget>
+#include <QLabel>
 #include <QMainWindow>
 
 #include "plugin/FrontendApi.h"
@@ -20,6 +21,11 @@ QMainWindow *FrontendStandin::createMainWindow()
 		window->setObjectName(QStringLiteral("OBSBasic"));
 		window->setWindowTitle(QStringLiteral("OBS (stand-in)"));
 		window->resize(1280, 800);
+		// Where OBS shows its preview; docks go around it.
+		auto *preview = new QLabel(QStringLiteral("OBS preview (stand-in)"), window);
+		preview->setAlignment(Qt::AlignCenter);
+		preview->setMinimumSize(480, 270);
+		window->setCentralWidget(preview);
 	}
 	return window;
 }

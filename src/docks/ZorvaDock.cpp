@@ -50,7 +50,7 @@ QString shimUrl(const QString &base, const QString &target)
 	QUrlQuery query;
 	query.addQueryItem(QStringLiteral("url"), QString::fromUtf8(QUrl::toPercentEncoding(target)));
 	url.setQuery(query);
-	return url.toString();
+	return url.toString(QUrl::FullyEncoded);
 }
 
 QString defaultUrlOf(DockKind kind)
@@ -99,7 +99,7 @@ QString hostDecorated(const QString &text, const ObsWebSocketBootstrap &b)
 	replaceQueryItem(query, QStringLiteral("pv"), QString::fromLatin1(kPluginVersion));
 	replaceQueryItem(query, QStringLiteral("ow"), QString::fromStdString(compactJson(ow)));
 	url.setQuery(query);
-	return url.toString();
+	return url.toString(QUrl::FullyEncoded);
 }
 
 QString eventProxyDecorated(const QString &text, const QString &proxyUrl)

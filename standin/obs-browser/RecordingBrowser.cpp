@@ -4,6 +4,9 @@
 #include "BrowserJournal.h"
 #include "docks/BrowserPanel.h"
 
+#include <QLabel>
+#include <QVBoxLayout>
+
 #include <obs-module.h>
 
 OBS_DECLARE_MODULE()
@@ -19,13 +22,26 @@ void record(int panel, const char *operation, std::string argument = {})
 
 class RecordingPanel : public QCefWidget {
 public:
-	RecordingPanel(QWidget *parent, int number, const std::string &url) : QCefWidget(parent), number(number)
+	RecordingPanel(QWidget *parent, int number, const std::string &url)
+		: QCefWidget(parent), number(number), page(new QLabel(this))
 	{
 		record(number, "create_widget", url);
+		// Shows the page address, so a person running the host sees where it points.
+		page->setWordWrap(true);
+		page->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+		page->setTextInteractionFlags(Qt::TextSelectableByMouse);
+		page->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+		auto *layout = new QVBoxLayout(this);
+		layout->addWidget(page);
+		showUrl(url);
 	}
 	~RecordingPanel() override { record(number, "destroyed"); }
 
-	void setURL(const std::string &url) override { record(number, "setURL", url); }
+	void setURL(const std::string &url) override
+	{
+		record(number, "setURL", url);
+		showUrl(url);
+	}
 	void setStartupScript(const std::string &script) override { record(number, "setStartupScript", script); }
 	void allowAllPopups(bool allow) override { record(number, "allowAllPopups", allow ? "true" : "false"); }
 	void closeBrowser() override { record(number, "closeBrowser"); }
@@ -38,7 +54,13 @@ public:
 	void executeJavaScript(const std::string &script) override { record(number, "executeJavaScript", script); }
 
 private:
+	void showUrl(const std::string &url)
+	{
+		page->setText(QStringLiteral("Recording browser panel %1\n\n%2").arg(number).arg(QString::fromStdString(url)));
+	}
+
 	int number;
+	QLabel *page;
 };
 
 class RecordingCef : public QCef {
