@@ -32,6 +32,13 @@ bool workerThreadRunning()
 	return std::find(names.begin(), names.end(), "zorva-worker") != names.end();
 }
 
+// QThread::wait returns once the thread has finished its work; the OS thread
+// itself leaves /proc a moment later.
+bool workerThreadEnds()
+{
+	return waitUntil([] { return !workerThreadRunning(); }, 2s);
+}
+
 json lastStatusParams(const std::vector<ObsWebSocketStandin::Event> &events)
 {
 	return json::parse(events.back().dataJson)["params"];
@@ -103,7 +110,7 @@ TEST_F(ModuleHostTest, FullLifecycleWithExitEvent)
 	EXPECT_EQ(frontend.removeEventCallbackCalls, 0);
 	EXPECT_EQ(frontend.eventCallbackCount(), 1u);
 	EXPECT_EQ(frontend.removedDocks, kDockIds);
-	EXPECT_FALSE(workerThreadRunning());
+	EXPECT_TRUE(workerThreadEnds());
 	EXPECT_FALSE(eventProxyAcceptsConnections());
 }
 
@@ -120,7 +127,7 @@ TEST_F(ModuleHostTest, UnloadWithoutFinishedLoadingRemovesCallbackAndDocks)
 	EXPECT_EQ(frontend.removeEventCallbackCalls, 1);
 	EXPECT_EQ(frontend.eventCallbackCount(), 0u);
 	EXPECT_EQ(frontend.removedDocks, kDockIds);
-	EXPECT_FALSE(workerThreadRunning());
+	EXPECT_TRUE(workerThreadEnds());
 	EXPECT_FALSE(QFile::exists(moduleConfigFile("zorva-ui.json")));
 }
 
@@ -130,7 +137,7 @@ TEST_F(ModuleHostTest, UnloadStraightAfterLoadJoinsTheWorker)
 	load();
 	const auto duration = timedUnload([&] { unload(); });
 	EXPECT_LT(duration, 5s);
-	EXPECT_FALSE(workerThreadRunning());
+	EXPECT_TRUE(workerThreadEnds());
 	EXPECT_EQ(FrontendStandin::instance().eventCallbackCount(), 0u);
 	EXPECT_TRUE(FrontendStandin::instance().removedDocks.empty());
 }
@@ -233,7 +240,7 @@ TEST_F(ModuleHostTest, UnwritableConfigFolder)
 	EXPECT_FALSE(QFile::exists(moduleConfigFile("zorva-ui.json")));
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Loaded docks."), 1u);
 	EXPECT_LT(timedUnload([&] { unload(); }), 5s);
-	EXPECT_FALSE(workerThreadRunning());
+	EXPECT_TRUE(workerThreadEnds());
 }
 
 TEST_F(ModuleHostTest, ForeignDockWithOurIdIsLeftAlone)
