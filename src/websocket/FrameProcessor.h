@@ -1,0 +1,40 @@
+#pragma once
+
+#include "websocket/ReceiveBuffer.h"
+#include "websocket/WebSocketFrame.h"
+
+#include <cstddef>
+#include <string>
+
+// One side of a connection (event proxy server or Vek client) as frame
+// processing sees it.
+class FrameEndpoint {
+public:
+	virtual ~FrameEndpoint() = default;
+	// Writes one complete frame (a pong) to the socket in one write.
+	virtual void sendFrame(std::string &&frame) = 0;
+	// A complete text message; false stops processing (the connection is gone).
+	virtual bool onTextMessage(std::string &&text) = 0;
+};
+
+enum class FrameProcessingResult {
+	NeedMore, // everything complete was handled; wait for more bytes
+	Closed,   // the peer sent a close frame: close gracefully, no reply
+	Failed,   // protocol error (error text set): close gracefully
+	Stopped,  // the text-message handler asked to stop
+};
+
+struct FrameProcessingOptions {
+	bool maskReplies = false; // clients mask, servers do not
+	// Bytes a connection may hold unprocessed: an incomplete frame plus an
+	// open fragmented message. Past it processing fails with
+	// messageTooLargeError, so that a peer cannot grow the process unbounded.
+	size_t maxUnprocessedBytes = 16 * 1024 * 1024;
+};
+
+extern const char *const messageTooLargeError;
+
+// Turns the received bytes into text messages and control replies. Run after
+// every append once the handshake is complete.
+FrameProcessingResult processFrames(ReceiveBuffer &buffer, FragmentState &fragments, FrameEndpoint &endpoint,
+				    const FrameProcessingOptions &options, std::string &error);
