@@ -112,9 +112,8 @@ ObsWebSocketStandin::callVendorRequest(const std::string &vendorName, const std:
 	std::thread([callback, requestJson, promise = std::move(promise)]() mutable {
 		VendorResponse response;
 		if (callback.callback) {
-			obs_data_t *request = obs_data_create_from_json(requestJson.c_str());
-			if (!request)
-				request = obs_data_create();
+			// An empty text stands for a request without data (null).
+			obs_data_t *request = requestJson.empty() ? nullptr : obs_data_create_from_json(requestJson.c_str());
 			obs_data_t *reply = obs_data_create();
 			callback.callback(request, reply, callback.privateData);
 			const char *json = obs_data_get_json(reply);

@@ -40,7 +40,9 @@ public:
 	void install(Options options);
 	void setOptions(Options options);
 
-	// Calls a vendor's request callback on a new thread.
+	// Calls a vendor's request callback on a new thread. An empty request
+	// text hands the callback null request data; text that is not a JSON
+	// object too, as obs_data_create_from_json gives nothing for it.
 	std::future<VendorResponse> callVendorRequest(const std::string &vendor, const std::string &type,
 						      const std::string &requestJson);
 

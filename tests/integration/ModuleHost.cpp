@@ -102,7 +102,12 @@ std::vector<ObsWebSocketStandin::Event> ModuleHostTest::statusEvents() const
 
 nlohmann::json ModuleHostTest::vendorRequest(const nlohmann::json &request)
 {
-	auto future = ObsWebSocketStandin::instance().callVendorRequest("vorn-zorva", "agentTools", request.dump());
+	return vendorRequestText(request.dump());
+}
+
+nlohmann::json ModuleHostTest::vendorRequestText(const std::string &text)
+{
+	auto future = ObsWebSocketStandin::instance().callVendorRequest("vorn-zorva", "agentTools", text);
 	const bool ready = waitUntil(
 		[&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
 		std::chrono::seconds(20));

@@ -43,6 +43,9 @@ protected:
 
 	std::vector<ObsWebSocketStandin::Event> statusEvents() const;
 	nlohmann::json vendorRequest(const nlohmann::json &request);
+	// Raw request data text; empty for null request data. Null when the
+	// vendor or its request type is not registered.
+	nlohmann::json vendorRequestText(const std::string &text);
 	BrowserJournal *browserJournal() const;
 
 	QTemporaryDir xdgConfigHome;
