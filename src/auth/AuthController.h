@@ -6,46 +6,153 @@
 #include <map>
 
 #include <QDateTime>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QNetworkAccessManager>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTimer>
 #include <QUrl>
 
+class QNetworkReply;
+class QTcpSocket;
+class QUrlQuery;
+
+// An integration login waiting for its callback, exchange or inspection.
+struct PendingIntegrationLogin {
+	QString platform;
+	QString requestState; // sent to Vek with the login-URL request; echoed by the exchange
+	QString loginState;   // "state" of Vek's login URL; the map key
+	QString status;       // "logging_in", then "authorizing"
+	quint64 attemptId = 0;
+};
+
+// "Authorizing", "Logging in" or "Pending".
+QString displayReason(const QString &status);
+
 // Owner of everything the module knows about who is logged in: the Vorn
-// account and the platform accounts linked through Vek. Lives on the UI thread.
+// account (OAuth tokens and identity), the platform accounts linked through
+// Vek, the platforms the pages require and the logins in progress. Lives on
+// the UI thread; persisted in "zorva-auth.json".
 class AuthController : public QObject {
 	Q_OBJECT
 
 public:
-	explicit AuthController(ServiceEndpoints endpoints = {}, QObject *parent = nullptr);
+	struct Options {
+		ServiceEndpoints endpoints;
+		int callbackTimeoutMs = 600000; // login callback listener
+		int requestTimeoutMs = 15000;   // refresh and login-URL requests
+		// The auth file; by default the module's configuration path of
+		// "zorva-auth.json" (authStatePath). Empty: nothing is loaded or saved.
+		QString stateFilePath = defaultStatePath();
+		quint16 callbackPort = 49231;
+
+		static QString defaultStatePath();
+	};
+
+	static constexpr const char *accountClientId = "5b9e2c7a1d4f8e3b6a0c9d2e7f1a4b8c";
+	static constexpr const char *vekClientId = "Xq7Tn2LpW9cRv4HbZk1Md8Fs";
+
+	AuthController();
+	explicit AuthController(Options options, QObject *parent = nullptr);
 	~AuthController() override;
 
+	// Snapshots, built fresh on every call.
 	QJsonObject accountStatus() const;
 	QJsonObject integrationsStatus() const;
 	QJsonObject statusSnapshot() const;
+	QJsonObject accountsList() const;
 	QJsonArray integrationSnapshot() const;
 	QString currentAccessToken() const;
 
-	// Consumes the account-login redirect of the pending login; false for any
-	// other URL.
+	QJsonObject requirePlatforms(const QStringList &platforms);
+
+	// Account login, refresh and logout.
+	QJsonObject beginAccountLogin();
+	QJsonObject refreshAccount();
+	QJsonObject logoutAccount();
+	QString callbackUrl() const;
+
+	// Platform accounts linked through Vek.
+	QJsonObject beginIntegrationLogin(const QString &platform);
+	QJsonObject logoutIntegration(const QString &upid);
+	bool removeIntegration(const QString &upid);
+
+	// Consumes a "vorn" redirect carrying the code of a pending login.
 	bool handleRedirect(const QUrl &url);
 
-	// Drops a linked account that Vek no longer accepts; false when none matched.
-	bool removeIntegration(const QString &upid);
+	QString authStateFilePath() const { return options.stateFilePath; }
 
 Q_SIGNALS:
 	void statusChanged();
 	void redirectConsumed();
 
 private:
+	// State operations.
+	void resetAccountLogin();
+	void finishAttempt(quint64 id);
+	bool isAttemptLive(quint64 id) const;
+	bool hasPendingWork() const;
+	void cancelPlatformLogins(const QString &platform);
+	void cancelAllIntegrationLogins();
+	bool ensureCallbackListener();
+	void stopListenerIfIdle();
 	bool isAuthenticated() const;
 
-	ServiceEndpoints endpoints;
+	// Persistence.
+	void saveAuthState();
+	void loadAuthState();
+	void applyIdTokenClaims();
+	void startupRefresh();
+
+	// Account flow.
+	QString buildAuthorizeUrl();
+	void exchangeAccountCode(const QString &code, const QString &state);
+	void applyTokenResponse(const QJsonObject &response);
+	QNetworkReply *postForm(const QString &url, const QList<std::pair<QString, QString>> &items);
+
+	// Integration flow.
+	void exchangeIntegrationCode(const QString &code, const QString &state);
+	void inspectIntegration(const QString &platform, const QString &token, quint64 attemptId);
+	QNetworkReply *getFromVek(const QString &path, const QUrlQuery &query, const QByteArray &authorization = {});
+
+	// Callback listener.
+	void onNewCallbackConnection();
+	void handleCallbackRequest(QTcpSocket *socket);
+	bool handleAccountCallback(const QUrlQuery &query);
+	bool handleIntegrationCallback(const QUrlQuery &query);
+	void writeCallbackPage(QTcpSocket *socket, bool success, const QString &message);
+	void onCallbackTimeout();
+
+	Options options;
+
+	QNetworkAccessManager network;
+	QTcpServer callbackServer;
+	QTimer callbackTimeout;
+	QString idToken;
 	QString accessToken;
+	QString refreshToken;
 	QDateTime expiresAt;
 	QString subject;
 	QString email;
 	QString displayName;
 	std::map<QString, IntegrationRecord> integrations; // ascending UPID order
+	QSet<QString> requiredPlatforms;
+	QString pendingAccountState;
+	QString pendingCodeVerifier;
+	QString pendingRedirectUri;
+	quint64 pendingAccountAttempt = 0;
+	std::map<QString, PendingIntegrationLogin> pendingIntegrationLogins; // by loginState
+	std::map<quint64, QString> attemptPlatforms;
+	QSet<quint64> activeAttempts;
+	QSet<quint64> cancelledAttempts;
+	quint64 nextAccountAttempt = 1;
+	quint64 nextIntegrationAttempt = 1;
+
+	// Bytes of callback connections whose request head is still incomplete.
+	QHash<QTcpSocket *, QByteArray> callbackBytes;
 };

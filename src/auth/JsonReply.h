@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+
+class QNetworkReply;
+
+// The JSON object of a finished reply; on failure an empty object and the
+// error text ("Missing network reply.", "<error>: <body>", "Expected a JSON
+// object response." or the object's own "error" string).
+QJsonObject readJsonReply(QNetworkReply *reply, QString &error);

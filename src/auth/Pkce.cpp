@@ -1,0 +1,31 @@
+#include "auth/Pkce.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QRandomGenerator64>
+#include <QUuid>
+
+namespace {
+constexpr int kVerifierBytes = 50;
+constexpr auto kBase64Url = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
+} // namespace
+
+QString makeCodeVerifier()
+{
+	QByteArray bytes(kVerifierBytes, '\0');
+	QRandomGenerator64 *random = QRandomGenerator64::global();
+	for (char &byte : bytes)
+		byte = char(random->QRandomGenerator::generate() >> 24);
+	return QString::fromLatin1(bytes.toBase64(kBase64Url));
+}
+
+QString makeCodeChallenge(const QString &verifier)
+{
+	const QByteArray digest = QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256);
+	return QString::fromLatin1(digest.toBase64(kBase64Url));
+}
+
+QString makeState(const QString &prefix)
+{
+	return prefix + QUuid::createUuid().toString(QUuid::Id128);
+}
