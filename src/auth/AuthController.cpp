@@ -83,7 +83,10 @@ QString displayReason(const QString &status)
 
 QString AuthController::Options::defaultStatePath()
 {
-	char *path = obs_module_get_config_path(moduleState().currentModule, "zorva-auth.json");
+	obs_module_t *module = moduleState().currentModule;
+	if (!module)
+		return {};
+	char *path = obs_module_get_config_path(module, "zorva-auth.json");
 	if (!path)
 		return {};
 	QString result = QString::fromUtf8(path);

@@ -1,0 +1,146 @@
+// The persisted auth file and the snapshots the pages and the runtime read.
+
+#include "AuthTestSupport.h"
+
+#include "auth/JwtClaims.h"
+
+#include <sys/stat.h>
+
+#include <QFile>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+QJsonObject linked(const char *platform, const char *token, const char *upid, const char *username)
+{
+	return {{"platform", platform}, {"token", token}, {"upid", upid}, {"username", username}};
+}
+
+mode_t modeOf(const QString &path)
+{
+	struct stat info;
+	return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 0777 : 0;
+}
+
+} // namespace
+
+TEST_F(AuthControllerTest, NoFileMeansLoggedOut)
+{
+	EXPECT_EQ(controller().accountStatus(),
+		  QJsonObject({{"authenticated", false}, {"email", ""}, {"displayName", ""}, {"subject", ""}, {"expiresAt", ""}}));
+	EXPECT_EQ(controller().integrationsStatus(), QJsonObject());
+	EXPECT_EQ(controller().statusSnapshot().keys(), QStringList({"account", "integrations", "vekEndpoint"}));
+	EXPECT_EQ(controller().statusSnapshot().value("vekEndpoint").toString(), options.endpoints.vekApiBaseUrl);
+	pump(50ms);
+	EXPECT_TRUE(account.requests.isEmpty()); // no refresh without a refresh token
+	EXPECT_FALSE(QFile::exists(options.stateFilePath));
+}
+
+TEST_F(AuthControllerTest, PersistenceRoundTripDropsIncompleteRecords)
+{
+	writeStateFile({{"account", QJsonObject{{"idToken", makeIdToken({{"sub", "s"}, {"given_name", "Ann"}})},
+						 {"accessToken", "AT"}, {"refreshToken", ""}, {"expiresAt", ""}}},
+			{"integrations", QJsonArray{linked("TWITCH", "t1", "u2", "ann"), linked("KICK", "t2", "", "x"),
+						    linked("", "t3", "u3", "y"), linked("twitch", "t4", "u1", "old"),
+						    linked("TWITCH", "t5", "u1", "bob")}}});
+	// Empty expiry counts as not expired.
+	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT"));
+	EXPECT_EQ(controller().accountStatus().value("displayName").toString(), QStringLiteral("Ann"));
+	const QJsonArray snapshot = controller().integrationSnapshot();
+	ASSERT_EQ(snapshot.size(), 2);
+	EXPECT_EQ(snapshot[0].toObject(), linked("TWITCH", "t5", "u1", "bob")); // later element wins, UPID order
+	EXPECT_EQ(snapshot[1].toObject(), linked("TWITCH", "t1", "u2", "ann"));
+
+	// The next save writes only what was kept, owner-only, with a backup.
+	controller().logoutIntegration(QStringLiteral("nobody"));
+	const QJsonObject saved = readStateFile();
+	EXPECT_EQ(saved.value("integrations").toArray(),
+		  QJsonArray({linked("TWITCH", "t5", "u1", "bob"), linked("TWITCH", "t1", "u2", "ann")}));
+	EXPECT_EQ(saved.value("account").toObject().value("accessToken").toString(), QStringLiteral("AT"));
+	EXPECT_EQ(modeOf(options.stateFilePath), 0600u);
+	EXPECT_TRUE(QFile::exists(options.stateFilePath + QStringLiteral(".bak")));
+	EXPECT_EQ(modeOf(options.stateFilePath + QStringLiteral(".bak")), 0600u);
+	EXPECT_FALSE(QFile::exists(options.stateFilePath + QStringLiteral(".tmp")));
+}
+
+TEST_F(AuthControllerTest, CorruptFileFallsBackToTheBackup)
+{
+	writeStateFile({{"integrations", QJsonArray{linked("YOUTUBE", "yt", "u9", "zoe")}}}, QStringLiteral(".bak"));
+	QDir().mkpath(QFileInfo(options.stateFilePath).absolutePath());
+	QFile corrupt(options.stateFilePath);
+	ASSERT_TRUE(corrupt.open(QIODevice::WriteOnly));
+	corrupt.write("{\"account\": {\"accessToken\": ");
+	corrupt.close();
+	EXPECT_EQ(controller().integrationSnapshot(), QJsonArray({linked("YOUTUBE", "yt", "u9", "zoe")}));
+}
+
+TEST_F(AuthControllerTest, UnusableFilesStartLoggedOut)
+{
+	for (const QByteArray &content : {QByteArray(""), QByteArray("[]"), QByteArray("{\"account\": \"text\", \"integrations\": {}}")}) {
+		QDir().mkpath(QFileInfo(options.stateFilePath).absolutePath());
+		QFile file(options.stateFilePath);
+		ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+		file.write(content);
+		file.close();
+		instance.reset();
+		EXPECT_EQ(controller().currentAccessToken(), QString()) << content.constData();
+		EXPECT_TRUE(controller().integrationSnapshot().isEmpty());
+	}
+}
+
+TEST_F(AuthControllerTest, UnwritableFolderLogsTheSaveFailure)
+{
+	QFile blocker(folder.filePath(QStringLiteral("blocker")));
+	ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+	blocker.close();
+	options.stateFilePath = blocker.fileName() + QStringLiteral("/zorva-auth.json");
+	controller().logoutAccount();
+	const auto lines = LogCapture::instance().matching("[vorn-zorva] Failed to save auth settings to ");
+	ASSERT_EQ(lines.size(), 1u);
+	EXPECT_EQ(lines[0].text, "[vorn-zorva] Failed to save auth settings to " + options.stateFilePath.toStdString());
+	EXPECT_EQ(lines[0].level, LOG_WARNING);
+}
+
+TEST_F(AuthControllerTest, ExpiryDecidesAuthentication)
+{
+	const QString past = QDateTime::currentDateTimeUtc().addSecs(-1).toString(Qt::ISODate);
+	writeStateFile({{"account", QJsonObject{{"accessToken", "AT"}, {"expiresAt", past}}}});
+	EXPECT_EQ(controller().accountStatus().value("authenticated").toBool(true), false);
+	EXPECT_EQ(controller().accountStatus().value("expiresAt").toString(), past);
+	EXPECT_EQ(controller().currentAccessToken(), QString());
+}
+
+TEST_F(AuthControllerTest, RequiredPlatformsAndAccountsList)
+{
+	writeStateFile({{"integrations", QJsonArray{linked("TWITCH", "t1", "u1", "ann"), linked("TWITCH", "t2", "u2", "bob"),
+						    linked("YOUTUBE", "", "u3", "cy")}}});
+	const QJsonObject list = controller().requirePlatforms({QStringLiteral("  kick "), QString(), QStringLiteral("KICK"),
+								QStringLiteral("twitch")});
+	EXPECT_EQ(statusChanges, 1);
+	const QJsonArray accounts = list.value("accounts").toArray();
+	ASSERT_EQ(accounts.size(), 3);
+	EXPECT_EQ(accounts[0].toObject(),
+		  QJsonObject({{"id", "u1"}, {"platform", "TWITCH"}, {"authenticated", true}, {"state", "connected"},
+			       {"upid", "u1"}, {"username", "ann"}}));
+	EXPECT_EQ(accounts[2].toObject().value("authenticated").toBool(true), false);
+	EXPECT_EQ(list.value("requiredAccounts").toArray(),
+		  QJsonArray({QJsonObject{{"id", "KICK"}, {"platform", "KICK"}, {"authenticated", false},
+					  {"state", "disconnected"}, {"reason", "Login required"}}}));
+	EXPECT_EQ(controller().requirePlatforms({}).value("requiredAccounts").toArray().size(), 1);
+	EXPECT_EQ(statusChanges, 2);
+}
+
+TEST(JwtClaims, MalformedTokensGiveNoIdentity)
+{
+	EXPECT_EQ(decodeJwtPayload(QString()), QJsonObject());
+	EXPECT_EQ(decodeJwtPayload(QStringLiteral("abc")), QJsonObject());
+	EXPECT_EQ(decodeJwtPayload(QStringLiteral("a.%%%.c")), QJsonObject());
+	EXPECT_EQ(decodeJwtPayload(QStringLiteral("a.WzFd.c")), QJsonObject()); // "[1]"
+	// Unpadded URL-safe payloads decode.
+	EXPECT_EQ(decodeJwtPayload(QStringLiteral("x.eyJhIjoiPz8_In0")), QJsonObject({{"a", "??\?"}}));
+	const IdTokenClaims claims = decodeIdTokenClaims(makeIdToken({{"sub", 5}, {"email", "e@x"}, {"family_name", "Doe"}}));
+	EXPECT_EQ(claims.subject, QString());
+	EXPECT_EQ(claims.email, QStringLiteral("e@x"));
+	EXPECT_EQ(claims.displayName, QStringLiteral("Doe"));
+}

@@ -1,0 +1,149 @@
+#include "AuthTestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTcpSocket>
+#include <QThread>
+
+bool waitFor(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
+{
+	QElapsedTimer timer;
+	timer.start();
+	while (!predicate()) {
+		if (timer.elapsed() > timeout.count())
+			return false;
+		QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+		QThread::msleep(1);
+	}
+	return true;
+}
+
+void pump(std::chrono::milliseconds duration)
+{
+	waitFor([] { return false; }, duration);
+}
+
+QByteArray callbackExchange(const QList<QByteArray> &pieces)
+{
+	QTcpSocket socket;
+	socket.connectToHost(QStringLiteral("127.0.0.1"), 49231);
+	bool refused = false;
+	QObject::connect(&socket, &QTcpSocket::errorOccurred, [&] { refused = socket.state() != QAbstractSocket::ConnectedState; });
+	if (!waitFor([&] { return refused || socket.state() == QAbstractSocket::ConnectedState; }, std::chrono::seconds(5)) ||
+	    refused)
+		return "<no connection>";
+	QByteArray answer;
+	QObject::connect(&socket, &QTcpSocket::readyRead, [&] { answer += socket.readAll(); });
+	for (const QByteArray &piece : pieces) {
+		socket.write(piece);
+		pump(std::chrono::milliseconds(30));
+	}
+	waitFor([&] { return socket.state() == QAbstractSocket::UnconnectedState; }, std::chrono::seconds(5));
+	answer += socket.readAll();
+	return answer;
+}
+
+QByteArray callbackGet(const QString &target)
+{
+	return callbackExchange({"GET " + target.toLatin1() + " HTTP/1.1\r\nHost: localhost:49231\r\n\r\n"});
+}
+
+QByteArray responseBody(const QByteArray &response)
+{
+	const qsizetype end = response.indexOf("\r\n\r\n");
+	return end < 0 ? QByteArray() : response.mid(end + 4);
+}
+
+QString makeIdToken(const QJsonObject &claims)
+{
+	const auto encode = [](const QByteArray &bytes) {
+		return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+	};
+	return encode(R"({"alg":"none"})") + QLatin1Char('.') +
+	       encode(QJsonDocument(claims).toJson(QJsonDocument::Compact)) + QStringLiteral(".signature");
+}
+
+QJsonObject parseObject(const QByteArray &json)
+{
+	return QJsonDocument::fromJson(json).object();
+}
+
+void AuthControllerTest::SetUp()
+{
+	LogCapture::instance().install();
+	LogCapture::instance().setEcho(false);
+	ASSERT_TRUE(account.listen());
+	ASSERT_TRUE(vek.listen());
+	ASSERT_TRUE(folder.isValid());
+	options.endpoints.accountBaseUrl = account.baseUrl();
+	options.endpoints.accountLoginUrl = QStringLiteral("https://login.vorn.test/");
+	options.endpoints.accountRedirectUrl = QStringLiteral("https://zorva.vorn.test/auth/redirect");
+	options.endpoints.accountPostLogoutUrl = QStringLiteral("https://zorva.vorn.test/bye?x=1");
+	options.endpoints.vekApiBaseUrl = vek.baseUrl() + QStringLiteral("/v2/vek");
+	options.endpoints.iconUrl = QStringLiteral("https://zorva.vorn.test/icon.png");
+	options.stateFilePath = folder.filePath(QStringLiteral("config/zorva-auth.json"));
+	browser = std::make_unique<UrlCapture>();
+}
+
+void AuthControllerTest::TearDown()
+{
+	instance.reset();
+	browser.reset();
+}
+
+void AuthControllerTest::createController()
+{
+	instance = std::make_unique<AuthController>(options);
+	QObject::connect(instance.get(), &AuthController::statusChanged, [this] { ++statusChanges; });
+	QObject::connect(instance.get(), &AuthController::redirectConsumed, [this] { ++redirectsConsumed; });
+}
+
+AuthController &AuthControllerTest::controller()
+{
+	if (!instance)
+		createController();
+	return *instance;
+}
+
+void AuthControllerTest::writeStateFile(const QJsonObject &content, const QString &suffix)
+{
+	QDir().mkpath(QFileInfo(options.stateFilePath).absolutePath());
+	QFile file(options.stateFilePath + suffix);
+	ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+	file.write(QJsonDocument(content).toJson());
+}
+
+QJsonObject AuthControllerTest::readStateFile(const QString &suffix) const
+{
+	QFile file(options.stateFilePath + suffix);
+	if (!file.open(QIODevice::ReadOnly))
+		return {};
+	return parseObject(file.readAll());
+}
+
+QJsonObject AuthControllerTest::tokenResponse(const QString &accessToken, const QString &email)
+{
+	return QJsonObject{
+		{QStringLiteral("token_type"), QStringLiteral("Bearer")},
+		{QStringLiteral("access_token"), accessToken},
+		{QStringLiteral("refresh_token"), QStringLiteral("refresh-") + accessToken},
+		{QStringLiteral("id_token"),
+		 makeIdToken({{QStringLiteral("sub"), QStringLiteral("user-1")},
+			      {QStringLiteral("email"), email},
+			      {QStringLiteral("name"), QStringLiteral("Ann Example")}})},
+		{QStringLiteral("expires_in"), 3600},
+	};
+}
+
+QUrlQuery AuthControllerTest::beginLogin()
+{
+	const QJsonObject result = controller().beginAccountLogin();
+	EXPECT_EQ(result.value(QStringLiteral("opened")).toBool(), true);
+	EXPECT_FALSE(browser->openedUrls().isEmpty());
+	if (browser->openedUrls().isEmpty())
+		return {};
+	return QUrlQuery(browser->openedUrls().last());
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+// A controller wired to fake services on loopback, and a raw HTTP client for
+// the login callback listener.
+
+#include "FakeHttpServer.h"
+#include "LogCapture.h"
+#include "UrlCapture.h"
+#include "auth/AuthController.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <util/base.h>
+
+bool waitFor(const std::function<bool()> &predicate, std::chrono::milliseconds timeout);
+void pump(std::chrono::milliseconds duration);
+
+// Sends raw bytes (in pieces, with pauses between) to 127.0.0.1:49231 and
+// returns everything the listener answered before closing.
+QByteArray callbackExchange(const QList<QByteArray> &pieces);
+QByteArray callbackGet(const QString &target);
+// The body of an HTTP response.
+QByteArray responseBody(const QByteArray &response);
+
+QString makeIdToken(const QJsonObject &claims);
+QJsonObject parseObject(const QByteArray &json);
+
+class AuthControllerTest : public ::testing::Test {
+protected:
+	void SetUp() override;
+	void TearDown() override;
+
+	AuthController &controller();
+	void createController();
+	void writeStateFile(const QJsonObject &content, const QString &suffix = QString());
+	QJsonObject readStateFile(const QString &suffix = QString()) const;
+	QJsonObject tokenResponse(const QString &accessToken, const QString &email = QStringLiteral("ann@vorn.test"));
+	// Runs an account login up to the browser; returns the authorize URL's query.
+	QUrlQuery beginLogin();
+
+	FakeHttpServer account;
+	FakeHttpServer vek;
+	QTemporaryDir folder;
+	AuthController::Options options;
+	std::unique_ptr<UrlCapture> browser;
+	std::unique_ptr<AuthController> instance;
+	int statusChanges = 0;
+	int redirectsConsumed = 0;
+};

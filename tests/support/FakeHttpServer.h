@@ -1,0 +1,65 @@
+#pragma once
+
+// A small HTTP/1.1 server on loopback standing in for a remote service:
+// routes by method and path, records every request, replies with configured
+// status, body and delay.
+
+#include <functional>
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QTcpServer>
+#include <QUrl>
+#include <QUrlQuery>
+
+class QTcpSocket;
+
+class FakeHttpServer : public QObject {
+	Q_OBJECT
+
+public:
+	struct Request {
+		QByteArray method;
+		QByteArray target;
+		QMap<QByteArray, QByteArray> headers; // names in lower case
+		QByteArray body;
+
+		QString path() const;
+		QUrlQuery query() const;
+		// The body as form items, fully decoded.
+		QList<std::pair<QString, QString>> formItems() const;
+		QString formValue(const QString &key) const;
+	};
+
+	struct Response {
+		int status = 200;
+		QByteArray body = "{}";
+		int delayMs = 0;
+		QByteArray contentType = "application/json";
+	};
+
+	using Handler = std::function<Response(const Request &)>;
+
+	explicit FakeHttpServer(QObject *parent = nullptr);
+
+	bool listen(quint16 port = 0);
+	quint16 port() const { return server.serverPort(); }
+	QString baseUrl() const;
+
+	void route(const QByteArray &method, const QString &path, Handler handler);
+	void route(const QByteArray &method, const QString &path, Response response);
+
+	QList<Request> requests;
+
+private:
+	void onNewConnection();
+	void onReadyRead(QTcpSocket *socket);
+	void respond(QTcpSocket *socket, const Response &response);
+
+	QTcpServer server;
+	QMap<QPair<QByteArray, QString>, Handler> routes;
+	QHash<QTcpSocket *, QByteArray> buffers;
+};
