@@ -201,6 +201,26 @@ TEST_F(AuthControllerTest, RefreshOutcomes)
 	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT-2"));
 	EXPECT_EQ(account.requests.last().formValue("refresh_token"), QStringLiteral("refresh-AT-1"));
 
+	// A body that is not a JSON object.
+	account.route("POST", QStringLiteral("/oauth2/token"), FakeHttpServer::Response{200, "[1]", 0, "application/json"});
+	EXPECT_EQ(controller().refreshAccount(),
+		  QJsonObject({{"error", "Expected a JSON object response."}, {"errorCode", "ACCOUNT_REFRESH_FAILED"}}));
+
+	// Members of the wrong type read as absent: no access token, the refresh
+	// token kept, the default expiry.
+	account.route("POST", QStringLiteral("/oauth2/token"),
+		      jsonResponse({{"token_type", "bearer"}, {"access_token", 5}, {"refresh_token", 7}, {"expires_in", "100"}}));
+	const QJsonObject odd = controller().refreshAccount();
+	EXPECT_EQ(odd.value("authenticated").toBool(true), false);
+	EXPECT_NEAR(QDateTime::currentDateTimeUtc().secsTo(QDateTime::fromString(odd.value("expiresAt").toString(), Qt::ISODate)),
+		    3600, 5);
+	EXPECT_EQ(account.requests.size(), 5);
+	controller().refreshAccount();
+	EXPECT_EQ(account.requests.last().formValue("refresh_token"), QStringLiteral("refresh-AT-1"));
+	account.route("POST", QStringLiteral("/oauth2/token"), jsonResponse(tokenResponse(QStringLiteral("AT-2"))));
+	controller().refreshAccount();
+	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT-2"));
+
 	// An unsupported token type changes nothing and is not an error.
 	QJsonObject noType = tokenResponse(QStringLiteral("AT-3"));
 	noType.remove(QStringLiteral("token_type"));
