@@ -1,21 +1,86 @@
 #include "proxy/EventProxyServer.h"
 
+#include "proxy/ProxyMessageRouting.h"
+#include "proxy/SimulatedEvents.h"
+#include "websocket/FrameProcessor.h"
+#include "websocket/WebSocketHandshake.h"
+
 #include <QHostAddress>
 #include <QRandomGenerator64>
 #include <QTcpServer>
+#include <QTcpSocket>
+#include <QUrl>
+#include <QUrlQuery>
 
 #include <obs.h>
 
 namespace {
+
 constexpr char kTokenAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 constexpr quint64 kTokenAlphabetSize = sizeof(kTokenAlphabet) - 1;
 constexpr int kTokenLength = 32;
+constexpr qint64 kReadChunk = 64 * 1024;
+
+const char kForbidden[] = "HTTP/1.1 403 Forbidden\r\nConnection: close\r\n\r\n";
+
+std::string peerLabel(const QTcpSocket *socket)
+{
+	if (!socket)
+		return "unknown";
+	return socket->peerAddress().toString().toStdString() + ":" + std::to_string(socket->peerPort());
+}
+
+// The request target of the head's first line: between the first and the
+// second space.
+QUrl requestTarget(const std::string &head)
+{
+	const std::string_view firstLine = std::string_view(head).substr(0, head.find('\n'));
+	const size_t first = firstLine.find(' ');
+	const size_t second = first == std::string_view::npos ? first : firstLine.find(' ', first + 1);
+	if (second == std::string_view::npos)
+		return QUrl();
+	const std::string_view target = firstLine.substr(first + 1, second - first - 1);
+	return QUrl(QString::fromUtf8(target.data(), qsizetype(target.size())), QUrl::TolerantMode);
+}
+
+std::string textFrame(const std::string &text)
+{
+	return encodeFrame(text, WebSocketOpcode::Text, false);
+}
+
 } // namespace
 
-EventProxyServer::EventProxyServer(QObject *parent) : QObject(parent), token(generateToken()) {}
+// Frame processing's view of one client.
+class EventProxyServer::ClientEndpoint : public FrameEndpoint {
+public:
+	ClientEndpoint(EventProxyServer &server, QTcpSocket *socket, bool authenticated)
+		: server(server), socket(socket), authenticated(authenticated)
+	{
+	}
+
+	void sendFrame(std::string &&frame) override { socket->write(frame.data(), qint64(frame.size())); }
+	bool onTextMessage(std::string &&text) override
+	{
+		return server.routeMessage(socket, authenticated, std::move(text));
+	}
+
+private:
+	EventProxyServer &server;
+	QTcpSocket *socket;
+	bool authenticated;
+};
+
+EventProxyServer::EventProxyServer() : EventProxyServer(Options()) {}
+
+EventProxyServer::EventProxyServer(Options options, QObject *parent)
+	: QObject(parent), options(std::move(options)), token(generateToken())
+{
+}
 
 EventProxyServer::~EventProxyServer()
 {
+	for (auto it = clients.cbegin(); it != clients.cend(); ++it)
+		it.key()->disconnect(this);
 	delete server;
 }
 
@@ -32,15 +97,25 @@ std::string EventProxyServer::generateToken()
 	return result;
 }
 
+bool EventProxyServer::tokenMatches(const std::string &presented) const
+{
+	// Constant time: every byte is compared whatever the first difference.
+	unsigned char difference = presented.size() == token.size() ? 0 : 1;
+	for (size_t i = 0; i < token.size(); ++i)
+		difference |= (i < presented.size() ? uint8_t(presented[i]) : 0) ^ uint8_t(token[i]);
+	return difference == 0;
+}
+
 void EventProxyServer::start()
 {
 	if (server && server->isListening())
 		return;
 	if (!server)
 		server = new QTcpServer();
+	connect(server, &QTcpServer::newConnection, this, &EventProxyServer::onNewConnection, Qt::UniqueConnection);
 
-	if (!server->listen(QHostAddress::LocalHost, listenPort)) {
-		blog(LOG_ERROR, "[vorn-zorva] Event proxy failed to bind to port %u: %s", unsigned(listenPort),
+	if (!server->listen(QHostAddress::LocalHost, options.port)) {
+		blog(LOG_ERROR, "[vorn-zorva] Event proxy failed to bind to port %u: %s", unsigned(options.port),
 		     server->errorString().toUtf8().constData());
 		return;
 	}
@@ -51,10 +126,232 @@ void EventProxyServer::start()
 
 void EventProxyServer::stop()
 {
+	for (auto it = clients.cbegin(); it != clients.cend(); ++it) {
+		QTcpSocket *socket = it.key();
+		socket->disconnect(this);
+		socket->disconnectFromHost();
+		socket->deleteLater();
+	}
+	clients.clear();
 	if (server) {
 		server->close();
 		delete server;
 		server = nullptr;
 	}
 	Q_EMIT stopped();
+}
+
+void EventProxyServer::onNewConnection()
+{
+	while (QTcpSocket *socket = server->nextPendingConnection()) {
+		if (!clients.contains(socket))
+			clients.insert(socket, std::make_shared<ClientState>());
+		connect(socket, &QTcpSocket::readyRead, this, &EventProxyServer::onReadyRead);
+		connect(socket, &QTcpSocket::disconnected, this, &EventProxyServer::onClientDisconnected);
+	}
+}
+
+void EventProxyServer::onReadyRead()
+{
+	auto *socket = qobject_cast<QTcpSocket *>(sender());
+	if (!socket)
+		return;
+	// Held here so that a disconnect while processing cannot free it.
+	const std::shared_ptr<ClientState> client = clients.value(socket);
+	if (!client)
+		return;
+
+	for (qint64 available = socket->bytesAvailable(); available > 0; available = socket->bytesAvailable()) {
+		const qint64 chunk = std::min(available, kReadChunk);
+		char *room = client->receiveBuffer.prepareAppend(size_t(chunk));
+		const qint64 read = socket->read(room, chunk);
+		client->receiveBuffer.commitAppend(read > 0 ? size_t(read) : 0);
+		if (read <= 0)
+			break;
+	}
+
+	if (!client->handshakeComplete && !runHandshake(socket, *client))
+		return;
+	runFrameProcessing(socket, client);
+}
+
+bool EventProxyServer::runHandshake(QTcpSocket *socket, ClientState &client)
+{
+	const std::optional<std::string> head = extractHttpHead(client.receiveBuffer);
+	if (!head) {
+		if (client.receiveBuffer.size() > options.maxUpgradeRequestBytes) {
+			blog(LOG_WARNING, "[vorn-zorva] Event proxy rejected client peer=%s reason=request_too_large",
+			     peerLabel(socket).c_str());
+			socket->disconnect(this, SLOT(onReadyRead()));
+			socket->write(kForbidden, qint64(sizeof(kForbidden) - 1));
+			socket->disconnectFromHost();
+		}
+		return false;
+	}
+
+	const std::string key = findHeaderValue(*head, "Sec-WebSocket-Key");
+	const QUrl target = requestTarget(*head);
+	if (key.empty()) {
+		blog(LOG_WARNING, "[vorn-zorva] Event proxy rejected client peer=%s reason=missing_ws_key",
+		     peerLabel(socket).c_str());
+		// One answer per connection: whatever follows is not read.
+		socket->disconnect(this, SLOT(onReadyRead()));
+		socket->write(kForbidden, qint64(sizeof(kForbidden) - 1));
+		socket->disconnectFromHost();
+		return false;
+	}
+
+	const QString presented = QUrlQuery(target).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
+	client.authenticated = tokenMatches(presented.toStdString());
+	const std::string response = "HTTP/1.1 101 Switching Protocols\r\n"
+				     "Upgrade: websocket\r\n"
+				     "Connection: Upgrade\r\n"
+				     "Sec-WebSocket-Accept: " +
+				     computeAcceptKey(key) + "\r\n\r\n";
+	socket->write(response.data(), qint64(response.size()));
+	client.handshakeComplete = true;
+	blog(LOG_INFO, "[vorn-zorva] Event proxy accepted %s client from %s:%u",
+	     client.authenticated ? "authenticated" : "read-only", socket->peerAddress().toString().toUtf8().constData(),
+	     unsigned(socket->peerPort()));
+	return true;
+}
+
+void EventProxyServer::runFrameProcessing(QTcpSocket *socket, const std::shared_ptr<ClientState> &client)
+{
+	ClientEndpoint endpoint(*this, socket, client->authenticated);
+	FrameProcessingOptions processing;
+	processing.maskReplies = false;
+	processing.maxUnprocessedBytes = options.maxUnprocessedFrameBytes;
+	std::string error;
+	switch (processFrames(client->receiveBuffer, client->fragments, endpoint, processing, error)) {
+	case FrameProcessingResult::NeedMore:
+	case FrameProcessingResult::Stopped:
+		return;
+	case FrameProcessingResult::Failed:
+		// Protocol errors close quietly; only an oversized message is logged.
+		if (error == messageTooLargeError)
+			blog(LOG_WARNING, "[vorn-zorva] Event proxy closed client peer=%s reason=message_too_large",
+			     peerLabel(socket).c_str());
+		break;
+	case FrameProcessingResult::Closed:
+		break;
+	}
+	socket->disconnect(this, SLOT(onReadyRead()));
+	socket->disconnectFromHost();
+}
+
+bool EventProxyServer::routeMessage(QTcpSocket *socket, bool authenticated, std::string &&text)
+{
+	ProxyRoute route = routeProxyMessage(text, authenticated);
+	using Action = ProxyRoute::Action;
+	switch (route.action) {
+	case Action::InvalidJson:
+		blog(LOG_WARNING, "[vorn-zorva] Event proxy inbound invalid_json peer=%s bytes=%lld",
+		     peerLabel(socket).c_str(), static_cast<long long>(text.size()));
+		break;
+	case Action::SendInitialState:
+		sendInitialState(socket);
+		break;
+	case Action::Ignore:
+		break;
+	case Action::DropUnauthenticated:
+		blog(LOG_WARNING, "[vorn-zorva] Event proxy dropped unauthenticated write peer=%s type=%s",
+		     peerLabel(socket).c_str(), route.type.c_str());
+		break;
+	case Action::ShowSettings:
+		Q_EMIT showSettingsRequested(route.page);
+		break;
+	case Action::VekRequest:
+		Q_EMIT vekRequest(route.upid, std::move(route.payload));
+		break;
+	case Action::VekPassthrough:
+		Q_EMIT vekPassthrough(route.upid, std::move(route.payload));
+		break;
+	case Action::Publish:
+		publishRawEvent(std::move(route.upid), std::move(route.payload));
+		break;
+	case Action::Malformed:
+		blog(LOG_WARNING, "[vorn-zorva] Event proxy dropping malformed message peer=%s upid=%s payload_empty=%d",
+		     peerLabel(socket).c_str(), route.upid.c_str(), route.payloadEmpty ? 1 : 0);
+		break;
+	}
+	// Keep going only while the client is still connected.
+	return clients.contains(socket);
+}
+
+void EventProxyServer::sendInitialState(QTcpSocket *socket)
+{
+	std::string history = "{\"data\":[";
+	bool first = true;
+	for (const auto &[upid, entry] : histories) {
+		if (!first)
+			history.push_back(',');
+		entry.appendJsonArray(history);
+		first = false;
+	}
+	history += "],\"event_type\":\"X_HISTORY\"}";
+	const std::string historyFrame = textFrame(history);
+	socket->write(historyFrame.data(), qint64(historyFrame.size()));
+	sendToClient(socket, json{{"data", json::array({"X_LINK"})}, {"event_type", "X_FEATURES"}});
+}
+
+void EventProxyServer::sendToClient(QTcpSocket *socket, const json &value)
+{
+	const std::string frame = textFrame(compactJson(value));
+	socket->write(frame.data(), qint64(frame.size()));
+}
+
+void EventProxyServer::broadcastText(const std::string &text)
+{
+	// One serialisation and one frame for all clients. Clients whose upgrade
+	// has not been answered get nothing, so no frame precedes a 101.
+	const std::string frame = textFrame(text);
+	for (auto it = clients.cbegin(); it != clients.cend(); ++it) {
+		if (it.value()->handshakeComplete)
+			it.key()->write(frame.data(), qint64(frame.size()));
+	}
+}
+
+void EventProxyServer::publishRawEvent(std::string upid, nlohmann::json event)
+{
+	std::string text = compactJson(event);
+	broadcastText(text);
+	if (upid.empty() || !event.is_object())
+		return;
+	const auto type = event.find("event_type");
+	const std::string_view eventType =
+		type != event.end() && type->is_string() ? std::string_view(type->get_ref<const std::string &>())
+							 : std::string_view();
+	histories[upid].record(eventType, std::move(text));
+}
+
+void EventProxyServer::publishLogout(std::string upid)
+{
+	json logout = {{"event_type", "X_LOGOUT"}, {"upid", upid}};
+	publishRawEvent(std::move(upid), std::move(logout));
+}
+
+void EventProxyServer::publishResponse(std::string nonce, std::string response)
+{
+	// Invalid UTF-8 in a body is replaced, never thrown.
+	broadcastText(compactJson(
+		json{{"event_type", "X_RESPONSE"}, {"nonce", std::move(nonce)}, {"response", std::move(response)}}));
+}
+
+nlohmann::json EventProxyServer::simulateEvent(QString type, QString platform, QString username, QString chatMessage)
+{
+	SimulatedEventSources sources{options.endpoints.avatarUrl, options.endpoints.siteUrl, &randomPickOfFour};
+	SimulatedEvent simulated = buildSimulatedEvent(type, platform, username, chatMessage, sources);
+	if (!simulated.event.is_null())
+		publishRawEvent(std::move(simulated.upid), std::move(simulated.event));
+	return std::move(simulated.result);
+}
+
+void EventProxyServer::onClientDisconnected()
+{
+	auto *socket = qobject_cast<QTcpSocket *>(sender());
+	if (!socket)
+		return;
+	clients.remove(socket);
+	socket->deleteLater();
 }

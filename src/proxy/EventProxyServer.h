@@ -1,24 +1,49 @@
 #pragma once
 
 #include "host/MetaTypes.h"
+#include "plugin/ServiceEndpoints.h"
+#include "proxy/UpidHistory.h"
+#include "websocket/ReceiveBuffer.h"
+#include "websocket/WebSocketFrame.h"
 
+#include <memory>
 #include <string>
+#include <unordered_map>
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QtGlobal>
 
 class QTcpServer;
+class QTcpSocket;
+struct ProxyRoute;
 
-// Loopback WebSocket server the dock pages connect to. Lives on the module's
-// worker thread.
+// One accepted connection of the event proxy.
+struct ClientState {
+	ReceiveBuffer receiveBuffer;
+	FragmentState fragments;
+	bool handshakeComplete = false;
+	bool authenticated = false;
+};
+
+// Loopback WebSocket server the dock pages connect to: relays every event of
+// the linked accounts to every page, keeps a short history per account for
+// pages that connect late, and carries the pages' requests to the runtime.
+// Lives on the module's worker thread.
 class EventProxyServer : public QObject {
 	Q_OBJECT
 
 public:
-	static constexpr quint16 listenPort = 44423;
+	struct Options {
+		quint16 port = 44423;
+		ServiceEndpoints endpoints;
+		size_t maxUpgradeRequestBytes = 64 * 1024;
+		size_t maxUnprocessedFrameBytes = 16 * 1024 * 1024;
+	};
 
-	explicit EventProxyServer(QObject *parent = nullptr);
+	EventProxyServer();
+	explicit EventProxyServer(Options options, QObject *parent = nullptr);
 	~EventProxyServer() override;
 
 	const std::string &accessToken() const { return token; }
@@ -33,10 +58,32 @@ Q_SIGNALS:
 public Q_SLOTS:
 	void start();
 	void stop();
+	void publishRawEvent(std::string upid, nlohmann::json event);
+	void publishLogout(std::string upid);
+	void publishResponse(std::string nonce, std::string response);
+	nlohmann::json simulateEvent(QString type, QString platform = QString(), QString username = QString(),
+				     QString chatMessage = QString());
+
+private Q_SLOTS:
+	void onNewConnection();
+	void onReadyRead();
+	void onClientDisconnected();
 
 private:
-	static std::string generateToken();
+	class ClientEndpoint;
 
+	static std::string generateToken();
+	bool tokenMatches(const std::string &presented) const;
+	bool runHandshake(QTcpSocket *socket, ClientState &client);
+	void runFrameProcessing(QTcpSocket *socket, const std::shared_ptr<ClientState> &client);
+	bool routeMessage(QTcpSocket *socket, bool authenticated, std::string &&text);
+	void sendInitialState(QTcpSocket *socket);
+	void sendToClient(QTcpSocket *socket, const json &value);
+	void broadcastText(const std::string &text);
+
+	Options options;
 	QTcpServer *server = nullptr;
+	QHash<QTcpSocket *, std::shared_ptr<ClientState>> clients;
+	std::unordered_map<std::string, UpidHistory> histories;
 	std::string token;
 };

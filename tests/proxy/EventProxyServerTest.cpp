@@ -1,0 +1,344 @@
+// The event proxy over real sockets on loopback, with test WebSocket clients.
+
+#include "LogCapture.h"
+#include "TestWebSocketClient.h"
+#include "proxy/EventProxyServer.h"
+
+#include <memory>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <util/base.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+bool pumpUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout = 5s)
+{
+	QElapsedTimer timer;
+	timer.start();
+	while (!predicate()) {
+		if (timer.elapsed() > timeout.count())
+			return false;
+		QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+		QThread::usleep(200);
+	}
+	return true;
+}
+
+void pumpFor(std::chrono::milliseconds duration)
+{
+	pumpUntil([] { return false; }, duration);
+}
+
+json parsed(const std::string &text)
+{
+	return json::parse(text);
+}
+
+class EventProxyTest : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		LogCapture::instance().install();
+		LogCapture::instance().setEcho(false);
+		EventProxyServer::Options options;
+		options.port = 0; // any free port: these tests run side by side
+		options.maxUnprocessedFrameBytes = 1024 * 1024;
+		proxy = std::make_unique<EventProxyServer>(options);
+		QObject::connect(proxy.get(), &EventProxyServer::started, [this](quint16 p, std::string t) {
+			port = p;
+			token = t;
+		});
+		proxy->start();
+		ASSERT_NE(port, 0);
+	}
+
+	std::unique_ptr<TestWebSocketClient> connectClient(bool authenticated = true)
+	{
+		auto client = std::make_unique<TestWebSocketClient>();
+		const QString target = authenticated ? QStringLiteral("/?token=%1").arg(QString::fromStdString(token))
+						     : QStringLiteral("/");
+		EXPECT_TRUE(client->open(port, target));
+		EXPECT_TRUE(client->waitForUpgrade());
+		return client;
+	}
+
+	std::vector<json> historyOf(TestWebSocketClient &client)
+	{
+		const size_t before = client.texts().size();
+		client.sendText(R"({"payload":{"type":"X_INIT"}})");
+		EXPECT_TRUE(client.waitForMessages(before + 2));
+		const json history = parsed(client.texts().at(before));
+		EXPECT_EQ(history["event_type"], "X_HISTORY");
+		EXPECT_EQ(parsed(client.texts().at(before + 1)), json({{"data", {"X_LINK"}}, {"event_type", "X_FEATURES"}}));
+		return history["data"].get<std::vector<json>>();
+	}
+
+	std::unique_ptr<EventProxyServer> proxy;
+	quint16 port = 0;
+	std::string token;
+};
+
+} // namespace
+
+TEST_F(EventProxyTest, TokenDecidesAuthenticatedOrReadOnly)
+{
+	EXPECT_EQ(token.size(), 32u);
+	for (char c : token)
+		EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)));
+	connectClient(true);
+	std::string upper = token;
+	for (char &c : upper)
+		c = char(std::toupper(static_cast<unsigned char>(c)));
+	TestWebSocketClient wrongCase;
+	ASSERT_TRUE(wrongCase.open(port, QStringLiteral("/?token=%1").arg(QString::fromStdString(upper))));
+	ASSERT_TRUE(wrongCase.waitForUpgrade());
+	connectClient(false);
+	const auto lines = LogCapture::instance().matching("[vorn-zorva] Event proxy accepted ");
+	ASSERT_EQ(lines.size(), 3u);
+	EXPECT_EQ(lines[0].text.rfind("[vorn-zorva] Event proxy accepted authenticated client from 127.0.0.1:", 0), 0u);
+	EXPECT_EQ(lines[1].text.rfind("[vorn-zorva] Event proxy accepted read-only client from 127.0.0.1:", 0), 0u);
+	EXPECT_EQ(lines[2].text.rfind("[vorn-zorva] Event proxy accepted read-only client from 127.0.0.1:", 0), 0u);
+	EXPECT_EQ(lines[0].level, LOG_INFO);
+}
+
+TEST_F(EventProxyTest, MissingKeyGetsExactly403)
+{
+	TestWebSocketClient client;
+	ASSERT_TRUE(client.open(port, QStringLiteral("/"), false));
+	EXPECT_FALSE(client.waitForUpgrade());
+	EXPECT_EQ(client.upgradeResponse(), "HTTP/1.1 403 Forbidden\r\nConnection: close\r\n\r\n");
+	EXPECT_TRUE(client.waitForClose());
+	const auto lines = LogCapture::instance().matching("reason=missing_ws_key");
+	ASSERT_EQ(lines.size(), 1u);
+	EXPECT_EQ(lines[0].level, LOG_WARNING);
+	EXPECT_EQ(lines[0].text.rfind("[vorn-zorva] Event proxy rejected client peer=127.0.0.1:", 0), 0u);
+}
+
+TEST_F(EventProxyTest, HeadInSeveralReadsAndFirstFrameWithTheRequest)
+{
+	QTcpSocket socket;
+	socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+	ASSERT_TRUE(pumpUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }));
+	QByteArray received;
+	QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
+	const QByteArray request = "GET /?token=" + QByteArray::fromStdString(token) +
+				   " HTTP/1.1\r\nHost: x\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
+	socket.write(request.left(20));
+	pumpFor(50ms);
+	EXPECT_TRUE(received.isEmpty());
+	// The rest of the head and a first frame in one write.
+	socket.write(request.mid(20) + QByteArray::fromStdString(encodeFrame(R"({"payload":{"type":"X_INIT"}})", 1, true)));
+	ASSERT_TRUE(pumpUntil([&] { return received.count("X_FEATURES") == 1; }));
+	EXPECT_TRUE(received.startsWith("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+					"Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n"));
+}
+
+TEST_F(EventProxyTest, HistoryReplay)
+{
+	auto reader = connectClient(false);
+	EXPECT_TRUE(historyOf(*reader).empty());
+
+	for (int i = 0; i < 101; ++i)
+		proxy->publishRawEvent("u1", {{"event_type", "RICH_MESSAGE"}, {"n", i}});
+	proxy->publishRawEvent("u1", {{"event_type", "STREAM_STATUS"}, {"live", false}});
+	proxy->publishRawEvent("u1", {{"event_type", "STREAM_STATUS"}, {"live", true}});
+	proxy->publishRawEvent("u1", {{"event_type", "LIKE"}, {"n", 1}});
+	proxy->publishRawEvent("u1", {{"event_type", "USER_UPDATE"}});
+	proxy->publishLogout("u1");
+	proxy->publishRawEvent("", {{"event_type", "RICH_MESSAGE"}}); // relayed, not recorded
+	proxy->publishRawEvent("u2", json::array({1})); // not an object: relayed, not recorded
+
+	// Every publication reached the reader, in order.
+	ASSERT_TRUE(reader->waitForMessages(2 + 108));
+	EXPECT_EQ(parsed(reader->texts()[2])["n"], 0);
+	EXPECT_EQ(reader->texts()[2 + 107], "[1]");
+
+	const std::vector<json> history = historyOf(*reader);
+	ASSERT_EQ(history.size(), 1u);
+	const json &events = history[0];
+	ASSERT_EQ(events.size(), 3u + 100u);
+	EXPECT_EQ(events[0], json({{"event_type", "USER_UPDATE"}}));
+	EXPECT_EQ(events[1], json({{"event_type", "STREAM_STATUS"}, {"live", true}}));
+	EXPECT_EQ(events[2], json({{"event_type", "LIKE"}, {"n", 1}}));
+	EXPECT_EQ(events[3]["n"], 2); // the oldest chat events went
+	EXPECT_EQ(events[101]["n"], 100);
+	EXPECT_EQ(events[102], json({{"event_type", "X_LOGOUT"}, {"upid", "u1"}}));
+}
+
+TEST_F(EventProxyTest, ReadOnlyClientsMayOnlyAskForHistory)
+{
+	auto reader = connectClient(false);
+	bool requested = false;
+	QObject::connect(proxy.get(), &EventProxyServer::vekRequest, [&] { requested = true; });
+	reader->sendText(R"({"upid":"u1","payload":{"type":"X_REQUEST","nonce":"n"}})");
+	reader->sendText(R"({"upid":"u1","payload":{"type":"CHAT","text":"hi"}})");
+	EXPECT_EQ(historyOf(*reader).size(), 0u);
+	EXPECT_FALSE(requested);
+	const auto lines = LogCapture::instance().matching("[vorn-zorva] Event proxy dropped unauthenticated write peer=");
+	ASSERT_EQ(lines.size(), 2u);
+	EXPECT_NE(lines[0].text.find(" type=X_REQUEST"), std::string::npos);
+	EXPECT_NE(lines[1].text.find(" type=CHAT"), std::string::npos);
+	EXPECT_EQ(reader->texts().size(), 2u); // nothing was broadcast
+}
+
+TEST_F(EventProxyTest, RoutingOfAuthenticatedWrites)
+{
+	auto writer = connectClient(true);
+	auto reader = connectClient(false);
+	std::vector<std::pair<std::string, json>> requests, passthroughs;
+	std::vector<std::string> pages;
+	QObject::connect(proxy.get(), &EventProxyServer::vekRequest,
+			 [&](std::string upid, json payload) { requests.emplace_back(upid, payload); });
+	QObject::connect(proxy.get(), &EventProxyServer::vekPassthrough,
+			 [&](std::string upid, json payload) { passthroughs.emplace_back(upid, payload); });
+	QObject::connect(proxy.get(), &EventProxyServer::showSettingsRequested, [&](std::string page) { pages.push_back(page); });
+
+	writer->sendText(R"({"upid":"u1","payload":{"type":"X_REQUEST","nonce":"n1"}})");
+	writer->sendText(R"({"upid":"u1","forVek":true,"payload":{"type":"SEND_CHAT","text":"hi"}})");
+	writer->sendText(R"({"upid":"u1","forVek":"yes","payload":{"type":"CUSTOM","v":1}})");
+	writer->sendText(R"({"payload":{"type":"X_SHOW_SETTINGS","page":"alerts"}})");
+	writer->sendText(R"({"payload":{"type":"X_LOG","line":"x"}})");
+	writer->sendText(R"({"payload":{"type":"X_REQUEST"}})");
+	writer->sendText(R"({"upid":"u1","payload":{}})");
+	writer->sendText("[1,2]");
+	writer->sendText("{bad json");
+	ASSERT_TRUE(reader->waitForMessages(1));
+	pumpFor(100ms);
+
+	ASSERT_EQ(requests.size(), 1u);
+	EXPECT_EQ(requests[0], std::make_pair(std::string("u1"), json({{"type", "X_REQUEST"}, {"nonce", "n1"}})));
+	ASSERT_EQ(passthroughs.size(), 1u);
+	EXPECT_EQ(passthroughs[0].second["type"], "SEND_CHAT");
+	EXPECT_EQ(pages, std::vector<std::string>{"alerts"});
+	// Only the non-boolean "forVek" message was published, to everyone including the sender.
+	EXPECT_EQ(reader->texts(), std::vector<std::string>{R"({"type":"CUSTOM","v":1})"});
+	EXPECT_TRUE(writer->waitForMessages(1));
+	EXPECT_EQ(writer->texts(), reader->texts());
+
+	const auto malformed = LogCapture::instance().matching("[vorn-zorva] Event proxy dropping malformed message peer=");
+	ASSERT_EQ(malformed.size(), 2u);
+	EXPECT_NE(malformed[0].text.find(" upid= payload_empty=0"), std::string::npos) << malformed[0].text;
+	EXPECT_NE(malformed[1].text.find(" upid=u1 payload_empty=1"), std::string::npos) << malformed[1].text;
+	const auto invalid = LogCapture::instance().matching("[vorn-zorva] Event proxy inbound invalid_json peer=");
+	ASSERT_EQ(invalid.size(), 2u);
+	EXPECT_NE(invalid[0].text.find(" bytes=5"), std::string::npos);
+	EXPECT_NE(invalid[1].text.find(" bytes=9"), std::string::npos);
+}
+
+TEST_F(EventProxyTest, FramingPingFragmentsBinaryAndClose)
+{
+	auto client = connectClient(true);
+	client->sendFrame(WebSocketOpcode::Ping, "abc");
+	client->sendFrame(WebSocketOpcode::Text, R"({"payload":)", false);
+	client->sendFrame(WebSocketOpcode::Ping, "mid");
+	client->sendFrame(WebSocketOpcode::Continuation, R"({"type":"X_INIT"}})", true);
+	client->sendFrame(WebSocketOpcode::Binary, "binary is dropped");
+	ASSERT_TRUE(client->waitForMessages(2));
+	ASSERT_TRUE(pumpUntil([&] { return client->controlFrames().size() == 2; }));
+	EXPECT_EQ(client->controlFrames()[0].opcode, WebSocketOpcode::Pong);
+	EXPECT_EQ(client->controlFrames()[0].payload, "abc");
+	EXPECT_EQ(client->controlFrames()[1].payload, "mid");
+	EXPECT_FALSE(client->isClosed());
+
+	client->sendFrame(WebSocketOpcode::Close, "\x03\xe8");
+	EXPECT_TRUE(client->waitForClose());
+	EXPECT_EQ(client->controlFrames().size(), 2u); // no close frame comes back
+
+	// Protocol errors close quietly.
+	auto orphan = connectClient(true);
+	orphan->sendFrame(WebSocketOpcode::Continuation, "x");
+	EXPECT_TRUE(orphan->waitForClose());
+	EXPECT_EQ(LogCapture::instance().count("Event proxy closed client"), 0u);
+}
+
+TEST_F(EventProxyTest, OversizedInputClosesWithOneWarning)
+{
+	auto client = connectClient(true);
+	std::string frame = encodeFrame(std::string(2 * 1024 * 1024, 'x'), WebSocketOpcode::Text, true);
+	client->sendRaw(QByteArray::fromStdString(frame.substr(0, 14)));
+	EXPECT_TRUE(client->waitForClose());
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Event proxy closed client peer=127.0.0.1:"), 1u);
+
+	QTcpSocket endless;
+	endless.connectToHost(QStringLiteral("127.0.0.1"), port);
+	ASSERT_TRUE(pumpUntil([&] { return endless.state() == QAbstractSocket::ConnectedState; }));
+	endless.write("GET / HTTP/1.1\r\n" + QByteArray(70 * 1024, 'h'));
+	EXPECT_TRUE(pumpUntil([&] { return endless.state() == QAbstractSocket::UnconnectedState; }));
+	EXPECT_EQ(LogCapture::instance().count("reason=request_too_large"), 1u);
+}
+
+TEST_F(EventProxyTest, ResponsesAreBroadcastAndInvalidUtf8Replaced)
+{
+	auto client = connectClient(false);
+	proxy->publishResponse("n1", std::string("{\"ok\":true}"));
+	proxy->publishResponse("n2", std::string("bin\xff\xfe", 5));
+	ASSERT_TRUE(client->waitForMessages(2));
+	EXPECT_EQ(parsed(client->texts()[0]), json({{"event_type", "X_RESPONSE"}, {"nonce", "n1"}, {"response", "{\"ok\":true}"}}));
+	EXPECT_EQ(parsed(client->texts()[1])["response"], "bin\xEF\xBF\xBD\xEF\xBF\xBD");
+	EXPECT_TRUE(historyOf(*client).empty()); // responses are not recorded
+}
+
+TEST_F(EventProxyTest, StopKeepsTokenAndHistory)
+{
+	auto client = connectClient(true);
+	proxy->publishRawEvent("u1", {{"event_type", "FOLLOW"}});
+	int stops = 0;
+	QObject::connect(proxy.get(), &EventProxyServer::stopped, [&] { ++stops; });
+	const std::string before = token;
+	proxy->start(); // already listening: nothing happens
+	proxy->stop();
+	EXPECT_EQ(stops, 1);
+	EXPECT_TRUE(client->waitForClose());
+	port = 0;
+	proxy->start();
+	ASSERT_NE(port, 0);
+	EXPECT_EQ(token, before);
+	auto again = connectClient(true);
+	EXPECT_EQ(historyOf(*again).size(), 1u);
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Event proxy listening on ws://127.0.0.1:"), 2u);
+}
+
+TEST(EventProxyBind, PortTakenLogsAndEmitsNothing)
+{
+	LogCapture::instance().install();
+	QTcpServer squatter;
+	ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 0));
+	EventProxyServer::Options options;
+	options.port = squatter.serverPort();
+	EventProxyServer proxy(options);
+	bool started = false;
+	QObject::connect(&proxy, &EventProxyServer::started, [&] { started = true; });
+	proxy.start();
+	EXPECT_FALSE(started);
+	const auto lines = LogCapture::instance().matching("[vorn-zorva] Event proxy failed to bind to port ");
+	ASSERT_EQ(lines.size(), 1u);
+	EXPECT_EQ(lines[0].level, LOG_ERROR);
+	EXPECT_EQ(lines[0].text, "[vorn-zorva] Event proxy failed to bind to port " + std::to_string(options.port) +
+					 ": The bound address is already in use");
+	// The server object stays; a later start listens once the port is free.
+	squatter.close();
+	proxy.start();
+	EXPECT_TRUE(started);
+}
+
+TEST_F(EventProxyTest, FiftyClientsReceiveTenThousandEventsInOrder)
+{
+	std::vector<std::unique_ptr<TestWebSocketClient>> readers;
+	for (int i = 0; i < 50; ++i)
+		readers.push_back(connectClient(i % 2 == 0));
+	for (int i = 0; i < 10000; ++i)
+		proxy->publishRawEvent("u1", {{"event_type", "RICH_MESSAGE"}, {"n", i}});
+	for (auto &reader : readers) {
+		ASSERT_TRUE(reader->waitForMessages(10000, 60s));
+		for (int i = 0; i < 10000; ++i)
+			ASSERT_EQ(parsed(reader->texts()[size_t(i)])["n"], i);
+	}
+}

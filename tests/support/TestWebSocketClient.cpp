@@ -1,0 +1,104 @@
+#include "TestWebSocketClient.h"
+
+#include "websocket/WebSocketHandshake.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+namespace {
+
+bool pumpUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
+{
+	QElapsedTimer timer;
+	timer.start();
+	while (!predicate()) {
+		if (timer.elapsed() > timeout.count())
+			return false;
+		QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+		QThread::usleep(200);
+	}
+	return true;
+}
+
+} // namespace
+
+TestWebSocketClient::TestWebSocketClient(QObject *parent) : QObject(parent)
+{
+	connect(&socket, &QTcpSocket::readyRead, this, &TestWebSocketClient::onReadyRead);
+}
+
+bool TestWebSocketClient::open(quint16 port, const QString &target, bool withKey)
+{
+	socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+	if (!pumpUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }, std::chrono::seconds(5)))
+		return false;
+	key = generateClientKey();
+	QByteArray request = "GET " + target.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+								     "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n";
+	if (withKey)
+		request += "Sec-WebSocket-Key: " + QByteArray::fromStdString(key) + "\r\n";
+	request += "\r\n";
+	socket.write(request);
+	return true;
+}
+
+bool TestWebSocketClient::waitForUpgrade(std::chrono::milliseconds timeout)
+{
+	return pumpUntil([this] { return answered || isClosed(); }, timeout) && accepted;
+}
+
+void TestWebSocketClient::sendText(const std::string &text)
+{
+	sendFrame(WebSocketOpcode::Text, text);
+}
+
+void TestWebSocketClient::sendFrame(uint8_t opcode, const std::string &payload, bool fin)
+{
+	std::string frame = encodeFrame(payload, opcode, true);
+	if (!fin)
+		frame[0] = char(uint8_t(frame[0]) & 0x7F);
+	socket.write(frame.data(), qint64(frame.size()));
+}
+
+void TestWebSocketClient::sendRaw(const QByteArray &bytes)
+{
+	socket.write(bytes);
+}
+
+bool TestWebSocketClient::waitForMessages(size_t count, std::chrono::milliseconds timeout)
+{
+	return pumpUntil([this, count] { return received.size() >= count; }, timeout);
+}
+
+bool TestWebSocketClient::waitForClose(std::chrono::milliseconds timeout)
+{
+	return pumpUntil([this] { return isClosed(); }, timeout);
+}
+
+void TestWebSocketClient::onReadyRead()
+{
+	const QByteArray bytes = socket.readAll();
+	buffer.append(std::string_view(bytes.constData(), size_t(bytes.size())));
+	if (!answered) {
+		auto response = extractHttpHead(buffer);
+		if (!response)
+			return;
+		head = QByteArray::fromStdString(*response);
+		answered = true;
+		accepted = head.startsWith("HTTP/1.1 101 ") &&
+			   findHeaderValue(*response, "Sec-WebSocket-Accept") == computeAcceptKey(key);
+	}
+	WebSocketFrame frame;
+	WebSocketMessage message;
+	std::string error;
+	while (decodeFrame(buffer, frame, error) == DecodeResult::FrameReady) {
+		if (frame.opcode >= WebSocketOpcode::Close) {
+			control.push_back(frame);
+			continue;
+		}
+		if (assembleFragment(std::move(frame), fragments, message, error) == AssembleResult::MessageReady &&
+		    message.opcode == WebSocketOpcode::Text)
+			received.push_back(std::move(message.payload));
+	}
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+// A WebSocket client for tests, built on the project's own frame coding:
+// connects, upgrades, sends masked frames and collects what arrives.
+
+#include "websocket/ReceiveBuffer.h"
+#include "websocket/WebSocketFrame.h"
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include <QByteArray>
+#include <QObject>
+#include <QTcpSocket>
+
+class TestWebSocketClient : public QObject {
+	Q_OBJECT
+
+public:
+	explicit TestWebSocketClient(QObject *parent = nullptr);
+
+	// Connects and sends the upgrade request for the target ("/?token=...").
+	bool open(quint16 port, const QString &target, bool withKey = true);
+	// Waits for the server's answer to the upgrade.
+	bool waitForUpgrade(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+	bool upgraded() const { return accepted; }
+
+	void sendText(const std::string &text);
+	void sendFrame(uint8_t opcode, const std::string &payload, bool fin = true);
+	void sendRaw(const QByteArray &bytes);
+
+	bool waitForMessages(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+	bool waitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+	bool isClosed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
+
+	const std::vector<std::string> &texts() const { return received; }
+	const std::vector<WebSocketFrame> &controlFrames() const { return control; }
+	const QByteArray &upgradeResponse() const { return head; }
+
+private:
+	void onReadyRead();
+
+	QTcpSocket socket;
+	std::string key;
+	QByteArray head;
+	bool accepted = false;
+	bool answered = false;
+	ReceiveBuffer buffer;
+	FragmentState fragments;
+	std::vector<std::string> received;
+	std::vector<WebSocketFrame> control;
+};
