@@ -41,7 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		buffer.append(bytes.substr(at, chunk));
 		const size_t before = buffer.size();
 		const FrameProcessingResult result = processFrames(buffer, fragments, endpoint, options, error);
-		if (result == FrameProcessingResult::Failed && error.empty())
+		const bool failed = result == FrameProcessingResult::FrameFailed ||
+				    result == FrameProcessingResult::MessageFailed;
+		if (failed && error.empty())
 			std::abort(); // a failure always says why
 		if (buffer.size() > before)
 			std::abort(); // processing never adds bytes

@@ -55,7 +55,6 @@ public:
 	};
 
 	static constexpr const char *accountClientId = "5b9e2c7a1d4f8e3b6a0c9d2e7f1a4b8c";
-	static constexpr const char *vekClientId = "Xq7Tn2LpW9cRv4HbZk1Md8Fs";
 
 	AuthController();
 	explicit AuthController(Options options, QObject *parent = nullptr);

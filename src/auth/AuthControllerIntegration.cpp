@@ -5,6 +5,7 @@
 
 #include "auth/JsonReply.h"
 #include "auth/Pkce.h"
+#include "integration/VekService.h"
 
 #include <QDesktopServices>
 #include <QEventLoop>
@@ -40,7 +41,7 @@ QNetworkReply *AuthController::getFromVek(const QString &path, const QUrlQuery &
 	QUrl url(options.endpoints.vekApiBaseUrl + path);
 	url.setQuery(query);
 	QNetworkRequest request(url);
-	request.setRawHeader("Client-ID", vekClientId);
+	request.setRawHeader("Client-ID", VekService::clientId);
 	if (!authorization.isEmpty())
 		request.setRawHeader("Authorization", authorization);
 	return network.get(request);

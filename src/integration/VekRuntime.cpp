@@ -1,8 +1,17 @@
 #include "integration/VekRuntime.h"
 
+#include "integration/VekConnectionWorker.h"
 #include "proxy/EventProxyServer.h"
 
-VekRuntime::VekRuntime(QObject *parent) : QObject(parent) {}
+#include <unordered_set>
+
+#include <QJsonObject>
+
+#include <obs.h>
+
+VekRuntime::VekRuntime() : VekRuntime(VekService::fromEndpoints(ServiceEndpoints())) {}
+
+VekRuntime::VekRuntime(VekService service, QObject *parent) : QObject(parent), service(std::move(service)) {}
 
 VekRuntime::~VekRuntime()
 {
@@ -14,16 +23,90 @@ void VekRuntime::setEventProxy(EventProxyServer *proxy)
 	eventProxy = proxy;
 }
 
-void VekRuntime::syncIntegrations(QJsonArray integrations)
+VekConnectionWorker *VekRuntime::worker(const std::string &upid) const
 {
-	snapshot = std::move(integrations);
+	const auto it = workers.find(upid);
+	return it == workers.end() ? nullptr : it->second;
 }
 
-void VekRuntime::handleProxyRequest(std::string, nlohmann::json) {}
+VekConnectionWorker *VekRuntime::createWorker(const std::string &platform, const std::string &token,
+					      const std::string &upid, const std::string &username)
+{
+	auto *worker = new VekConnectionWorker(platform, token, upid, username, service, this);
+	if (eventProxy) {
+		connect(worker, &VekConnectionWorker::rawEvent, eventProxy, &EventProxyServer::publishRawEvent);
+		connect(worker, &VekConnectionWorker::loggedOut, eventProxy, &EventProxyServer::publishLogout);
+		connect(worker, &VekConnectionWorker::apiResponse, eventProxy, &EventProxyServer::publishResponse);
+	}
+	connect(worker, &VekConnectionWorker::loggedOut, this, &VekRuntime::integrationLoggedOut);
+	return worker;
+}
 
-void VekRuntime::handleProxyPassthrough(std::string, nlohmann::json) {}
+void VekRuntime::dismiss(VekConnectionWorker *worker)
+{
+	worker->closeConnection();
+	worker->deleteLater();
+}
+
+void VekRuntime::syncIntegrations(QJsonArray snapshot)
+{
+	std::unordered_set<std::string> seen;
+	for (const QJsonValue &value : snapshot) {
+		if (!value.isObject())
+			continue;
+		const QJsonObject entry = value.toObject();
+		const std::string upid = entry.value(QStringLiteral("upid")).toString().toStdString();
+		const std::string token = entry.value(QStringLiteral("token")).toString().toStdString();
+		if (upid.empty() || token.empty())
+			continue;
+		seen.insert(upid);
+		const std::string platform = entry.value(QStringLiteral("platform")).toString().toStdString();
+		const std::string username = entry.value(QStringLiteral("username")).toString().toStdString();
+
+		const auto found = workers.find(upid);
+		if (found == workers.end()) {
+			blog(LOG_INFO, "[vorn-zorva] Vek worker create platform=%s upid=%s", platform.c_str(), upid.c_str());
+			VekConnectionWorker *worker = createWorker(platform, token, upid, username);
+			workers.emplace(upid, worker);
+			worker->openConnection();
+			continue;
+		}
+		VekConnectionWorker *worker = found->second;
+		const bool tokenChanged = worker->currentToken() != token;
+		worker->setToken(token);
+		worker->setUsername(username);
+		if (tokenChanged) {
+			worker->closeConnection();
+			worker->openConnection();
+		}
+	}
+
+	for (auto it = workers.begin(); it != workers.end();) {
+		if (seen.count(it->first)) {
+			++it;
+			continue;
+		}
+		blog(LOG_INFO, "[vorn-zorva] Vek worker remove upid=%s", it->first.c_str());
+		dismiss(it->second);
+		it = workers.erase(it);
+	}
+}
+
+void VekRuntime::handleProxyRequest(std::string upid, nlohmann::json payload)
+{
+	if (VekConnectionWorker *target = worker(upid))
+		target->sendApiRequest(payload);
+}
+
+void VekRuntime::handleProxyPassthrough(std::string upid, nlohmann::json payload)
+{
+	if (VekConnectionWorker *target = worker(upid))
+		target->sendJson(payload);
+}
 
 void VekRuntime::stop()
 {
-	snapshot = QJsonArray();
+	for (const auto &[upid, worker] : workers)
+		dismiss(worker);
+	workers.clear();
 }

@@ -1,27 +1,32 @@
 #pragma once
 
 #include "host/MetaTypes.h"
+#include "integration/VekService.h"
 
 #include <string>
+#include <unordered_map>
 
 #include <QJsonArray>
 #include <QObject>
 
 class EventProxyServer;
+class VekConnectionWorker;
 
-// Owner of the live Vek connections, one per linked account. Lives on the
-// module's worker thread.
+// Keeps one live Vek connection per linked account of the integration
+// snapshot, relays their traffic to the event proxy and carries the pages'
+// requests to them. Lives on the module's worker thread.
 class VekRuntime : public QObject {
 	Q_OBJECT
 
 public:
-	explicit VekRuntime(QObject *parent = nullptr);
+	VekRuntime();
+	explicit VekRuntime(VekService service, QObject *parent = nullptr);
 	~VekRuntime() override;
 
 	void setEventProxy(EventProxyServer *proxy);
 
-	// The snapshot last handed to syncIntegrations.
-	const QJsonArray &integrations() const { return snapshot; }
+	size_t workerCount() const { return workers.size(); }
+	VekConnectionWorker *worker(const std::string &upid) const;
 
 Q_SIGNALS:
 	void integrationLoggedOut(std::string upid);
@@ -33,6 +38,11 @@ public Q_SLOTS:
 	void stop();
 
 private:
+	VekConnectionWorker *createWorker(const std::string &platform, const std::string &token, const std::string &upid,
+					  const std::string &username);
+	static void dismiss(VekConnectionWorker *worker);
+
+	VekService service;
 	EventProxyServer *eventProxy = nullptr;
-	QJsonArray snapshot;
+	std::unordered_map<std::string, VekConnectionWorker *> workers;
 };

@@ -227,7 +227,8 @@ void EventProxyServer::runFrameProcessing(QTcpSocket *socket, const std::shared_
 	case FrameProcessingResult::NeedMore:
 	case FrameProcessingResult::Stopped:
 		return;
-	case FrameProcessingResult::Failed:
+	case FrameProcessingResult::FrameFailed:
+	case FrameProcessingResult::MessageFailed:
 		// Protocol errors close quietly; only an oversized message is logged.
 		if (error == messageTooLargeError)
 			blog(LOG_WARNING, "[vorn-zorva] Event proxy closed client peer=%s reason=message_too_large",

@@ -31,11 +31,11 @@ FrameProcessingResult processFrames(ReceiveBuffer &buffer, FragmentState &fragme
 		case DecodeResult::NeedMore:
 			if (exceedsLimit(buffer, fragments, options.maxUnprocessedBytes)) {
 				error = messageTooLargeError;
-				return FrameProcessingResult::Failed;
+				return FrameProcessingResult::FrameFailed;
 			}
 			return FrameProcessingResult::NeedMore;
 		case DecodeResult::Error:
-			return FrameProcessingResult::Failed;
+			return FrameProcessingResult::FrameFailed;
 		case DecodeResult::FrameReady:
 			break;
 		}
@@ -51,11 +51,11 @@ FrameProcessingResult processFrames(ReceiveBuffer &buffer, FragmentState &fragme
 
 		if (frame.payload.size() + fragments.buffer.size() > options.maxUnprocessedBytes) {
 			error = messageTooLargeError;
-			return FrameProcessingResult::Failed;
+			return FrameProcessingResult::FrameFailed;
 		}
 		switch (assembleFragment(std::move(frame), fragments, message, error)) {
 		case AssembleResult::Error:
-			return FrameProcessingResult::Failed;
+			return FrameProcessingResult::MessageFailed;
 		case AssembleResult::Pending:
 			break;
 		case AssembleResult::MessageReady:

@@ -20,7 +20,8 @@ public:
 enum class FrameProcessingResult {
 	NeedMore, // everything complete was handled; wait for more bytes
 	Closed,   // the peer sent a close frame: close gracefully, no reply
-	Failed,   // protocol error (error text set): close gracefully
+	FrameFailed,   // the frame could not be decoded or is too large (error set): close gracefully
+	MessageFailed, // reassembly failed (error set): close gracefully
 	Stopped,  // the text-message handler asked to stop
 };
 

@@ -109,17 +109,17 @@ TEST_F(FrameProcessorTest, CloseStopsWithoutReply)
 
 TEST_F(FrameProcessorTest, ProtocolErrorsFail)
 {
-	EXPECT_EQ(feed(frame(0, "orphan")), FrameProcessingResult::Failed);
+	EXPECT_EQ(feed(frame(0, "orphan")), FrameProcessingResult::MessageFailed);
 	EXPECT_EQ(error, "Unexpected continuation frame.");
 
 	buffer.clear();
 	fragments = FragmentState();
-	EXPECT_EQ(feed(frame(1, "open", false) + frame(1, "intruder")), FrameProcessingResult::Failed);
+	EXPECT_EQ(feed(frame(1, "open", false) + frame(1, "intruder")), FrameProcessingResult::MessageFailed);
 	EXPECT_EQ(error, "Received a new data frame before the fragmented message completed.");
 
 	buffer.clear();
 	fragments = FragmentState();
-	EXPECT_EQ(feed(std::string("\x81\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 10)), FrameProcessingResult::Failed);
+	EXPECT_EQ(feed(std::string("\x81\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 10)), FrameProcessingResult::FrameFailed);
 	EXPECT_EQ(error, "WebSocket frame too large.");
 }
 
@@ -127,7 +127,7 @@ TEST_F(FrameProcessorTest, SizeLimitOnIncompleteFramesAndOpenMessages)
 {
 	options.maxUnprocessedBytes = 1000;
 	// A frame announcing more than the limit fails at once, before its bytes arrive.
-	EXPECT_EQ(feed(frame(1, std::string(1001, 'x')).substr(0, 4)), FrameProcessingResult::Failed);
+	EXPECT_EQ(feed(frame(1, std::string(1001, 'x')).substr(0, 4)), FrameProcessingResult::FrameFailed);
 	EXPECT_EQ(error, "WebSocket message too large.");
 
 	// Exactly at the limit is fine.
@@ -141,7 +141,7 @@ TEST_F(FrameProcessorTest, SizeLimitOnIncompleteFramesAndOpenMessages)
 	buffer.clear();
 	EXPECT_EQ(feed(frame(1, std::string(600, 'a'), false)), FrameProcessingResult::NeedMore);
 	EXPECT_EQ(feed(frame(0, std::string(300, 'b'), false)), FrameProcessingResult::NeedMore);
-	EXPECT_EQ(feed(frame(0, std::string(200, 'c'), true)), FrameProcessingResult::Failed);
+	EXPECT_EQ(feed(frame(0, std::string(200, 'c'), true)), FrameProcessingResult::FrameFailed);
 	EXPECT_EQ(error, "WebSocket message too large.");
 
 	// Many small complete frames in one read are not limited by their total.

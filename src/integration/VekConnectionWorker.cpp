@@ -1,0 +1,299 @@
+#include "integration/VekConnectionWorker.h"
+
+#include "websocket/Base64.h"
+#include "websocket/FrameProcessor.h"
+#include "websocket/WebSocketHandshake.h"
+
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStringList>
+#include <QUrl>
+
+#include <obs.h>
+
+namespace {
+
+constexpr qint64 kReadChunk = 64 * 1024;
+constexpr size_t kMaxUnprocessedBytes = 16 * 1024 * 1024;
+
+std::string stringMember(const json &object, const char *key)
+{
+	const auto it = object.find(key);
+	return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+} // namespace
+
+// Frame processing's view of the worker.
+class VekConnectionWorker::Endpoint : public FrameEndpoint {
+public:
+	explicit Endpoint(VekConnectionWorker &worker) : worker(worker) {}
+	void sendFrame(std::string &&frame) override { worker.socket.write(frame.data(), qint64(frame.size())); }
+	bool onTextMessage(std::string &&text) override
+	{
+		worker.onTextMessageReceived(std::move(text));
+		// An auth rejection aborts the session; the rest of the buffer is gone.
+		return worker.handshakeComplete;
+	}
+
+private:
+	VekConnectionWorker &worker;
+};
+
+VekConnectionWorker::VekConnectionWorker(std::string platform, std::string token, std::string upid,
+					 std::string username, VekService service, QObject *parent)
+	: QObject(parent),
+	  platform(std::move(platform)),
+	  token(std::move(token)),
+	  upid(std::move(upid)),
+	  username(std::move(username)),
+	  service(std::move(service))
+{
+	qRegisterMetaType<QList<QSslError>>("QList<QSslError>");
+	qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
+	reconnectTimer.setSingleShot(true);
+	connect(&socket, &QSslSocket::encrypted, this, &VekConnectionWorker::onEncrypted);
+	connect(&socket, &QSslSocket::readyRead, this, &VekConnectionWorker::onReadyRead);
+	connect(&socket, &QSslSocket::disconnected, this, &VekConnectionWorker::onDisconnected);
+	connect(&socket, &QSslSocket::errorOccurred, this, &VekConnectionWorker::onSocketError);
+	connect(&socket, &QSslSocket::sslErrors, this, &VekConnectionWorker::onSslErrors);
+	connect(&reconnectTimer, &QTimer::timeout, this, &VekConnectionWorker::openConnection);
+}
+
+VekConnectionWorker::~VekConnectionWorker()
+{
+	// Tearing the socket down must not call back into a half-destroyed worker.
+	socket.disconnect(this);
+	socket.abort();
+}
+
+void VekConnectionWorker::resetSession()
+{
+	handshakeComplete = false;
+	receiveBuffer.clear();
+	fragments = FragmentState();
+}
+
+void VekConnectionWorker::openConnection()
+{
+	if (token.empty())
+		return;
+	const auto state = socket.state();
+	if (state == QAbstractSocket::HostLookupState || state == QAbstractSocket::ConnectingState ||
+	    state == QAbstractSocket::ConnectedState)
+		return;
+	resetSession();
+	handshakeKey = generateClientKey();
+	socket.connectToHostEncrypted(service.apiHost, service.realtimePort, QIODevice::ReadWrite,
+				      QAbstractSocket::AnyIPProtocol);
+}
+
+void VekConnectionWorker::closeConnection()
+{
+	reconnectTimer.stop();
+	resetSession();
+	socket.abort();
+}
+
+void VekConnectionWorker::closeGracefully()
+{
+	socket.disconnectFromHost();
+}
+
+void VekConnectionWorker::onEncrypted()
+{
+	const std::string request = "GET /v2/vek?client_id=" + std::string(VekService::clientId) +
+				    " HTTP/1.1\r\n"
+				    "Host: " +
+				    service.hostHeader.toStdString() +
+				    "\r\n"
+				    "Upgrade: websocket\r\n"
+				    "Connection: Upgrade\r\n"
+				    "Sec-WebSocket-Version: 13\r\n"
+				    "Sec-WebSocket-Key: " +
+				    handshakeKey +
+				    "\r\n"
+				    "Origin: " +
+				    service.origin.toStdString() + "\r\n\r\n";
+	socket.write(request.data(), qint64(request.size()));
+}
+
+void VekConnectionWorker::onReadyRead()
+{
+	for (qint64 available = socket.bytesAvailable(); available > 0; available = socket.bytesAvailable()) {
+		const qint64 chunk = std::min(available, kReadChunk);
+		char *room = receiveBuffer.prepareAppend(size_t(chunk));
+		const qint64 read = socket.read(room, chunk);
+		receiveBuffer.commitAppend(read > 0 ? size_t(read) : 0);
+		if (read <= 0)
+			break;
+	}
+	if (handshakeComplete) {
+		processFrames();
+		return;
+	}
+	processHandshake();
+	if (handshakeComplete)
+		processFrames();
+}
+
+void VekConnectionWorker::processHandshake()
+{
+	const std::optional<std::string> head = extractHttpHead(receiveBuffer);
+	if (!head)
+		return;
+	if (head->size() < 12 || head->compare(0, 12, "HTTP/1.1 101") != 0) {
+		blog(LOG_WARNING, "[vorn-zorva] Vek websocket handshake failed platform=%s upid=%s", platform.c_str(),
+		     upid.c_str());
+		closeGracefully();
+		return;
+	}
+	const std::string expected = computeAcceptKey(handshakeKey);
+	const std::string actual = findHeaderValue(*head, "Sec-WebSocket-Accept");
+	if (actual != expected) {
+		blog(LOG_WARNING, "[vorn-zorva] Vek websocket accept mismatch platform=%s upid=%s expected=%s actual=%s",
+		     platform.c_str(), upid.c_str(), expected.c_str(), actual.c_str());
+		closeGracefully();
+		return;
+	}
+	handshakeComplete = true;
+	blog(LOG_INFO, "[vorn-zorva] Vek websocket connected platform=%s upid=%s", platform.c_str(), upid.c_str());
+}
+
+void VekConnectionWorker::processFrames()
+{
+	Endpoint endpoint(*this);
+	FrameProcessingOptions options;
+	options.maskReplies = true;
+	options.maxUnprocessedBytes = kMaxUnprocessedBytes;
+	std::string error;
+	switch (::processFrames(receiveBuffer, fragments, endpoint, options, error)) {
+	case FrameProcessingResult::NeedMore:
+	case FrameProcessingResult::Stopped:
+		return;
+	case FrameProcessingResult::FrameFailed:
+		blog(LOG_WARNING, "[vorn-zorva] Vek frame parse failed platform=%s upid=%s error=%s", platform.c_str(),
+		     upid.c_str(), error.c_str());
+		break;
+	case FrameProcessingResult::MessageFailed:
+		blog(LOG_WARNING, "[vorn-zorva] Vek message parse failed platform=%s upid=%s error=%s", platform.c_str(),
+		     upid.c_str(), error.c_str());
+		break;
+	case FrameProcessingResult::Closed:
+		break;
+	}
+	closeGracefully();
+}
+
+void VekConnectionWorker::onTextMessageReceived(std::string message)
+{
+	json parsed = parseJson(message);
+	if (!parsed.is_object()) {
+		blog(LOG_WARNING, "[vorn-zorva] Vek text message ignored platform=%s upid=%s reason=invalid_json bytes=%lld",
+		     platform.c_str(), upid.c_str(), static_cast<long long>(message.size()));
+		return;
+	}
+	const std::string type = stringMember(parsed, "type");
+	if (type == "WELCOME") {
+		sendJson({{"type", "LOGIN"}, {"token", token}, {"nonce", "_login"}});
+	} else if (type == "KEEP_ALIVE") {
+		sendJson({{"type", "KEEP_ALIVE"}});
+	} else if (type == "ERROR") {
+		const std::string error = stringMember(parsed, "error");
+		blog(LOG_WARNING, "[vorn-zorva] Vek server error platform=%s upid=%s error=%s", platform.c_str(),
+		     upid.c_str(), error.c_str());
+		if (error == "USER_AUTH_INVALID" || error == "INVALID_AUTHORIZATION") {
+			blog(LOG_WARNING, "[vorn-zorva] Vek websocket auth rejected platform=%s upid=%s", platform.c_str(),
+			     upid.c_str());
+			token.clear();
+			closeConnection();
+			Q_EMIT loggedOut(upid);
+		}
+	} else if (type == "EVENT") {
+		auto event = parsed.find("event");
+		if (event != parsed.end() && event->is_object())
+			Q_EMIT rawEvent(upid, std::move(*event));
+		else
+			blog(LOG_WARNING, "[vorn-zorva] Vek EVENT missing payload platform=%s upid=%s bytes=%lld",
+			     platform.c_str(), upid.c_str(), static_cast<long long>(message.size()));
+	}
+}
+
+void VekConnectionWorker::sendJson(const nlohmann::json &value)
+{
+	if (socket.state() != QAbstractSocket::ConnectedState || !handshakeComplete)
+		return;
+	const std::string frame = encodeFrame(compactJson(value), WebSocketOpcode::Text, true);
+	socket.write(frame.data(), qint64(frame.size()));
+}
+
+void VekConnectionWorker::onDisconnected()
+{
+	resetSession();
+	if (!token.empty())
+		reconnectTimer.start(service.retryDelayMs);
+}
+
+void VekConnectionWorker::onSocketError(QAbstractSocket::SocketError error)
+{
+	blog(LOG_WARNING, "[vorn-zorva] Vek socket error platform=%s upid=%s error=%d reason=%s", platform.c_str(),
+	     upid.c_str(), int(error), socket.errorString().toUtf8().constData());
+	// A connection that was never established reports no disconnect; retry
+	// it all the same, so one outage at start-up does not silence the account.
+	QTimer::singleShot(0, this, &VekConnectionWorker::scheduleRetryAfterFailedConnect);
+}
+
+void VekConnectionWorker::scheduleRetryAfterFailedConnect()
+{
+	if (socket.state() == QAbstractSocket::UnconnectedState && !token.empty() && !reconnectTimer.isActive())
+		reconnectTimer.start(service.retryDelayMs);
+}
+
+void VekConnectionWorker::onSslErrors(QList<QSslError> errors)
+{
+	QStringList descriptions;
+	for (const QSslError &error : errors)
+		descriptions << error.errorString();
+	blog(LOG_WARNING, "[vorn-zorva] Vek SSL errors platform=%s upid=%s: %s", platform.c_str(), upid.c_str(),
+	     descriptions.join(QStringLiteral("; ")).toUtf8().constData());
+}
+
+void VekConnectionWorker::sendApiRequest(const nlohmann::json &payload)
+{
+	const std::string endpoint = stringMember(payload, "endpoint");
+	const std::string method = QString::fromStdString(stringMember(payload, "method")).toUpper().toStdString();
+	const std::string nonce = stringMember(payload, "nonce");
+	if (endpoint.empty() || method.empty() || nonce.empty())
+		return;
+
+	QNetworkRequest request(QUrl(service.restBaseUrl + QString::fromStdString(endpoint), QUrl::TolerantMode));
+	request.setRawHeader("Client-ID", VekService::clientId);
+	request.setRawHeader("Authorization", QByteArray("Vek ") + QByteArray::fromStdString(token));
+	request.setTransferTimeout(service.requestTimeoutMs);
+
+	QByteArray body;
+	if (auto bytes = payload.find("bytes"); bytes != payload.end() && bytes->is_string()) {
+		body = QByteArray::fromStdString(base64Decode(bytes->get_ref<const std::string &>()));
+		request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/octet-stream"));
+	} else if (auto text = payload.find("json"); text != payload.end() && text->is_string()) {
+		body = QByteArray::fromStdString(text->get_ref<const std::string &>());
+		request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json; charset=utf-8"));
+	}
+
+	QNetworkReply *reply = nullptr;
+	if (method == "GET")
+		reply = network.get(request);
+	else if (method == "POST")
+		reply = network.post(request, body);
+	else if (method == "PUT")
+		reply = network.put(request, body);
+	else if (method == "DELETE")
+		reply = network.deleteResource(request);
+	if (!reply)
+		return;
+	connect(reply, &QNetworkReply::finished, this, [this, reply, nonce] {
+		const QByteArray response = reply->readAll();
+		reply->deleteLater();
+		Q_EMIT apiResponse(nonce, response.toStdString());
+	});
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "host/MetaTypes.h"
+#include "integration/VekService.h"
+#include "websocket/ReceiveBuffer.h"
+#include "websocket/WebSocketFrame.h"
+
+#include <string>
+
+#include <QList>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QSslError>
+#include <QSslSocket>
+#include <QTimer>
+
+// The live connection of one linked account: a TLS WebSocket to Vek's
+// realtime endpoint that logs in with the account's token, echoes the
+// keep-alives and reports events, token rejection and proxied REST replies.
+// Lives on the module's worker thread.
+class VekConnectionWorker : public QObject {
+	Q_OBJECT
+
+public:
+	VekConnectionWorker(std::string platform, std::string token, std::string upid, std::string username,
+			    VekService service, QObject *parent = nullptr);
+	~VekConnectionWorker() override;
+
+	void openConnection();
+	void closeConnection();
+	void sendJson(const nlohmann::json &value);
+	void sendApiRequest(const nlohmann::json &payload);
+
+	const std::string &currentToken() const { return token; }
+	void setToken(std::string value) { token = std::move(value); }
+	void setUsername(std::string value) { username = std::move(value); }
+	const std::string &handshakeKeyInUse() const { return handshakeKey; }
+	bool isOpen() const { return handshakeComplete; }
+	bool retryPending() const { return reconnectTimer.isActive(); }
+
+Q_SIGNALS:
+	void rawEvent(std::string upid, nlohmann::json event);
+	void loggedOut(std::string upid);
+	void apiResponse(std::string nonce, std::string response);
+
+private Q_SLOTS:
+	void onEncrypted();
+	void onReadyRead();
+	void onDisconnected();
+	void onSocketError(QAbstractSocket::SocketError error);
+	void onSslErrors(QList<QSslError> errors);
+	void processHandshake();
+	void processFrames();
+	void onTextMessageReceived(std::string message);
+
+private:
+	class Endpoint;
+
+	void resetSession();
+	void scheduleRetryAfterFailedConnect();
+	void closeGracefully();
+
+	std::string platform;
+	std::string token;
+	std::string upid;
+	std::string username;
+	QSslSocket socket;
+	QTimer reconnectTimer;
+	QNetworkAccessManager network;
+	ReceiveBuffer receiveBuffer;
+	FragmentState fragments;
+	std::string handshakeKey;
+	bool handshakeComplete = false;
+	VekService service;
+};

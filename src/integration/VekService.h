@@ -1,0 +1,23 @@
+#pragma once
+
+#include "plugin/ServiceEndpoints.h"
+
+#include <QString>
+#include <QtGlobal>
+
+// What the module fixes about the Vek service: its REST base, the realtime
+// endpoint on the same host and the client id.
+struct VekService {
+	static constexpr const char *clientId = "Xq7Tn2LpW9cRv4HbZk1Md8Fs";
+
+	QString restBaseUrl;  // https URL whose path is "/v2/vek"
+	QString apiHost;      // host of the REST base, also the realtime host
+	quint16 realtimePort; // 443, unless the base URL names another port
+	QString hostHeader;   // apiHost, with ":port" when the base URL names one
+	QString origin;       // "https://" and the host of the web application
+
+	int retryDelayMs = 5000;       // reconnect after a lost or failed connection
+	int requestTimeoutMs = 30000;  // transfer time-out of proxied REST requests
+
+	static VekService fromEndpoints(const ServiceEndpoints &endpoints);
+};
