@@ -63,8 +63,7 @@ VekConnectionWorker::VekConnectionWorker(std::string platform, std::string token
 VekConnectionWorker::~VekConnectionWorker()
 {
 	// Tearing the socket down must not call back into a half-destroyed worker.
-	socket.disconnect(this);
-	socket.abort();
+	retire();
 }
 
 void VekConnectionWorker::resetSession()
@@ -93,6 +92,12 @@ void VekConnectionWorker::closeConnection()
 	reconnectTimer.stop();
 	resetSession();
 	socket.abort();
+}
+
+void VekConnectionWorker::retire()
+{
+	socket.disconnect(this);
+	closeConnection();
 }
 
 void VekConnectionWorker::closeGracefully()

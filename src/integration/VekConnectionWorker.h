@@ -28,6 +28,9 @@ public:
 
 	void openConnection();
 	void closeConnection();
+	// Ends the connection for good before the worker is deleted: no
+	// notification of the abort reaches the worker, so no retry is armed.
+	void retire();
 	void sendJson(const nlohmann::json &value);
 	void sendApiRequest(const nlohmann::json &payload);
 

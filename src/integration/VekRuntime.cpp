@@ -44,7 +44,7 @@ VekConnectionWorker *VekRuntime::createWorker(const std::string &platform, const
 
 void VekRuntime::dismiss(VekConnectionWorker *worker)
 {
-	worker->closeConnection();
+	worker->retire();
 	worker->deleteLater();
 }
 

@@ -65,9 +65,16 @@ bool FakeHttpServer::listen(quint16 port)
 	return server.listen(QHostAddress::LocalHost, port);
 }
 
+bool FakeHttpServer::listenTls(const QSslConfiguration &configuration)
+{
+	server.setTls(configuration);
+	tls = true;
+	return listen();
+}
+
 QString FakeHttpServer::baseUrl() const
 {
-	return QStringLiteral("http://127.0.0.1:%1").arg(port());
+	return QStringLiteral("%1://127.0.0.1:%2").arg(tls ? QStringLiteral("https") : QStringLiteral("http")).arg(port());
 }
 
 void FakeHttpServer::route(const QByteArray &method, const QString &path, Handler handler)

@@ -11,7 +11,9 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
-#include <QTcpServer>
+#include <QSslConfiguration>
+
+#include "TlsTcpServer.h"
 #include <QUrl>
 #include <QUrlQuery>
 
@@ -46,6 +48,8 @@ public:
 	explicit FakeHttpServer(QObject *parent = nullptr);
 
 	bool listen(quint16 port = 0);
+	// Serves HTTPS with the configuration instead of plain HTTP.
+	bool listenTls(const QSslConfiguration &configuration);
 	quint16 port() const { return server.serverPort(); }
 	QString baseUrl() const;
 
@@ -59,7 +63,9 @@ private:
 	void onReadyRead(QTcpSocket *socket);
 	void respond(QTcpSocket *socket, const Response &response);
 
-	QTcpServer server;
 	QMap<QPair<QByteArray, QString>, Handler> routes;
 	QHash<QTcpSocket *, QByteArray> buffers;
+	bool tls = false;
+	// Last: its sockets (its children) go first and still find the buffers.
+	TlsTcpServer server;
 };

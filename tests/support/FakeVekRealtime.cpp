@@ -1,0 +1,109 @@
+#include "FakeVekRealtime.h"
+
+#include "websocket/WebSocketHandshake.h"
+
+#include <QTimer>
+
+FakeVekRealtime::FakeVekRealtime(bool trustedCertificate, QObject *parent) : QObject(parent)
+{
+	server.setTls(TestTls::serverConfiguration(trustedCertificate));
+	connect(&server, &QTcpServer::newConnection, this, &FakeVekRealtime::onNewConnection);
+}
+
+bool FakeVekRealtime::listen(quint16 port)
+{
+	return server.listen(QHostAddress::LocalHost, port);
+}
+
+void FakeVekRealtime::onNewConnection()
+{
+	while (QTcpSocket *plain = server.nextPendingConnection()) {
+		auto *socket = qobject_cast<QSslSocket *>(plain);
+		auto connection = std::make_unique<Connection>();
+		connection->socket = socket;
+		Connection *raw = connection.get();
+		connections.push_back(std::move(connection));
+		connect(socket, &QSslSocket::readyRead, this, [this, raw] { onReadyRead(raw); });
+		connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
+	}
+}
+
+void FakeVekRealtime::onReadyRead(Connection *connection)
+{
+	const QByteArray bytes = connection->socket->readAll();
+	connection->buffer.append(std::string_view(bytes.constData(), size_t(bytes.size())));
+	if (!connection->upgraded) {
+		auto head = extractHttpHead(connection->buffer);
+		if (!head)
+			return;
+		connection->requestHead = *head;
+		connection->key = findHeaderValue(*head, "Sec-WebSocket-Key");
+		answerUpgrade(*connection);
+		if (!connection->upgraded)
+			return;
+	}
+	WebSocketFrame frame;
+	WebSocketMessage message;
+	std::string error;
+	for (;;) {
+		const std::string_view view = connection->buffer.view();
+		if (view.size() >= 2 && (uint8_t(view[1]) & 0x80) == 0)
+			connection->allFramesMasked = false;
+		if (decodeFrame(connection->buffer, frame, error) != DecodeResult::FrameReady)
+			break;
+		if (frame.opcode >= WebSocketOpcode::Close) {
+			connection->control.push_back(frame);
+			continue;
+		}
+		if (assembleFragment(std::move(frame), connection->fragments, message, error) == AssembleResult::MessageReady)
+			connection->texts.push_back(std::move(message.payload));
+	}
+}
+
+void FakeVekRealtime::answerUpgrade(Connection &connection)
+{
+	std::string response;
+	switch (upgrade) {
+	case Upgrade::Accept:
+		response = "HTTP/1.1 101 Web Socket Protocol Handshake\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+			   "Sec-WebSocket-Accept: " +
+			   computeAcceptKey(connection.key) + "\r\n\r\n";
+		connection.upgraded = true;
+		break;
+	case Upgrade::WrongAcceptKey:
+		response = "HTTP/1.1 101 Switching Protocols\r\nSec-WebSocket-Accept: " + computeAcceptKey("other") +
+			   "\r\n\r\n";
+		break;
+	case Upgrade::Status200:
+		response = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
+		break;
+	}
+	if (connection.upgraded && welcome)
+		response += encodeFrame(R"({"type":"WELCOME"})", WebSocketOpcode::Text, false);
+	if (!splitResponse) {
+		connection.socket->write(response.data(), qint64(response.size()));
+		return;
+	}
+	// In three pieces, apart in time, so the client reads them separately.
+	QPointer<QSslSocket> socket = connection.socket;
+	const size_t third = response.size() / 3;
+	for (int i = 0; i < 3; ++i) {
+		const std::string piece = response.substr(i * third, i == 2 ? std::string::npos : third);
+		QTimer::singleShot(60 * i, this, [socket, piece] {
+			if (socket)
+				socket->write(piece.data(), qint64(piece.size()));
+		});
+	}
+}
+
+void FakeVekRealtime::sendText(Connection &connection, const std::string &text)
+{
+	sendFrame(connection, WebSocketOpcode::Text, text);
+}
+
+void FakeVekRealtime::sendFrame(Connection &connection, uint8_t opcode, const std::string &payload)
+{
+	const std::string frame = encodeFrame(payload, opcode, false);
+	if (connection.socket)
+		connection.socket->write(frame.data(), qint64(frame.size()));
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "FakeHttpServer.h"
+#include "FakeVekRealtime.h"
+#include "LogCapture.h"
+#include "integration/VekService.h"
+
+#include <chrono>
+#include <functional>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <util/base.h>
+
+using namespace std::chrono_literals;
+
+inline bool waitFor(const std::function<bool()> &predicate, std::chrono::milliseconds timeout = 5s)
+{
+	QElapsedTimer timer;
+	timer.start();
+	while (!predicate()) {
+		if (timer.elapsed() > timeout.count())
+			return false;
+		QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+		QThread::usleep(300);
+	}
+	return true;
+}
+
+inline void pump(std::chrono::milliseconds duration)
+{
+	waitFor([] { return false; }, duration);
+}
+
+// A service description pointing at the fakes, with a short retry delay.
+inline VekService testService(quint16 realtimePort, const QString &restBase, int retryDelayMs = 300)
+{
+	ServiceEndpoints endpoints;
+	endpoints.vekApiBaseUrl = QStringLiteral("https://127.0.0.1:%1/v2/vek").arg(realtimePort);
+	endpoints.webAppBaseUrl = QStringLiteral("https://zorva.vorn.test/");
+	VekService service = VekService::fromEndpoints(endpoints);
+	service.restBaseUrl = restBase + QStringLiteral("/v2/vek");
+	service.retryDelayMs = retryDelayMs;
+	return service;
+}
+
+inline void quietLogs()
+{
+	LogCapture::instance().install();
+	LogCapture::instance().setEcho(false);
+}
