@@ -1,20 +1,21 @@
 #pragma once
 
-#include "BuildConfig.h"
-
 #include <QString>
 
-// The remote endpoints the module talks to. The wiring always uses the
-// defaults of the deployment; tests hand in loopback addresses instead.
+// The remote endpoints the module talks to. A default-constructed value holds
+// the deployment's endpoints (the ZORVA_* build settings); the wiring always
+// uses those, while tests hand in loopback addresses.
 struct ServiceEndpoints {
-	QString accountBaseUrl = QStringLiteral(ZORVA_ACCOUNT_BASE_URL);
-	QString accountLoginUrl = QStringLiteral(ZORVA_ACCOUNT_LOGIN_URL);
-	QString accountRedirectUrl = QStringLiteral(ZORVA_ACCOUNT_REDIRECT_URL);
-	QString accountPostLogoutUrl = QStringLiteral(ZORVA_ACCOUNT_POST_LOGOUT_URL);
-	QString vekApiBaseUrl = QStringLiteral(ZORVA_VEK_API_BASE_URL);
-	QString webAppBaseUrl = QStringLiteral(ZORVA_WEB_APP_BASE_URL);
-	QString dockPagesBaseUrl = QStringLiteral(ZORVA_DOCK_PAGES_BASE_URL);
-	QString iconUrl = QStringLiteral(ZORVA_ICON_URL);
-	QString avatarUrl = QStringLiteral(ZORVA_AVATAR_URL);
-	QString siteUrl = QStringLiteral(ZORVA_SITE_URL);
+	ServiceEndpoints();
+
+	QString accountBaseUrl;       // no trailing slash
+	QString accountLoginUrl;      // ends in "/"
+	QString accountRedirectUrl;   // registered redirect page
+	QString accountPostLogoutUrl; // post-logout page
+	QString vekApiBaseUrl;        // https, path "/v2/vek"
+	QString webAppBaseUrl;        // with trailing "/"
+	QString dockPagesBaseUrl;     // no trailing slash
+	QString iconUrl;              // login result page icon
+	QString avatarUrl;            // simulated users' picture (SVG)
+	QString siteUrl;              // simulated users' link
 };

@@ -54,7 +54,9 @@ void ModuleHostTest::load(const Setup &setup)
 	}
 	const QString dataDir =
 		setup.moduleDataDir.isEmpty() ? QStringLiteral(ZORVA_DATA_DIR) : setup.moduleDataDir;
-	ASSERT_TRUE(host.loadModule(QStringLiteral(ZORVA_MODULE_FILE), dataDir));
+	const QString moduleFile = setup.moduleFile.isEmpty() ? QStringLiteral(ZORVA_MODULE_FILE) : setup.moduleFile;
+	moduleName = QFileInfo(moduleFile).completeBaseName();
+	ASSERT_TRUE(host.loadModule(moduleFile, dataDir));
 }
 
 void ModuleHostTest::postLoad()
@@ -85,7 +87,7 @@ void ModuleHostTest::writeObsWebSocketConfig(const nlohmann::json &config) const
 
 QString ModuleHostTest::moduleConfigFile(const QString &name) const
 {
-	return QDir(moduleConfigDir).filePath(QStringLiteral("vorn-zorva/") + name);
+	return QDir(moduleConfigDir).filePath(moduleName + QLatin1Char('/') + name);
 }
 
 std::vector<ObsWebSocketStandin::Event> ModuleHostTest::statusEvents() const

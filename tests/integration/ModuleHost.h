@@ -26,6 +26,7 @@ protected:
 		bool withBrowser = true;
 		QString moduleDataDir;   // empty: the project's data folder
 		QString moduleConfigDir; // empty: a fresh temporary folder
+		QString moduleFile;      // empty: vorn-zorva.so
 	};
 
 	void SetUp() override;
@@ -51,6 +52,7 @@ protected:
 	QTemporaryDir xdgConfigHome;
 	QTemporaryDir scratch;
 	QString moduleConfigDir;
+	QString moduleName = QStringLiteral("vorn-zorva");
 	bool loaded = false;
 };
 

@@ -1,5 +1,6 @@
 // Simulated events: exact payloads, errors and publication.
 
+#include "BuildConfig.h"
 #include "LogCapture.h"
 #include "TestWebSocketClient.h"
 #include "proxy/EventProxyServer.h"
