@@ -1,0 +1,232 @@
+// Linking platform accounts through a fake Vek over HTTPS: the login URL,
+// the callback or "vorn" redirect, the code exchange and the identity check.
+
+#include "AuthTestSupport.h"
+
+#include "TlsTcpServer.h"
+
+#include <QTimer>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+FakeHttpServer::Response reply(const QJsonObject &body, int delayMs = 0, int status = 200)
+{
+	return {status, QJsonDocument(body).toJson(QJsonDocument::Compact), delayMs, "application/json"};
+}
+
+QJsonObject loginUrl(const QString &next, const QString &action = QStringLiteral("OPEN_LINK"))
+{
+	return {{"errors", QJsonArray()}, {"data", QJsonObject{{"action", action}, {"next", next}}}};
+}
+
+class VekLinkTest : public AuthControllerTest {
+protected:
+	void SetUp() override
+	{
+		AuthControllerTest::SetUp();
+		// The fake Vek over HTTPS with the test CA's certificate.
+		tlsVek = std::make_unique<FakeHttpServer>();
+		ASSERT_TRUE(tlsVek->listenTls(TestTls::serverConfiguration()));
+		options.endpoints.vekApiBaseUrl = tlsVek->baseUrl() + QStringLiteral("/v2/vek");
+	}
+
+	// Routes a full, successful link for the platform with the given login state.
+	void routeLogin(const QString &platform, const QString &loginState, int delayMs = 0)
+	{
+		tlsVek->route("GET", QStringLiteral("/v2/vek/auth/%1/redirect").arg(platform),
+			      reply(loginUrl(QStringLiteral("https://login.%1.test/?state=%2").arg(platform.toLower(), loginState)),
+				    delayMs));
+	}
+
+	void routeExchange(const QString &token, bool echoState = true)
+	{
+		tlsVek->route("GET", QStringLiteral("/v2/vek/auth/exchange"), [this, token, echoState](const FakeHttpServer::Request &) {
+			// The exchange must echo the state sent with the login-URL request.
+			QString sent;
+			for (const FakeHttpServer::Request &request : tlsVek->requests) {
+				if (request.path().endsWith(QStringLiteral("/redirect")))
+					sent = request.query().queryItemValue(QStringLiteral("state"));
+			}
+			return reply({{"errors", QJsonArray()},
+				      {"data", QJsonObject{{"token", token}, {"state", echoState ? sent : QStringLiteral("other")}}}});
+		});
+	}
+
+	void routeInspect(const QString &upid, const QString &username)
+	{
+		tlsVek->route("GET", QStringLiteral("/v2/vek/auth/inspect"),
+			      reply({{"errors", QJsonArray()}, {"data", QJsonObject{{"UPID", upid}, {"username", username}}}}));
+	}
+
+	void link(const QString &platform, const QString &loginState, const QString &token, const QString &upid)
+	{
+		routeLogin(platform, loginState);
+		routeExchange(token);
+		routeInspect(upid, QStringLiteral("name-") + upid);
+		ASSERT_EQ(controller().beginIntegrationLogin(platform).value("opened").toBool(), true);
+		ASSERT_TRUE(callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(loginState)).contains("Login info sent"));
+		ASSERT_TRUE(waitFor([&] { return controller().integrationsStatus().contains(upid); }, 5s));
+	}
+
+	std::unique_ptr<FakeHttpServer> tlsVek;
+};
+
+} // namespace
+
+TEST_F(VekLinkTest, LoginUrlFailures)
+{
+	const auto begin = [this](const QString &platform) { return controller().beginIntegrationLogin(platform); };
+	EXPECT_EQ(begin(QStringLiteral("  ")), QJsonObject({{"error", "Missing platform."}, {"errorCode", "MISSING_PLATFORM"}}));
+
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), reply({{"errors", QJsonArray{"Platform down"}}}));
+	EXPECT_EQ(begin(QStringLiteral("kick")), QJsonObject({{"error", "Platform down"}, {"errorCode", "VEK_LOGIN_URL_FAILED"}}));
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek returned KICK login error: Platform down"), 1u);
+	EXPECT_EQ(tlsVek->requests.last().headers.value("client-id"), "Xq7Tn2LpW9cRv4HbZk1Md8Fs");
+
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), reply({{"errors", QJsonArray{42}}}));
+	EXPECT_EQ(begin(QStringLiteral("KICK")).value("error").toString(), QStringLiteral("Vek login failed."));
+
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), reply(loginUrl(QStringLiteral("https://x.test/?state=s"), QStringLiteral("POPUP"))));
+	EXPECT_EQ(begin(QStringLiteral("KICK")),
+		  QJsonObject({{"error", "Vek returned an unsupported login action."}, {"errorCode", "UNSUPPORTED_ACTION"}}));
+
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), reply(loginUrl(QStringLiteral("https://x.test/?other=1"))));
+	EXPECT_EQ(begin(QStringLiteral("KICK")),
+		  QJsonObject({{"error", "Vek returned an invalid login URL."}, {"errorCode", "INVALID_LOGIN_URL"}}));
+
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), reply({{"error", "boom"}}, 0, 500));
+	const QJsonObject http = begin(QStringLiteral("KICK"));
+	EXPECT_EQ(http.value("errorCode").toString(), QStringLiteral("VEK_LOGIN_URL_FAILED"));
+	EXPECT_TRUE(http.value("error").toString().endsWith(QStringLiteral(": {\"error\":\"boom\"}")));
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Failed to fetch KICK login URL: "), 1u);
+
+	options.requestTimeoutMs = 200;
+	instance.reset();
+	routeLogin(QStringLiteral("KICK"), QStringLiteral("LS"), 3000);
+	EXPECT_EQ(begin(QStringLiteral("KICK")),
+		  QJsonObject({{"error", "Timed out preparing the integration login."}, {"errorCode", "VEK_LOGIN_URL_TIMEOUT"}}));
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Timed out fetching KICK login URL from Vek."), 1u);
+
+	// Every failure left nothing pending: the listener is closed, nothing was opened.
+	EXPECT_EQ(callbackGet(QStringLiteral("/callback")), "<no connection>");
+	EXPECT_TRUE(browser->openedUrls().isEmpty());
+	EXPECT_EQ(statusChanges, 0);
+}
+
+TEST_F(VekLinkTest, BrowserThatDoesNotOpen)
+{
+	browser = std::make_unique<UrlCapture>(true);
+	routeLogin(QStringLiteral("TWITCH"), QStringLiteral("LS"));
+	EXPECT_EQ(controller().beginIntegrationLogin(QStringLiteral("twitch")),
+		  QJsonObject({{"error", "Unable to open system browser."}, {"errorCode", "BROWSER_OPEN_FAILED"}}));
+	EXPECT_FALSE(controller().integrationsStatus().contains("pending:TWITCH"));
+	EXPECT_EQ(callbackGet(QStringLiteral("/callback")), "<no connection>");
+}
+
+TEST_F(VekLinkTest, VornRedirectKeepsLoggingInAndBadRepliesEndTheLogin)
+{
+	routeLogin(QStringLiteral("YOUTUBE"), QStringLiteral("LS-Y"));
+	routeExchange(QStringLiteral("tok"), false);
+	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("youtube")).value("opened").toBool(), true);
+	EXPECT_EQ(statusChanges, 1);
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/exchange"),
+		      FakeHttpServer::Response{200, "{}", 400, "application/json"}); // slow, to look at the status
+	EXPECT_TRUE(controller().handleRedirect(QUrl(QStringLiteral("vorn://auth?state=LS-Y&code=c"))));
+	EXPECT_EQ(redirectsConsumed, 1);
+	EXPECT_EQ(statusChanges, 1); // nothing announced on this path
+	EXPECT_EQ(controller().integrationsStatus().value("pending:YOUTUBE").toObject().value("state").toString(),
+		  QStringLiteral("logging_in"));
+	ASSERT_TRUE(waitFor([&] { return statusChanges == 2; }, 5s));
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek token exchange failed: invalid response."), 1u);
+	EXPECT_TRUE(controller().integrationSnapshot().isEmpty());
+	EXPECT_FALSE(controller().integrationsStatus().contains("pending:YOUTUBE"));
+
+	// An exchange echoing another state fails the same way.
+	routeExchange(QStringLiteral("tok"), false);
+	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("youtube")).value("opened").toBool(), true);
+	EXPECT_TRUE(controller().handleRedirect(QUrl(QStringLiteral("vorn://auth?state=LS-Y&code=c"))));
+	ASSERT_TRUE(waitFor([&] { return LogCapture::instance().count("Vek token exchange failed: invalid response.") == 2; }, 5s));
+
+	// An identity without UPID.
+	routeExchange(QStringLiteral("tok"));
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/inspect"), reply({{"data", QJsonObject{{"username", "zoe"}}}}));
+	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("youtube")).value("opened").toBool(), true);
+	EXPECT_TRUE(controller().handleRedirect(QUrl(QStringLiteral("vorn://auth#state=LS-Y&code=c"))));
+	ASSERT_TRUE(waitFor([] { return LogCapture::instance().count("[vorn-zorva] Vek inspect failed: invalid identity response.") == 1; }, 5s));
+	EXPECT_TRUE(controller().integrationSnapshot().isEmpty());
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek token exchange completed for YOUTUBE; inspecting identity."), 1u);
+}
+
+TEST_F(VekLinkTest, ListenerTimeOutCountsVekLogins)
+{
+	options.callbackTimeoutMs = 300;
+	routeLogin(QStringLiteral("KICK"), QStringLiteral("LS-K"));
+	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("kick")).value("opened").toBool(), true);
+	ASSERT_TRUE(waitFor([&] { return statusChanges == 2; }, 3s));
+	EXPECT_EQ(LogCapture::instance().count(
+			  "[vorn-zorva] Auth callback listener timed out before completion (account=0, vek=1)."),
+		  1u);
+	EXPECT_FALSE(controller().integrationsStatus().contains("pending:KICK"));
+}
+
+TEST_F(VekLinkTest, SecondLoginDuringTheFirstOnesWait)
+{
+	// The first login URL answers slowly; a second login for the same platform
+	// starts and finishes while the first one waits.
+	int calls = 0;
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), [&calls](const FakeHttpServer::Request &) {
+		++calls;
+		return reply(loginUrl(QStringLiteral("https://kick.test/?state=LS-%1").arg(calls)), calls == 1 ? 600 : 0);
+	});
+	QJsonObject second;
+	QTimer::singleShot(100, [&] { second = controller().beginIntegrationLogin(QStringLiteral("KICK")); });
+	const QJsonObject first = controller().beginIntegrationLogin(QStringLiteral("KICK"));
+	EXPECT_EQ(second.value("opened").toBool(), true);
+	EXPECT_EQ(first.value("opened").toBool(), true); // it still completes its own steps
+
+	// The first attempt was cancelled: its callback leads to no record.
+	routeExchange(QStringLiteral("first-token"));
+	routeInspect(QStringLiteral("kick-1"), QStringLiteral("one"));
+	callbackGet(QStringLiteral("/callback?state=LS-1&code=c"));
+	pump(500ms);
+	EXPECT_TRUE(controller().integrationSnapshot().isEmpty());
+	// The second one links.
+	callbackGet(QStringLiteral("/callback?state=LS-2&code=c"));
+	ASSERT_TRUE(waitFor([&] { return controller().integrationsStatus().contains("kick-1"); }, 5s));
+}
+
+TEST_F(VekLinkTest, RecordsAreReplacedByTokenAndByUpid)
+{
+	link(QStringLiteral("TWITCH"), QStringLiteral("A"), QStringLiteral("token-1"), QStringLiteral("u-old"));
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek auth completed for TWITCH as name-u-old (u-old)."), 1u);
+	// Same token, new UPID: the old record goes.
+	link(QStringLiteral("TWITCH"), QStringLiteral("B"), QStringLiteral("token-1"), QStringLiteral("u-new"));
+	EXPECT_FALSE(controller().integrationsStatus().contains("u-old"));
+	// Same UPID, new token: overwritten.
+	link(QStringLiteral("TWITCH"), QStringLiteral("C"), QStringLiteral("token-2"), QStringLiteral("u-new"));
+	EXPECT_EQ(controller().integrationSnapshot(),
+		  QJsonArray({QJsonObject{{"platform", "TWITCH"}, {"token", "token-2"}, {"upid", "u-new"}, {"username", "name-u-new"}}}));
+	EXPECT_EQ(readStateFile().value("integrations").toArray().size(), 1);
+	EXPECT_EQ(callbackGet(QStringLiteral("/callback")), "<no connection>");
+}
+
+TEST_F(VekLinkTest, LogoutAndRemoval)
+{
+	writeStateFile({{"integrations", QJsonArray{QJsonObject{{"platform", "KICK"}, {"token", "t1"}, {"upid", "k1"}, {"username", "a"}},
+						    QJsonObject{{"platform", "TWITCH"}, {"token", "t2"}, {"upid", "t1"}, {"username", "b"}}}}});
+	const QJsonObject snapshot = controller().logoutIntegration(QStringLiteral(" k1 "));
+	EXPECT_EQ(statusChanges, 1);
+	EXPECT_EQ(snapshot.value("integrations").toObject().keys(), QStringList{QStringLiteral("t1")});
+	controller().logoutIntegration(QString()); // nothing to remove: still saved and announced
+	EXPECT_EQ(statusChanges, 2);
+	EXPECT_EQ(readStateFile().value("integrations").toArray().size(), 1);
+
+	EXPECT_FALSE(controller().removeIntegration(QStringLiteral("unknown")));
+	EXPECT_FALSE(controller().removeIntegration(QStringLiteral(" ")));
+	EXPECT_EQ(statusChanges, 2);
+	EXPECT_TRUE(controller().removeIntegration(QStringLiteral("t1")));
+	EXPECT_EQ(statusChanges, 3);
+	EXPECT_TRUE(readStateFile().value("integrations").toArray().isEmpty());
+}

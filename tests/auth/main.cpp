@@ -1,0 +1,14 @@
+#include "TlsTcpServer.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+	::testing::InitGoogleTest(&argc, argv);
+	QCoreApplication app(argc, argv);
+	// The fake Vek serves HTTPS with a certificate of the throwaway test CA.
+	TestTls::trustTestAuthority();
+	return RUN_ALL_TESTS();
+}
