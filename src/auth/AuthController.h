@@ -113,10 +113,16 @@ private:
 	void exchangeAccountCode(const QString &code, const QString &state);
 	void applyTokenResponse(const QJsonObject &response);
 	QNetworkReply *postForm(const QString &url, const QList<std::pair<QString, QString>> &items);
+	// Waits in a nested event loop for the reply, at most the request time-out;
+	// true when it timed out (the reply is then still unfinished).
+	bool waitForReply(QNetworkReply *reply);
 
 	// Integration flow.
 	void exchangeIntegrationCode(const QString &code, const QString &state);
 	void inspectIntegration(const QString &platform, const QString &token, quint64 attemptId);
+	// Ends a failed or abandoned integration attempt; with a warning, the
+	// change is announced.
+	void endIntegrationAttempt(quint64 attemptId, const char *warning = nullptr, const QString &detail = QString());
 	QNetworkReply *getFromVek(const QString &path, const QUrlQuery &query, const QByteArray &authorization = {});
 
 	// Callback listener.

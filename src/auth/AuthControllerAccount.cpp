@@ -47,11 +47,6 @@ int wholeSeconds(const QJsonValue &value)
 	return int(number);
 }
 
-QJsonObject errorObject(const QString &error, const char *code)
-{
-	return QJsonObject{{QStringLiteral("error"), error}, {QStringLiteral("errorCode"), QString::fromLatin1(code)}};
-}
-
 } // namespace
 
 QString AuthController::callbackUrl() const
@@ -179,6 +174,21 @@ QJsonObject AuthController::refreshAccount()
 					{{QStringLiteral("client_id"), QString::fromLatin1(accountClientId)},
 					 {QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
 					 {QStringLiteral("refresh_token"), refreshToken}});
+	const bool timedOut = waitForReply(reply);
+	QString error;
+	const QJsonObject response = timedOut ? QJsonObject() : readJsonReply(reply, error);
+	// Deleting an unfinished reply cancels its request.
+	reply->deleteLater();
+	if (timedOut)
+		return errorObject(QStringLiteral("Timed out refreshing the Vorn account."), "ACCOUNT_REFRESH_TIMEOUT");
+	if (!error.isEmpty())
+		return errorObject(error, "ACCOUNT_REFRESH_FAILED");
+	applyTokenResponse(response);
+	return accountStatus();
+}
+
+bool AuthController::waitForReply(QNetworkReply *reply)
+{
 	QEventLoop loop;
 	QTimer timer;
 	timer.setSingleShot(true);
@@ -191,17 +201,7 @@ QJsonObject AuthController::refreshAccount()
 	timer.start(options.requestTimeoutMs);
 	loop.exec();
 	timer.stop();
-
-	QString error;
-	const QJsonObject response = timedOut ? QJsonObject() : readJsonReply(reply, error);
-	// Deleting an unfinished reply cancels its request.
-	reply->deleteLater();
-	if (timedOut)
-		return errorObject(QStringLiteral("Timed out refreshing the Vorn account."), "ACCOUNT_REFRESH_TIMEOUT");
-	if (!error.isEmpty())
-		return errorObject(error, "ACCOUNT_REFRESH_FAILED");
-	applyTokenResponse(response);
-	return accountStatus();
+	return timedOut;
 }
 
 QJsonObject AuthController::logoutAccount()

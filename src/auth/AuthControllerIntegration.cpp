@@ -8,7 +8,6 @@
 #include "integration/VekService.h"
 
 #include <QDesktopServices>
-#include <QEventLoop>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrlQuery>
@@ -16,11 +15,6 @@
 #include <obs.h>
 
 namespace {
-
-QJsonObject errorObject(const QString &error, const char *code)
-{
-	return QJsonObject{{QStringLiteral("error"), error}, {QStringLiteral("errorCode"), QString::fromLatin1(code)}};
-}
 
 QJsonObject dataOf(const QJsonObject &reply)
 {
@@ -65,18 +59,7 @@ QJsonObject AuthController::beginIntegrationLogin(const QString &platform)
 	QUrlQuery query;
 	query.addQueryItem(QStringLiteral("state"), login.requestState);
 	QNetworkReply *reply = getFromVek(QStringLiteral("/auth/%1/redirect").arg(name), query);
-	QEventLoop loop;
-	QTimer timer;
-	timer.setSingleShot(true);
-	bool timedOut = false;
-	connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-	connect(&timer, &QTimer::timeout, &loop, [&] {
-		timedOut = true;
-		loop.quit();
-	});
-	timer.start(options.requestTimeoutMs);
-	loop.exec();
-	timer.stop();
+	const bool timedOut = waitForReply(reply);
 	QString error;
 	const QJsonObject response = timedOut ? QJsonObject() : readJsonReply(reply, error);
 	reply->deleteLater();
@@ -131,6 +114,16 @@ QJsonObject AuthController::beginIntegrationLogin(const QString &platform)
 			   {QStringLiteral("callbackUrl"), callbackUrl()}};
 }
 
+void AuthController::endIntegrationAttempt(quint64 attemptId, const char *warning, const QString &detail)
+{
+	finishAttempt(attemptId);
+	stopListenerIfIdle();
+	if (!warning)
+		return;
+	blog(LOG_WARNING, warning, detail.toUtf8().constData());
+	Q_EMIT statusChanged();
+}
+
 void AuthController::exchangeIntegrationCode(const QString &code, const QString &state)
 {
 	const auto found = pendingIntegrationLogins.find(state);
@@ -146,23 +139,15 @@ void AuthController::exchangeIntegrationCode(const QString &code, const QString 
 		QString error;
 		const QJsonObject response = readJsonReply(reply, error);
 		reply->deleteLater();
-		auto end = [this, &login](const char *warning, const QString &detail = QString()) {
-			finishAttempt(login.attemptId);
-			stopListenerIfIdle();
-			if (!warning)
-				return;
-			blog(LOG_WARNING, warning, detail.toUtf8().constData());
-			Q_EMIT statusChanged();
-		};
 		if (!isAttemptLive(login.attemptId))
-			return end(nullptr);
+			return endIntegrationAttempt(login.attemptId);
 		if (!error.isEmpty())
-			return end("[vorn-zorva] Vek token exchange failed: %s", error);
+			return endIntegrationAttempt(login.attemptId, "[vorn-zorva] Vek token exchange failed: %s", error);
 		const QJsonObject data = dataOf(response);
 		const QString token = data.value(QStringLiteral("token")).toString();
 		const QString echoedState = data.value(QStringLiteral("state")).toString();
 		if (hasErrors(response) || token.isEmpty() || echoedState != login.requestState)
-			return end("[vorn-zorva] Vek token exchange failed: invalid response.");
+			return endIntegrationAttempt(login.attemptId, "[vorn-zorva] Vek token exchange failed: invalid response.");
 		blog(LOG_INFO, "[vorn-zorva] Vek token exchange completed for %s; inspecting identity.",
 		     login.platform.toUtf8().constData());
 		inspectIntegration(login.platform, token, login.attemptId);
@@ -177,23 +162,15 @@ void AuthController::inspectIntegration(const QString &platform, const QString &
 		QString error;
 		const QJsonObject response = readJsonReply(reply, error);
 		reply->deleteLater();
-		auto end = [this, attemptId](const char *warning, const QString &detail = QString()) {
-			finishAttempt(attemptId);
-			stopListenerIfIdle();
-			if (!warning)
-				return;
-			blog(LOG_WARNING, warning, detail.toUtf8().constData());
-			Q_EMIT statusChanged();
-		};
 		if (!isAttemptLive(attemptId))
-			return end(nullptr);
+			return endIntegrationAttempt(attemptId);
 		if (!error.isEmpty())
-			return end("[vorn-zorva] Vek inspect failed: %s", error);
+			return endIntegrationAttempt(attemptId, "[vorn-zorva] Vek inspect failed: %s", error);
 		const QJsonObject data = dataOf(response);
 		const QString upid = data.value(QStringLiteral("UPID")).toString();
 		const QString username = data.value(QStringLiteral("username")).toString();
 		if (hasErrors(response) || upid.isEmpty() || username.isEmpty())
-			return end("[vorn-zorva] Vek inspect failed: invalid identity response.");
+			return endIntegrationAttempt(attemptId, "[vorn-zorva] Vek inspect failed: invalid identity response.");
 
 		// The same token under another UPID is the same account renamed by Vek.
 		for (auto it = integrations.begin(); it != integrations.end();) {

@@ -28,3 +28,8 @@ QJsonObject readJsonReply(QNetworkReply *reply, QString &error)
 	}
 	return object;
 }
+
+QJsonObject errorObject(const QString &error, const char *code)
+{
+	return QJsonObject{{QStringLiteral("error"), error}, {QStringLiteral("errorCode"), QString::fromLatin1(code)}};
+}

@@ -9,3 +9,6 @@ class QNetworkReply;
 // error text ("Missing network reply.", "<error>: <body>", "Expected a JSON
 // object response." or the object's own "error" string).
 QJsonObject readJsonReply(QNetworkReply *reply, QString &error);
+
+// {"error": text, "errorCode": code}: how operations report a failure.
+QJsonObject errorObject(const QString &error, const char *code);

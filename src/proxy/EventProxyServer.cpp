@@ -175,29 +175,28 @@ void EventProxyServer::onReadyRead()
 	runFrameProcessing(socket, client);
 }
 
+void EventProxyServer::rejectClient(QTcpSocket *socket, const char *reason)
+{
+	blog(LOG_WARNING, "[vorn-zorva] Event proxy rejected client peer=%s reason=%s", peerLabel(socket).c_str(), reason);
+	// One answer per connection: whatever follows is not read.
+	socket->disconnect(this, SLOT(onReadyRead()));
+	socket->write(kForbidden, qint64(sizeof(kForbidden) - 1));
+	socket->disconnectFromHost();
+}
+
 bool EventProxyServer::runHandshake(QTcpSocket *socket, ClientState &client)
 {
 	const std::optional<std::string> head = extractHttpHead(client.receiveBuffer);
 	if (!head) {
-		if (client.receiveBuffer.size() > options.maxUpgradeRequestBytes) {
-			blog(LOG_WARNING, "[vorn-zorva] Event proxy rejected client peer=%s reason=request_too_large",
-			     peerLabel(socket).c_str());
-			socket->disconnect(this, SLOT(onReadyRead()));
-			socket->write(kForbidden, qint64(sizeof(kForbidden) - 1));
-			socket->disconnectFromHost();
-		}
+		if (client.receiveBuffer.size() > options.maxUpgradeRequestBytes)
+			rejectClient(socket, "request_too_large");
 		return false;
 	}
 
 	const std::string key = findHeaderValue(*head, "Sec-WebSocket-Key");
 	const QUrl target = requestTarget(*head);
 	if (key.empty()) {
-		blog(LOG_WARNING, "[vorn-zorva] Event proxy rejected client peer=%s reason=missing_ws_key",
-		     peerLabel(socket).c_str());
-		// One answer per connection: whatever follows is not read.
-		socket->disconnect(this, SLOT(onReadyRead()));
-		socket->write(kForbidden, qint64(sizeof(kForbidden) - 1));
-		socket->disconnectFromHost();
+		rejectClient(socket, "missing_ws_key");
 		return false;
 	}
 

@@ -75,6 +75,7 @@ private:
 	static std::string generateToken();
 	bool tokenMatches(const std::string &presented) const;
 	bool runHandshake(QTcpSocket *socket, ClientState &client);
+	void rejectClient(QTcpSocket *socket, const char *reason);
 	void runFrameProcessing(QTcpSocket *socket, const std::shared_ptr<ClientState> &client);
 	bool routeMessage(QTcpSocket *socket, bool authenticated, std::string &&text);
 	void sendInitialState(QTcpSocket *socket);

@@ -8,24 +8,6 @@
 #include <QTcpSocket>
 #include <QThread>
 
-bool waitFor(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
-{
-	QElapsedTimer timer;
-	timer.start();
-	while (!predicate()) {
-		if (timer.elapsed() > timeout.count())
-			return false;
-		QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-		QThread::msleep(1);
-	}
-	return true;
-}
-
-void pump(std::chrono::milliseconds duration)
-{
-	waitFor([] { return false; }, duration);
-}
-
 QByteArray callbackExchange(const QList<QByteArray> &pieces)
 {
 	QTcpSocket socket;

@@ -3,6 +3,7 @@
 // A controller wired to fake services on loopback, and a raw HTTP client for
 // the login callback listener.
 
+#include "EventLoopWait.h"
 #include "FakeHttpServer.h"
 #include "LogCapture.h"
 #include "UrlCapture.h"
@@ -20,8 +21,15 @@
 
 #include <util/base.h>
 
-bool waitFor(const std::function<bool()> &predicate, std::chrono::milliseconds timeout);
-void pump(std::chrono::milliseconds duration);
+inline bool waitFor(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
+{
+	return waitUntil(predicate, timeout);
+}
+
+inline void pump(std::chrono::milliseconds duration)
+{
+	pumpEvents(duration);
+}
 
 // Sends raw bytes (in pieces, with pauses between) to 127.0.0.1:49231 and
 // returns everything the listener answered before closing.

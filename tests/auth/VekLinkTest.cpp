@@ -67,7 +67,16 @@ protected:
 		routeInspect(upid, QStringLiteral("name-") + upid);
 		ASSERT_EQ(controller().beginIntegrationLogin(platform).value("opened").toBool(), true);
 		ASSERT_TRUE(callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(loginState)).contains("Login info sent"));
-		ASSERT_TRUE(waitFor([&] { return controller().integrationsStatus().contains(upid); }, 5s));
+		// Linked when the record with this UPID carries this token.
+		ASSERT_TRUE(waitFor(
+			[&] {
+				for (const QJsonValue &record : controller().integrationSnapshot()) {
+					if (record[QStringLiteral("upid")] == upid && record[QStringLiteral("token")] == token)
+						return true;
+				}
+				return false;
+			},
+			5s));
 	}
 
 	std::unique_ptr<FakeHttpServer> tlsVek;

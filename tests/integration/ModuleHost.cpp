@@ -128,24 +128,6 @@ BrowserJournal *ModuleHostTest::browserJournal() const
 	return StandinHost::browserJournal();
 }
 
-bool waitUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
-{
-	QElapsedTimer timer;
-	timer.start();
-	while (!predicate()) {
-		if (timer.elapsed() > timeout.count())
-			return false;
-		QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-		QThread::msleep(2);
-	}
-	return true;
-}
-
-void pumpEvents(std::chrono::milliseconds duration)
-{
-	waitUntil([] { return false; }, duration);
-}
-
 std::vector<std::string> threadNames()
 {
 	std::vector<std::string> names;

@@ -3,6 +3,7 @@
 // A stand-in OBS process for one test: fresh folders, real libobs, the
 // stand-ins, and the built module loaded as OBS loads it.
 
+#include "EventLoopWait.h"
 #include "ObsWebSocketStandin.h"
 
 #include <chrono>
@@ -56,9 +57,6 @@ protected:
 	bool loaded = false;
 };
 
-// Runs the event loop until the predicate holds or the time is up.
-bool waitUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout);
-void pumpEvents(std::chrono::milliseconds duration);
 
 // Names of this process's threads.
 std::vector<std::string> threadNames();

@@ -1,5 +1,6 @@
 // The event proxy over real sockets on loopback, with test WebSocket clients.
 
+#include "EventLoopWait.h"
 #include "LogCapture.h"
 #include "TestWebSocketClient.h"
 #include "proxy/EventProxyServer.h"
@@ -21,20 +22,12 @@ namespace {
 
 bool pumpUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout = 5s)
 {
-	QElapsedTimer timer;
-	timer.start();
-	while (!predicate()) {
-		if (timer.elapsed() > timeout.count())
-			return false;
-		QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-		QThread::usleep(200);
-	}
-	return true;
+	return waitUntil(predicate, timeout);
 }
 
 void pumpFor(std::chrono::milliseconds duration)
 {
-	pumpUntil([] { return false; }, duration);
+	pumpEvents(duration);
 }
 
 json parsed(const std::string &text)

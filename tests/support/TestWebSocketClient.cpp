@@ -1,27 +1,11 @@
 #include "TestWebSocketClient.h"
 
+#include "EventLoopWait.h"
 #include "websocket/WebSocketHandshake.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
-
-namespace {
-
-bool pumpUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
-{
-	QElapsedTimer timer;
-	timer.start();
-	while (!predicate()) {
-		if (timer.elapsed() > timeout.count())
-			return false;
-		QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-		QThread::usleep(200);
-	}
-	return true;
-}
-
-} // namespace
 
 TestWebSocketClient::TestWebSocketClient(QObject *parent) : QObject(parent)
 {
@@ -31,7 +15,7 @@ TestWebSocketClient::TestWebSocketClient(QObject *parent) : QObject(parent)
 bool TestWebSocketClient::open(quint16 port, const QString &target, bool withKey)
 {
 	socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-	if (!pumpUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }, std::chrono::seconds(5)))
+	if (!waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }, std::chrono::seconds(5)))
 		return false;
 	key = generateClientKey();
 	QByteArray request = "GET " + target.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
@@ -45,7 +29,7 @@ bool TestWebSocketClient::open(quint16 port, const QString &target, bool withKey
 
 bool TestWebSocketClient::waitForUpgrade(std::chrono::milliseconds timeout)
 {
-	return pumpUntil([this] { return answered || isClosed(); }, timeout) && accepted;
+	return waitUntil([this] { return answered || isClosed(); }, timeout) && accepted;
 }
 
 void TestWebSocketClient::sendText(const std::string &text)
@@ -68,12 +52,12 @@ void TestWebSocketClient::sendRaw(const QByteArray &bytes)
 
 bool TestWebSocketClient::waitForMessages(size_t count, std::chrono::milliseconds timeout)
 {
-	return pumpUntil([this, count] { return received.size() >= count; }, timeout);
+	return waitUntil([this, count] { return received.size() >= count; }, timeout);
 }
 
 bool TestWebSocketClient::waitForClose(std::chrono::milliseconds timeout)
 {
-	return pumpUntil([this] { return isClosed(); }, timeout);
+	return waitUntil([this] { return isClosed(); }, timeout);
 }
 
 void TestWebSocketClient::onReadyRead()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EventLoopWait.h"
 #include "FakeHttpServer.h"
 #include "FakeVekRealtime.h"
 #include "LogCapture.h"
@@ -20,20 +21,12 @@ using namespace std::chrono_literals;
 
 inline bool waitFor(const std::function<bool()> &predicate, std::chrono::milliseconds timeout = 5s)
 {
-	QElapsedTimer timer;
-	timer.start();
-	while (!predicate()) {
-		if (timer.elapsed() > timeout.count())
-			return false;
-		QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-		QThread::usleep(300);
-	}
-	return true;
+	return waitUntil(predicate, timeout);
 }
 
 inline void pump(std::chrono::milliseconds duration)
 {
-	waitFor([] { return false; }, duration);
+	pumpEvents(duration);
 }
 
 // A service description pointing at the fakes, with a short retry delay.
