@@ -2,130 +2,18 @@
 
 #include "auth/AuthController.h"
 #include "docks/BrowserPanel.h"
-#include "host/Json.h"
-#include "plugin/ServiceEndpoints.h"
+#include "docks/DockPageUrls.h"
 
 #include <QDockWidget>
-#include <QJsonDocument>
 #include <QLabel>
 #include <QTimer>
 #include <QUrl>
-#include <QUrlQuery>
 #include <QVBoxLayout>
 
-#include <obs.h>
 
 namespace {
 
-const char *const kPluginVersion = "0.0.6";
 constexpr int kAccountsReloadDelayMs = 750;
-
-const char kStartupScriptTemplate[] = "\n"
-				      "(() => {\n"
-				      "  const config = %1;\n"
-				      "  function setVornAccessToken(token) {\n"
-				      "    const value = typeof token === \"string\" ? token : \"\";\n"
-				      "    window.__vornAccessToken = value;\n"
-				      "    window._vornAccessToken = value;\n"
-				      "    window.dispatchEvent(new CustomEvent(\"vornAccessTokenChanged\"));\n"
-				      "  }\n"
-				      "\n"
-				      "  setVornAccessToken(config.accessToken || \"\");\n"
-				      "})();\n";
-
-const char kTokenUpdateScriptTemplate[] =
-	"\n"
-	"(() => {\n"
-	"  const payload = %1;\n"
-	"  const value = typeof payload.accessToken === \"string\" ? payload.accessToken : \"\";\n"
-	"  window.__vornAccessToken = value;\n"
-	"  window._vornAccessToken = value;\n"
-	"  window.dispatchEvent(new CustomEvent(\"vornAccessTokenChanged\"));\n"
-	"})();\n";
-
-QString shimUrl(const QString &base, const QString &target)
-{
-	QUrl url(base);
-	url.setPath(QStringLiteral("/shim.html"));
-	QUrlQuery query;
-	query.addQueryItem(QStringLiteral("url"), QString::fromUtf8(QUrl::toPercentEncoding(target)));
-	url.setQuery(query);
-	return url.toString(QUrl::FullyEncoded);
-}
-
-QString defaultUrlOf(DockKind kind)
-{
-	const ServiceEndpoints endpoints;
-	switch (kind) {
-	case DockKind::Main:
-		return shimUrl(endpoints.webAppBaseUrl, endpoints.webAppBaseUrl);
-	case DockKind::Accounts:
-		return shimUrl(endpoints.webAppBaseUrl, endpoints.dockPagesBaseUrl + QStringLiteral("/accounts"));
-	case DockKind::Chat:
-		return endpoints.dockPagesBaseUrl + QStringLiteral("/chat");
-	case DockKind::StreamManager:
-		return endpoints.dockPagesBaseUrl + QStringLiteral("/stream-info");
-	}
-	return {};
-}
-
-void replaceQueryItem(QUrlQuery &query, const QString &key, const QString &value)
-{
-	query.removeAllQueryItems(key);
-	query.addQueryItem(key, QString::fromUtf8(QUrl::toPercentEncoding(value)));
-}
-
-QString hostDecorated(const QString &text, const ObsWebSocketBootstrap &b)
-{
-	QUrl url(text);
-	if (!url.isValid() || url.path(QUrl::FullyDecoded) != QStringLiteral("/shim.html"))
-		return text;
-
-	json ow = {{"h", b.host.toStdString()},
-		   {"p", b.port},
-		   {"pw", b.password.toStdString()},
-		   {"s", b.ssl},
-		   {"v", b.version.toStdString()},
-		   {"r", b.rpcVersion},
-		   {"vn", b.vendorName.toStdString()},
-		   {"vr", b.vendorRequestType.toStdString()},
-		   {"ve", b.vendorEventType.toStdString()},
-		   {"en", b.enabled}};
-	if (!b.error.isEmpty())
-		ow["e"] = b.error.toStdString();
-
-	QUrlQuery query(url);
-	replaceQueryItem(query, QStringLiteral("ov"), QString::fromUtf8(obs_get_version_string()));
-	replaceQueryItem(query, QStringLiteral("pv"), QString::fromLatin1(kPluginVersion));
-	replaceQueryItem(query, QStringLiteral("ow"), QString::fromStdString(compactJson(ow)));
-	url.setQuery(query);
-	return url.toString(QUrl::FullyEncoded);
-}
-
-QString eventProxyDecorated(const QString &text, const QString &proxyUrl)
-{
-	const QString proxy = proxyUrl.trimmed();
-	if (proxy.isEmpty())
-		return text;
-	static const QString marker = QStringLiteral("vornurl=");
-	const qsizetype at = text.indexOf(marker);
-	if (at < 0)
-		return text + (text.contains(QLatin1Char('?')) ? QStringLiteral("&") : QStringLiteral("?")) + marker +
-		       proxy;
-	const qsizetype valueStart = at + marker.size();
-	qsizetype valueEnd = text.indexOf(QLatin1Char('&'), valueStart);
-	if (valueEnd < 0)
-		valueEnd = text.size();
-	QString result = text;
-	result.replace(valueStart, valueEnd - valueStart, proxy);
-	return result;
-}
-
-QString tokenScript(const char *scriptTemplate, const QString &token)
-{
-	const json config = {{"accessToken", token.toStdString()}};
-	return QString::fromUtf8(scriptTemplate).arg(QString::fromStdString(compactJson(config)));
-}
 
 QLabel *fallbackLabel(QWidget *parent)
 {
@@ -155,7 +43,7 @@ ZorvaDock::ZorvaDock(DockKind kind, QCef *panelHost, AuthController *authControl
 						std::pair{&UrlState::streamInfoUrl, DockKind::StreamManager}}) {
 			QString &value = (*this->urlState).*field;
 			if (value.isEmpty())
-				value = defaultUrlOf(fieldKind);
+				value = defaultPageUrl(fieldKind, ServiceEndpoints());
 		}
 	}
 
@@ -178,7 +66,7 @@ ZorvaDock::~ZorvaDock() = default;
 QString ZorvaDock::configuredUrl() const
 {
 	if (!urlState)
-		return defaultUrlOf(kind);
+		return defaultPageUrl(kind, ServiceEndpoints());
 	switch (kind) {
 	case DockKind::Main:
 		return urlState->mainUrl;
@@ -198,10 +86,10 @@ QString ZorvaDock::pageUrl() const
 	switch (kind) {
 	case DockKind::Main:
 	case DockKind::Accounts:
-		return hostDecorated(url, bootstrapProvider ? bootstrapProvider() : ObsWebSocketBootstrap());
+		return hostDecoratedUrl(url, bootstrapProvider ? bootstrapProvider() : ObsWebSocketBootstrap());
 	case DockKind::Chat:
 	case DockKind::StreamManager:
-		return eventProxyDecorated(url, eventProxyUrlProvider ? eventProxyUrlProvider() : QString());
+		return eventProxyDecoratedUrl(url, eventProxyUrlProvider ? eventProxyUrlProvider() : QString());
 	}
 	return url;
 }
@@ -230,7 +118,7 @@ QWidget *ZorvaDock::createPanel(const QString &url)
 		return container;
 	}
 
-	panel->setStartupScript(tokenScript(kStartupScriptTemplate, accessToken()).toStdString());
+	panel->setStartupScript(accessTokenStartupScript(accessToken()).toStdString());
 	panel->allowAllPopups(true);
 	panel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 	// By signature text: obs-browser carries its own meta-object for QCefWidget.
@@ -289,7 +177,7 @@ void ZorvaDock::refreshEventProxyTabs()
 void ZorvaDock::updateAccessToken()
 {
 	if (QCefWidget *panel = panelOfKind())
-		panel->executeJavaScript(tokenScript(kTokenUpdateScriptTemplate, accessToken()).toStdString());
+		panel->executeJavaScript(accessTokenUpdateScript(accessToken()).toStdString());
 }
 
 void ZorvaDock::onBrowserUrlChanged(const QString &url)
