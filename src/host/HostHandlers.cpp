@@ -47,6 +47,10 @@ void registerHostHandlers(ObsWebSocketVendor &vendor)
 				       r.success(buildHostBootstrap(hostBootstrapSources()).toJson());
 			       });
 	answerFixedResult(vendor, "getSessionJson", QJsonObject());
+	vendor.registerHandler(QStringLiteral("authenticate"), [](const QJsonObject &, const Responder &r) {
+		AuthController *controller = moduleState().authController.get();
+		r.success(controller ? controller->beginAccountLogin() : QJsonObject());
+	});
 	answerFixedResult(vendor, "listDisplays", QJsonArray());
 	answerFixedResult(vendor, "listWindows", QJsonArray());
 	answerFixedResult(vendor, "listCameras", QJsonArray());

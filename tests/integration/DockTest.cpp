@@ -3,11 +3,15 @@
 #include "ModuleHost.h"
 
 #include "BrowserJournal.h"
+#include "UrlCapture.h"
+#include "docks/BrowserPanel.h"
 #include "BuildConfig.h"
 #include "FrontendStandin.h"
 #include "LogCapture.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFileInfo>
 #include <QDockWidget>
 #include <QFile>
 #include <QJsonDocument>
@@ -232,4 +236,43 @@ TEST_F(DockTest, TitlesAreReappliedWhenDocksMove)
 	chat->show();
 	ASSERT_TRUE(waitUntil([&] { return chat->windowTitle() == QStringLiteral("Vorn - Chat"); }, 2s));
 	EXPECT_EQ(chat->toggleViewAction()->text(), QStringLiteral("Vorn - Chat"));
+}
+
+TEST_F(DockTest, LoggedInPagesGetTheTokenAtStart)
+{
+	const QString file = scratch.filePath(QStringLiteral("plugin_config/vorn-zorva/zorva-auth.json"));
+	QDir().mkpath(QFileInfo(file).absolutePath());
+	QFile auth(file);
+	ASSERT_TRUE(auth.open(QIODevice::WriteOnly));
+	auth.write(R"({"account": {"accessToken": "AT-123", "refreshToken": "", "expiresAt": ""}})");
+	auth.close();
+	start();
+	for (int panel : {MainPanel, ChatPanel, AccountsPanel, StreamManagerPanel})
+		EXPECT_NE(calls(panel, "setStartupScript")[0].find("  const config = {\"accessToken\":\"AT-123\"};\n"),
+			  std::string::npos);
+}
+
+TEST_F(DockTest, LoginRedirectInAPanelBringsTheAccountsDockBack)
+{
+	start();
+	const json login = vendorRequest({{"id", "1"}, {"method", "authenticate"}});
+	ASSERT_EQ(login["opened"], true);
+	const QString state = QUrlQuery(browser->openedUrls().last()).queryItemValue(QStringLiteral("state"));
+	QDockWidget *accounts = dock("vorn-zorva-integrations-dock");
+	accounts->setFloating(true);
+	accounts->hide();
+	const size_t loads = calls(AccountsPanel, "setURL").size();
+
+	// The main dock's browser lands on the redirect; the accounts dock reacts.
+	QCefWidget *mainPanel = browserJournal()->panels[MainPanel];
+	QMetaObject::invokeMethod(mainPanel, "urlChanged", Q_ARG(QString, QStringLiteral("vorn://auth?state=%1&code=c").arg(state)));
+	EXPECT_FALSE(accounts->isFloating());
+	EXPECT_TRUE(accounts->isVisible());
+	pumpEvents(500ms);
+	// The show reloads at once; the restore reloads again 750 ms after the redirect.
+	const size_t afterShow = calls(AccountsPanel, "setURL").size();
+	EXPECT_LE(afterShow, loads + 1);
+	ASSERT_TRUE(waitUntil([&] { return calls(AccountsPanel, "setURL").size() == afterShow + 1; }, 2s));
+	// Other URLs are not redirects.
+	QMetaObject::invokeMethod(mainPanel, "urlChanged", Q_ARG(QString, QStringLiteral("https://zorva.test/page")));
 }

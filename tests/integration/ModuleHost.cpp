@@ -3,6 +3,7 @@
 #include "FrontendStandin.h"
 #include "LogCapture.h"
 #include "StandinHost.h"
+#include "UrlCapture.h"
 
 #include <fstream>
 
@@ -25,12 +26,14 @@ void ModuleHostTest::SetUp()
 	qputenv("XDG_CONFIG_HOME", xdgConfigHome.path().toUtf8());
 	LogCapture::instance().install();
 	FrontendStandin::instance().createMainWindow();
+	browser = std::make_unique<UrlCapture>();
 }
 
 void ModuleHostTest::TearDown()
 {
 	unload();
 	FrontendStandin::instance().destroyMainWindow();
+	browser.reset();
 }
 
 void ModuleHostTest::load()

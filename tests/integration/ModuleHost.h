@@ -5,9 +5,11 @@
 
 #include "EventLoopWait.h"
 #include "ObsWebSocketStandin.h"
+#include "UrlCapture.h"
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,8 @@ protected:
 	nlohmann::json vendorRequestText(const std::string &text);
 	BrowserJournal *browserJournal() const;
 
+	// Nothing a test does opens the real system browser.
+	std::unique_ptr<UrlCapture> browser;
 	QTemporaryDir xdgConfigHome;
 	QTemporaryDir scratch;
 	QString moduleConfigDir;
