@@ -5,7 +5,6 @@
 
 #include <QPointer>
 
-class QCefWidget;
 
 // What the recording obs-browser stand-in was asked to do. The journal lives
 // in obs-browser.so; hosts reach it through standin_browser_journal().
@@ -17,7 +16,7 @@ struct BrowserJournal {
 	};
 
 	std::vector<Call> calls;
-	std::vector<QPointer<QCefWidget>> panels;
+	std::vector<QPointer<QObject>> panels; // the panel widgets, in creation order
 	bool initialized = false;        // what QCef::initialized reports
 	bool createWidgetFails = false;  // create_widget hands back null
 

@@ -15,6 +15,8 @@ namespace {
 
 constexpr qint64 kReadChunk = 64 * 1024;
 constexpr size_t kMaxUnprocessedBytes = 16 * 1024 * 1024;
+// An upgrade response head is a few hundred bytes; more is not a WebSocket.
+constexpr size_t kMaxResponseHeadBytes = 64 * 1024;
 
 std::string stringMember(const json &object, const char *key)
 {
@@ -145,9 +147,10 @@ void VekConnectionWorker::onReadyRead()
 void VekConnectionWorker::processHandshake()
 {
 	const std::optional<std::string> head = extractHttpHead(receiveBuffer);
-	if (!head)
+	const bool endless = !head && receiveBuffer.size() > kMaxResponseHeadBytes;
+	if (!head && !endless)
 		return;
-	if (head->size() < 12 || head->compare(0, 12, "HTTP/1.1 101") != 0) {
+	if (endless || head->size() < 12 || head->compare(0, 12, "HTTP/1.1 101") != 0) {
 		blog(LOG_WARNING, "[vorn-zorva] Vek websocket handshake failed platform=%s upid=%s", platform.c_str(),
 		     upid.c_str());
 		closeGracefully();

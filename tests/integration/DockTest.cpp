@@ -4,7 +4,6 @@
 
 #include "BrowserJournal.h"
 #include "UrlCapture.h"
-#include "docks/BrowserPanel.h"
 #include "BuildConfig.h"
 #include "FrontendStandin.h"
 #include "LogCapture.h"
@@ -264,7 +263,7 @@ TEST_F(DockTest, LoginRedirectInAPanelBringsTheAccountsDockBack)
 	const size_t loads = calls(AccountsPanel, "setURL").size();
 
 	// The main dock's browser lands on the redirect; the accounts dock reacts.
-	QCefWidget *mainPanel = browserJournal()->panels[MainPanel];
+	QObject *mainPanel = browserJournal()->panels[MainPanel];
 	QMetaObject::invokeMethod(mainPanel, "urlChanged", Q_ARG(QString, QStringLiteral("vorn://auth?state=%1&code=c").arg(state)));
 	EXPECT_FALSE(accounts->isFloating());
 	EXPECT_TRUE(accounts->isVisible());

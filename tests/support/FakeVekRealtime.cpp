@@ -77,6 +77,9 @@ void FakeVekRealtime::answerUpgrade(Connection &connection)
 	case Upgrade::Status200:
 		response = "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n";
 		break;
+	case Upgrade::EndlessHead:
+		response = "HTTP/1.1 101 Switching Protocols\r\nX-Filler: " + std::string(100 * 1024, 'x');
+		break;
 	}
 	if (connection.upgraded && welcome)
 		response += encodeFrame(R"({"type":"WELCOME"})", WebSocketOpcode::Text, false);

@@ -18,7 +18,7 @@ class FakeVekRealtime : public QObject {
 	Q_OBJECT
 
 public:
-	enum class Upgrade { Accept, WrongAcceptKey, Status200 };
+	enum class Upgrade { Accept, WrongAcceptKey, Status200, EndlessHead };
 
 	struct Connection {
 		QPointer<QSslSocket> socket;

@@ -155,6 +155,16 @@ TEST_F(VekWorkerTest, FailedUpgradesAreRetried)
 	ASSERT_TRUE(waitFor([&] { return worker->isOpen(); }));
 }
 
+TEST_F(VekWorkerTest, EndlessResponseHeadIsRefused)
+{
+	vek.upgrade = FakeVekRealtime::Upgrade::EndlessHead;
+	start();
+	ASSERT_TRUE(waitFor([] { return LogCapture::instance().count("[vorn-zorva] Vek websocket handshake failed platform=TWITCH upid=u1") >= 1; }));
+	EXPECT_FALSE(worker->isOpen());
+	vek.upgrade = FakeVekRealtime::Upgrade::Accept;
+	ASSERT_TRUE(waitFor([&] { return worker->isOpen(); })); // and retried as usual
+}
+
 TEST_F(VekWorkerTest, RefusedConnectionIsRetried)
 {
 	QTcpServer placeholder;
