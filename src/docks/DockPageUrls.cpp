@@ -9,7 +9,6 @@
 
 namespace {
 
-const char *const kPluginVersion = "0.0.6";
 
 const char kStartupScriptTemplate[] = "\n"
 				      "(() => {\n"
@@ -101,7 +100,7 @@ QString hostDecoratedUrl(const QString &text, const ObsWebSocketBootstrap &b)
 
 	QUrlQuery query(url);
 	replaceQueryItem(query, QStringLiteral("ov"), QString::fromUtf8(obs_get_version_string()));
-	replaceQueryItem(query, QStringLiteral("pv"), QString::fromLatin1(kPluginVersion));
+	replaceQueryItem(query, QStringLiteral("pv"), QString::fromLatin1(pluginVersion));
 	replaceQueryItem(query, QStringLiteral("ow"), QString::fromStdString(compactJson(ow)));
 	url.setQuery(query);
 	return url.toString(QUrl::FullyEncoded);

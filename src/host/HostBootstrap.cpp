@@ -5,10 +5,6 @@
 
 #include <obs.h>
 
-namespace {
-const char *const kPluginVersion = "0.0.6";
-}
-
 QJsonObject ObsWebSocketBootstrap::toJson() const
 {
 	QJsonObject object{
@@ -66,7 +62,7 @@ HostBootstrap buildHostBootstrap(const HostBootstrapSources &sources)
 {
 	HostBootstrap bootstrap;
 	bootstrap.host = QStringLiteral("obs");
-	bootstrap.pluginVersion = QString::fromLatin1(kPluginVersion);
+	bootstrap.pluginVersion = QString::fromLatin1(pluginVersion);
 	bootstrap.obsVersion = QString::fromUtf8(obs_get_version_string());
 	bootstrap.sessionToken = sources.eventProxyToken;
 	if (sources.authController)

@@ -19,3 +19,10 @@ inline json parseJson(std::string_view text)
 {
 	return json::parse(text.begin(), text.end(), nullptr, false, false);
 }
+
+// A string member, or the empty string when it is missing or of another type.
+inline std::string stringMember(const json &object, const char *key)
+{
+	const auto it = object.find(key);
+	return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
+}

@@ -18,12 +18,6 @@ constexpr size_t kMaxUnprocessedBytes = 16 * 1024 * 1024;
 // An upgrade response head is a few hundred bytes; more is not a WebSocket.
 constexpr size_t kMaxResponseHeadBytes = 64 * 1024;
 
-std::string stringMember(const json &object, const char *key)
-{
-	const auto it = object.find(key);
-	return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
 } // namespace
 
 // Frame processing's view of the worker.

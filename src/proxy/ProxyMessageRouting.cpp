@@ -1,15 +1,5 @@
 #include "proxy/ProxyMessageRouting.h"
 
-namespace {
-
-std::string stringMember(const json &object, const char *key)
-{
-	const auto it = object.find(key);
-	return it != object.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-} // namespace
-
 ProxyRoute routeProxyMessage(std::string_view text, bool authenticated)
 {
 	ProxyRoute route;
