@@ -1,29 +1,19 @@
 #include "host/HostHandlers.h"
 
-#include "auth/AuthController.h"
-#include "host/HostBootstrap.h"
+#include "host/HostTargets.h"
 #include "host/JsonBridge.h"
 #include "host/ObsWebSocketVendor.h"
-#include "plugin/ModuleLifecycle.h"
-#include "plugin/ModuleState.h"
-#include "proxy/EventProxyServer.h"
 
 #include <QJsonArray>
-#include <QStringList>
-#include <QUrl>
 
 namespace {
 
 using Responder = ObsWebSocketVendor::Responder;
 
+// A member's string value; empty when it is absent or not a string.
 QString stringParam(const QJsonObject &params, const char *key)
 {
 	return params.value(QLatin1String(key)).toString();
-}
-
-AuthController *controller()
-{
-	return moduleState().authController.get();
 }
 
 // Controller operations answer with one object that is a result or an error.
@@ -36,47 +26,41 @@ void answerUnwrapped(const Responder &r, const QJsonObject &outcome)
 		r.success(outcome);
 }
 
-void answerFixedError(ObsWebSocketVendor &vendor, const char *method, const char *message, const char *code)
+// "platform" first when it is a string, then the string elements of
+// "platforms"; the controller normalises and de-duplicates.
+QStringList requiredPlatforms(const QJsonObject &params)
 {
-	vendor.registerHandler(QString::fromLatin1(method), [message, code](const QJsonObject &, const Responder &r) {
-		r.error(QString::fromUtf8(message), QString::fromLatin1(code));
-	});
+	QStringList platforms;
+	const QJsonValue platform = params.value(QStringLiteral("platform"));
+	if (platform.isString())
+		platforms << platform.toString();
+	for (const QJsonValue &element : params.value(QStringLiteral("platforms")).toArray()) {
+		if (element.isString())
+			platforms << element.toString();
+	}
+	return platforms;
 }
 
-void answerFixedResult(ObsWebSocketVendor &vendor, const char *method, const QJsonValue &result)
+void simulateEvent(HostTargets &targets, const QJsonObject &params, const Responder &r)
 {
-	vendor.registerHandler(QString::fromLatin1(method),
-			       [result](const QJsonObject &, const Responder &r) { r.success(result); });
-}
-
-void beginAccountLogin(const Responder &r)
-{
-	r.success(controller() ? controller()->beginAccountLogin() : QJsonObject());
-}
-
-void simulateEvent(const QJsonObject &params, const Responder &r)
-{
-	EventProxyServer *proxy = moduleState().eventProxy;
-	if (!proxy) {
+	if (!targets.hasEventProxy()) {
 		r.error(QStringLiteral("Event proxy is not available."), QStringLiteral("PROXY_UNAVAILABLE"));
 		return;
 	}
-	json result;
-	QMetaObject::invokeMethod(proxy, "simulateEvent", Qt::BlockingQueuedConnection, Q_RETURN_ARG(nlohmann::json, result),
-				  Q_ARG(QString, stringParam(params, "type")), Q_ARG(QString, stringParam(params, "platform")),
-				  Q_ARG(QString, stringParam(params, "username")),
-				  Q_ARG(QString, stringParam(params, "chatMessage")));
-	const auto error = result.is_object() ? result.find("error") : result.end();
-	if (result.is_object() && error != result.end() && error->is_string()) {
+	const json result = targets.simulateEvent(stringParam(params, "type"), stringParam(params, "platform"),
+						  stringParam(params, "username"), stringParam(params, "chatMessage"));
+	const auto error = result.find("error");
+	if (error != result.end() && error->is_string()) {
 		const auto code = result.find("errorCode");
-		const std::string errorCode = code != result.end() && code->is_string() ? code->get<std::string>() : "INVALID_PARAMS";
-		r.error(QString::fromStdString(error->get<std::string>()), QString::fromStdString(errorCode));
+		const bool hasCode = code != result.end() && code->is_string();
+		r.error(QString::fromStdString(error->get<std::string>()),
+			hasCode ? QString::fromStdString(code->get<std::string>()) : QStringLiteral("INVALID_PARAMS"));
 		return;
 	}
 	r.success(toQJsonObject(result));
 }
 
-void logoutIntegration(const QJsonObject &params, const Responder &r)
+void logoutIntegration(HostTargets &targets, const QJsonObject &params, const Responder &r)
 {
 	const QString upid = stringParam(params, "upid").trimmed();
 	if (upid.isEmpty()) {
@@ -84,78 +68,109 @@ void logoutIntegration(const QJsonObject &params, const Responder &r)
 		return;
 	}
 	// The pages hear of the logout before the account is dropped.
-	if (EventProxyServer *proxy = moduleState().eventProxy)
-		QMetaObject::invokeMethod(proxy, "publishLogout", Qt::BlockingQueuedConnection,
-					  Q_ARG(std::string, upid.toStdString()));
-	r.success(controller() ? controller()->logoutIntegration(upid) : QJsonObject());
+	if (targets.hasEventProxy())
+		targets.publishLogout(upid.toStdString());
+	r.success(targets.logoutIntegration(upid));
 }
+
+class Registrar {
+public:
+	Registrar(ObsWebSocketVendor &vendor, HostTargets &targets) : vendor(vendor), targets(targets) {}
+
+	// A handler that answers with the operation's result.
+	template<typename Operation> void result(const char *method, Operation operation)
+	{
+		HostTargets *t = &targets;
+		add(method, [t, operation](const QJsonObject &params, const Responder &r) { r.success(operation(*t, params)); });
+	}
+
+	// A handler whose operation answers with a result or an error object.
+	template<typename Operation> void unwrapped(const char *method, Operation operation)
+	{
+		HostTargets *t = &targets;
+		add(method, [t, operation](const QJsonObject &params, const Responder &r) {
+			answerUnwrapped(r, operation(*t, params));
+		});
+	}
+
+	template<typename Handler> void handler(const char *method, Handler handler)
+	{
+		HostTargets *t = &targets;
+		add(method, [t, handler](const QJsonObject &params, const Responder &r) { handler(*t, params, r); });
+	}
+
+	void fixedResult(const char *method, const QJsonValue &value)
+	{
+		add(method, [value](const QJsonObject &, const Responder &r) { r.success(value); });
+	}
+
+	void fixedError(const char *method, const char *message, const char *code)
+	{
+		add(method, [message, code](const QJsonObject &, const Responder &r) {
+			r.error(QString::fromUtf8(message), QString::fromLatin1(code));
+		});
+	}
+
+	void add(const char *method, ObsWebSocketVendor::Handler handler)
+	{
+		vendor.registerHandler(QString::fromLatin1(method), std::move(handler));
+	}
+
+private:
+	ObsWebSocketVendor &vendor;
+	HostTargets &targets;
+};
 
 } // namespace
 
-void registerHostHandlers(ObsWebSocketVendor &vendor)
+void registerHostHandlers(ObsWebSocketVendor &vendor, HostTargets &targets)
 {
-	vendor.registerHandler(QStringLiteral("zorva.status"), [](const QJsonObject &, const Responder &r) {
-		r.success(statusWithHostBootstrap(hostBootstrapSources()));
+	Registrar reg(vendor, targets);
+	const auto beginAccountLogin = [](HostTargets &t, const QJsonObject &) { return t.beginAccountLogin(); };
+
+	reg.result("zorva.status", [](HostTargets &t, const QJsonObject &) { return t.status(); });
+	reg.result("zorva.getHostBootstrap", [](HostTargets &t, const QJsonObject &) { return t.hostBootstrap(); });
+	reg.result("zorva.refreshHostBootstrap", [](HostTargets &t, const QJsonObject &) {
+		t.refreshHostState();
+		return t.hostBootstrap();
 	});
-	vendor.registerHandler(QStringLiteral("zorva.getHostBootstrap"), [](const QJsonObject &, const Responder &r) {
-		r.success(buildHostBootstrap(hostBootstrapSources()).toJson());
-	});
-	vendor.registerHandler(QStringLiteral("zorva.refreshHostBootstrap"),
-			       [](const QJsonObject &, const Responder &r) {
-				       refreshHostState();
-				       r.success(buildHostBootstrap(hostBootstrapSources()).toJson());
-			       });
-	vendor.registerHandler(QStringLiteral("accounts.list"), [](const QJsonObject &, const Responder &r) {
-		r.success(controller() ? controller()->accountsList() : QJsonObject());
-	});
-	vendor.registerHandler(QStringLiteral("accounts.require"), [](const QJsonObject &params, const Responder &r) {
-		QStringList platforms;
-		if (params.value(QStringLiteral("platform")).isString())
-			platforms << stringParam(params, "platform");
-		for (const QJsonValue &platform : params.value(QStringLiteral("platforms")).toArray()) {
-			if (platform.isString())
-				platforms << platform.toString();
-		}
-		r.success(controller() ? controller()->requirePlatforms(platforms) : QJsonObject());
-	});
-	answerFixedResult(vendor, "getSessionJson", QJsonObject());
-	vendor.registerHandler(QStringLiteral("authenticate"),
-			       [](const QJsonObject &, const Responder &r) { beginAccountLogin(r); });
-	answerFixedResult(vendor, "listDisplays", QJsonArray());
-	answerFixedResult(vendor, "listWindows", QJsonArray());
-	answerFixedResult(vendor, "listCameras", QJsonArray());
-	answerFixedResult(vendor, "notify", QJsonObject());
-	vendor.registerHandler(QStringLiteral("simulateEvent"), &simulateEvent);
-	answerFixedError(vendor, "takeScreenshot", "Screenshots are not available from OBS yet.", "NOT_IMPLEMENTED");
-	answerFixedError(vendor, "applySessionOps", "applySessionOps is handled by the OBS shim.", "SHIM_REQUIRED");
-	answerFixedError(vendor, "evalBrowserLayerJs", "Browser-layer JS evaluation is not enabled in OBS yet.",
-			 "NOT_IMPLEMENTED");
-	answerFixedError(vendor, "getBrowserLayerConsoleLogs",
-			 "Browser-layer console logs are not enabled in OBS yet.", "NOT_IMPLEMENTED");
-	vendor.registerHandler(QStringLiteral("accounts.beginLogin"), [](const QJsonObject &params, const Responder &r) {
+	reg.result("accounts.list", [](HostTargets &t, const QJsonObject &) { return t.accountsList(); });
+	reg.result("accounts.require",
+		   [](HostTargets &t, const QJsonObject &params) { return t.requirePlatforms(requiredPlatforms(params)); });
+	reg.fixedResult("getSessionJson", QJsonObject());
+	// The account login start never answers with an error: its failures are
+	// the result members "opened": false and "error".
+	reg.result("authenticate", beginAccountLogin);
+	reg.fixedResult("listDisplays", QJsonArray());
+	reg.fixedResult("listWindows", QJsonArray());
+	reg.fixedResult("listCameras", QJsonArray());
+	reg.fixedResult("notify", QJsonObject());
+	reg.handler("simulateEvent", &simulateEvent);
+	reg.fixedError("takeScreenshot", "Screenshots are not available from OBS yet.", "NOT_IMPLEMENTED");
+	reg.fixedError("applySessionOps", "applySessionOps is handled by the OBS shim.", "SHIM_REQUIRED");
+	reg.fixedError("evalBrowserLayerJs", "Browser-layer JS evaluation is not enabled in OBS yet.", "NOT_IMPLEMENTED");
+	reg.fixedError("getBrowserLayerConsoleLogs", "Browser-layer console logs are not enabled in OBS yet.",
+		       "NOT_IMPLEMENTED");
+	reg.handler("accounts.beginLogin", [beginAccountLogin](HostTargets &t, const QJsonObject &params, const Responder &r) {
 		const QString platform = stringParam(params, "platform").trimmed();
-		if (platform.isEmpty() || !controller())
-			beginAccountLogin(r);
+		if (platform.isEmpty())
+			r.success(beginAccountLogin(t, params));
 		else
-			answerUnwrapped(r, controller()->beginIntegrationLogin(platform));
+			answerUnwrapped(r, t.beginIntegrationLogin(platform));
 	});
-	vendor.registerHandler(QStringLiteral("accounts.refresh"), [](const QJsonObject &, const Responder &r) {
-		answerUnwrapped(r, controller() ? controller()->refreshAccount() : QJsonObject());
-	});
-	const ObsWebSocketVendor::Handler logoutAccount = [](const QJsonObject &, const Responder &r) {
-		r.success(controller() ? controller()->logoutAccount() : QJsonObject());
+	reg.unwrapped("accounts.refresh", [](HostTargets &t, const QJsonObject &) { return t.refreshAccount(); });
+	const ObsWebSocketVendor::Handler logoutAccount = [t = &targets](const QJsonObject &, const Responder &r) {
+		r.success(t->logoutAccount());
 	};
-	vendor.registerHandler(QStringLiteral("accounts.logout"), logoutAccount);
-	vendor.registerHandler(QStringLiteral("zorva.logout"), logoutAccount);
-	vendor.registerHandler(QStringLiteral("accounts.handleRedirect"), [](const QJsonObject &params,
-									      const Responder &r) {
+	reg.add("accounts.logout", logoutAccount);
+	reg.add("zorva.logout", logoutAccount);
+	reg.result("accounts.handleRedirect", [](HostTargets &t, const QJsonObject &params) {
 		const QUrl url(stringParam(params, "url"), QUrl::TolerantMode);
-		const bool handled = controller() && controller()->handleRedirect(url);
-		r.success(QJsonObject{{QStringLiteral("handled"), handled}});
+		return QJsonObject{{QStringLiteral("handled"), t.handleRedirect(url)}};
 	});
-	vendor.registerHandler(QStringLiteral("vek.beginLogin"), [](const QJsonObject &params, const Responder &r) {
-		answerUnwrapped(r, controller() ? controller()->beginIntegrationLogin(stringParam(params, "platform"))
-						: QJsonObject());
+	// The platform goes unchanged: rejecting an empty one is the controller's.
+	reg.unwrapped("vek.beginLogin", [](HostTargets &t, const QJsonObject &params) {
+		return t.beginIntegrationLogin(stringParam(params, "platform"));
 	});
-	vendor.registerHandler(QStringLiteral("vek.logout"), &logoutIntegration);
+	reg.handler("vek.logout", &logoutIntegration);
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+class HostTargets;
 class ObsWebSocketVendor;
 
-// Registers the host methods the web application calls.
-void registerHostHandlers(ObsWebSocketVendor &vendor);
+// Registers the host methods the web application calls. The targets must
+// outlive the vendor.
+void registerHostHandlers(ObsWebSocketVendor &vendor, HostTargets &targets);

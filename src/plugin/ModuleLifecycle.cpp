@@ -8,6 +8,7 @@
 #include "host/ObsWebSocketVendor.h"
 #include "integration/VekRuntime.h"
 #include "plugin/FrontendApi.h"
+#include "plugin/ModuleHostTargets.h"
 #include "plugin/ModuleState.h"
 #include "proxy/EventProxyServer.h"
 
@@ -190,7 +191,8 @@ void loadModule()
 	state.refreshTimer->setInterval(kConfigRefreshDebounceMs);
 	connectUiObjects(state);
 	armConfigWatcher();
-	registerHostHandlers(*state.vendor);
+	static ModuleHostTargets hostTargets;
+	registerHostHandlers(*state.vendor, hostTargets);
 	obs_frontend_add_event_callback(&frontendEventCallback, nullptr);
 
 	state.workerThread = std::make_unique<QThread>();

@@ -329,6 +329,15 @@ void EventProxyServer::publishLogout(std::string upid)
 {
 	json logout = {{"event_type", "X_LOGOUT"}, {"upid", upid}};
 	publishRawEvent(std::move(upid), std::move(logout));
+	// The notice leaves now, before the blocked caller goes on to drop the
+	// account and answer the page that asked.
+	flushClients();
+}
+
+void EventProxyServer::flushClients()
+{
+	for (auto it = clients.cbegin(); it != clients.cend(); ++it)
+		it.key()->flush();
 }
 
 void EventProxyServer::publishResponse(std::string nonce, std::string response)

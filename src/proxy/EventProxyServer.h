@@ -81,6 +81,7 @@ private:
 	void sendInitialState(QTcpSocket *socket);
 	void sendToClient(QTcpSocket *socket, const json &value);
 	void broadcastText(const std::string &text);
+	void flushClients();
 
 	Options options;
 	QTcpServer *server = nullptr;
