@@ -116,6 +116,7 @@ ObsWebSocketStandin::callVendorRequest(const std::string &vendorName, const std:
 			obs_data_t *request = requestJson.empty() ? nullptr : obs_data_create_from_json(requestJson.c_str());
 			obs_data_t *reply = obs_data_create();
 			callback.callback(request, reply, callback.privateData);
+			response.completedAt = std::chrono::steady_clock::now();
 			const char *json = obs_data_get_json(reply);
 			response.found = true;
 			response.responseJson = json ? json : "{}";

@@ -5,7 +5,9 @@
 
 #include "EventLoopWait.h"
 #include "FakeHttpServer.h"
+#include "IdTokens.h"
 #include "LogCapture.h"
+#include "LoginCallbackClient.h"
 #include "UrlCapture.h"
 #include "auth/AuthController.h"
 
@@ -31,14 +33,7 @@ inline void pump(std::chrono::milliseconds duration)
 	pumpEvents(duration);
 }
 
-// Sends raw bytes (in pieces, with pauses between) to 127.0.0.1:49231 and
-// returns everything the listener answered before closing.
-QByteArray callbackExchange(const QList<QByteArray> &pieces);
-QByteArray callbackGet(const QString &target);
-// The body of an HTTP response.
-QByteArray responseBody(const QByteArray &response);
 
-QString makeIdToken(const QJsonObject &claims);
 QJsonObject parseObject(const QByteArray &json);
 
 class AuthControllerTest : public ::testing::Test {

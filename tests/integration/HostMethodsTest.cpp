@@ -2,6 +2,8 @@
 
 #include "ModuleHost.h"
 
+#include "BrowserJournal.h"
+
 #include "LogCapture.h"
 #include "TestWebSocketClient.h"
 
@@ -62,4 +64,50 @@ TEST_F(ModuleHostTest, HostMethodsThroughTheBridge)
 		EXPECT_EQ(vendorRequest({{"id", "13"}, {"method", method}, {"params", {{"any", 1}}}})["errorCode"], "NOT_IMPLEMENTED");
 	EXPECT_EQ(vendorRequest({{"id", "14"}, {"method", "applySessionOps"}})["errorCode"], "SHIM_REQUIRED");
 	EXPECT_EQ(vendorRequest({{"id", "15"}, {"method", "notify"}, {"params", {{"text", "x"}}}}), json::object());
+}
+
+TEST_F(ModuleHostTest, BootstrapAndFixedMethodsThroughTheBridge)
+{
+	load();
+	postLoad();
+	ASSERT_TRUE(waitUntil([&] { return !statusEvents().empty(); }, 5s));
+	// Docks that have loaded their pages.
+	BrowserJournal *journal = browserJournal();
+	ASSERT_NE(journal, nullptr);
+	const auto mainLoads = [&] {
+		size_t loads = 0;
+		for (const auto &call : journal->callsOf(0))
+			loads += call.operation == "setURL";
+		return loads;
+	};
+	ASSERT_TRUE(waitUntil([&] { return mainLoads() > 0; }, 5s));
+
+	const json status = vendorRequest({{"id", "1"}, {"method", "zorva.status"}});
+	const json bootstrap = vendorRequest({{"id", "2"}, {"method", "zorva.getHostBootstrap"}});
+	EXPECT_EQ(status["hostBootstrap"], bootstrap);
+	EXPECT_EQ(bootstrap["eventProxyUrl"], "ws://127.0.0.1:44423?token=" + bootstrap["sessionToken"].get<std::string>());
+
+	// A refresh reloads the host pages and tells the pages, then answers
+	// with the bootstrap.
+	const size_t loadsBefore = mainLoads();
+	const size_t eventsBefore = statusEvents().size();
+	EXPECT_EQ(vendorRequest({{"id", "3"}, {"method", "zorva.refreshHostBootstrap"}}), bootstrap);
+	EXPECT_EQ(statusEvents().size(), eventsBefore + 1);
+	EXPECT_TRUE(waitUntil([&] { return mainLoads() == loadsBefore + 1; }, 5s));
+
+	EXPECT_EQ(vendorRequest({{"id", "4"}, {"method", "getSessionJson"}}), json::object());
+	// Arrays cannot travel as obs-websocket response data: an empty object.
+	for (const char *method : {"listDisplays", "listWindows", "listCameras"})
+		EXPECT_EQ(vendorRequest({{"id", "5"}, {"method", method}}), json::object()) << method;
+
+	// "authenticate" starts the account login and passes its result through.
+	const json login = vendorRequest({{"id", "6"}, {"method", "authenticate"}});
+	EXPECT_EQ(login["opened"], true);
+	ASSERT_EQ(browser->openedUrls().size(), 1);
+	EXPECT_EQ(browser->openedUrls()[0].toString().toStdString(), login["url"].get<std::string>());
+	// A redirect the module did not start is not handled.
+	EXPECT_EQ(vendorRequest({{"id", "7"},
+				 {"method", "accounts.handleRedirect"},
+				 {"params", {{"url", "https://zorva.vorn.example/auth/redirect?code=c&state=other"}}}}),
+		  json({{"handled", false}}));
 }

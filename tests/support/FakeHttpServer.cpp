@@ -65,11 +65,11 @@ bool FakeHttpServer::listen(quint16 port)
 	return server.listen(QHostAddress::LocalHost, port);
 }
 
-bool FakeHttpServer::listenTls(const QSslConfiguration &configuration)
+bool FakeHttpServer::listenTls(const QSslConfiguration &configuration, quint16 port)
 {
 	server.setTls(configuration);
 	tls = true;
-	return listen();
+	return listen(port);
 }
 
 QString FakeHttpServer::baseUrl() const

@@ -49,7 +49,7 @@ public:
 
 	bool listen(quint16 port = 0);
 	// Serves HTTPS with the configuration instead of plain HTTP.
-	bool listenTls(const QSslConfiguration &configuration);
+	bool listenTls(const QSslConfiguration &configuration, quint16 port = 0);
 	quint16 port() const { return server.serverPort(); }
 	QString baseUrl() const;
 

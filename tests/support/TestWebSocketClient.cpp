@@ -55,6 +55,11 @@ bool TestWebSocketClient::waitForMessages(size_t count, std::chrono::millisecond
 	return waitUntil([this, count] { return received.size() >= count; }, timeout);
 }
 
+void TestWebSocketClient::readArrived()
+{
+	socket.waitForReadyRead(0);
+}
+
 bool TestWebSocketClient::waitForClose(std::chrono::milliseconds timeout)
 {
 	return waitUntil([this] { return isClosed(); }, timeout);

@@ -31,6 +31,9 @@ public:
 	void sendRaw(const QByteArray &bytes);
 
 	bool waitForMessages(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+	// Takes in what the kernel already holds for this socket, without
+	// running the event loop.
+	void readArrived();
 	bool waitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 	bool isClosed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
 
