@@ -118,7 +118,8 @@ QWidget *ZorvaDock::createPanel(const QString &url)
 		return container;
 	}
 
-	panel->setStartupScript(accessTokenStartupScript(accessToken()).toStdString());
+	startupToken = accessToken();
+	panel->setStartupScript(accessTokenStartupScript(startupToken).toStdString());
 	panel->allowAllPopups(true);
 	panel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 	// By signature text: obs-browser carries its own meta-object for QCefWidget.
@@ -176,8 +177,17 @@ void ZorvaDock::refreshEventProxyTabs()
 
 void ZorvaDock::updateAccessToken()
 {
-	if (QCefWidget *panel = panelOfKind())
-		panel->executeJavaScript(accessTokenUpdateScript(accessToken()).toStdString());
+	QCefWidget *panel = panelOfKind();
+	if (!panel)
+		return;
+	const QString token = accessToken();
+	panel->executeJavaScript(accessTokenUpdateScript(token).toStdString());
+	// Pages loaded from now on (a reload, a navigation) start with this token,
+	// not with the one current when the panel was made.
+	if (token != startupToken) {
+		startupToken = token;
+		panel->setStartupScript(accessTokenStartupScript(token).toStdString());
+	}
 }
 
 void ZorvaDock::onBrowserUrlChanged(const QString &url)

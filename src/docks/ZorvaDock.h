@@ -69,4 +69,6 @@ private:
 	QCefWidget *mainPanel = nullptr;
 	QCefWidget *chatPanel = nullptr;
 	QCefWidget *streamManagerPanel = nullptr;
+	// The token the panel's start-up script carries.
+	QString startupToken;
 };

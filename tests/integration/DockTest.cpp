@@ -249,6 +249,16 @@ TEST_F(DockTest, LoggedInPagesGetTheTokenAtStart)
 	for (int panel : {MainPanel, ChatPanel, AccountsPanel, StreamManagerPanel})
 		EXPECT_NE(calls(panel, "setStartupScript")[0].find("  const config = {\"accessToken\":\"AT-123\"};\n"),
 			  std::string::npos);
+
+	// After a logout, pages loaded later start logged out too.
+	vendorRequest({{"id", "1"}, {"method", "accounts.logout"}});
+	for (int panel : {MainPanel, ChatPanel, AccountsPanel, StreamManagerPanel}) {
+		const auto scripts = calls(panel, "setStartupScript");
+		ASSERT_EQ(scripts.size(), 2u) << panel;
+		EXPECT_NE(scripts[1].find("  const config = {\"accessToken\":\"\"};\n"), std::string::npos);
+		EXPECT_NE(calls(panel, "executeJavaScript").back().find("  const payload = {\"accessToken\":\"\"};\n"),
+			  std::string::npos);
+	}
 }
 
 TEST_F(DockTest, LoginRedirectInAPanelBringsTheAccountsDockBack)
