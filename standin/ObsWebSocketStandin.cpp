@@ -86,9 +86,22 @@ void ObsWebSocketStandin::vendorEventEmit(void *data, calldata_t *cd)
 		return;
 	}
 	const char *json = obs_data_get_json(eventData);
-	std::lock_guard<std::mutex> lock(self->mutex);
-	self->emitted.push_back({vendor->name, type, json ? json : "{}", std::chrono::steady_clock::now()});
+	Event event{vendor->name, type, json ? json : "{}", std::chrono::steady_clock::now()};
+	EventListener listener;
+	{
+		std::lock_guard<std::mutex> lock(self->mutex);
+		self->emitted.push_back(event);
+		listener = self->eventListener;
+	}
+	if (listener)
+		listener(event);
 	calldata_set_bool(cd, "success", true);
+}
+
+void ObsWebSocketStandin::setEventListener(EventListener listener)
+{
+	std::lock_guard<std::mutex> lock(mutex);
+	eventListener = std::move(listener);
 }
 
 std::future<ObsWebSocketStandin::VendorResponse>

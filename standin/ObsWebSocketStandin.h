@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <future>
 #include <list>
 #include <map>
@@ -47,6 +48,12 @@ public:
 	std::future<VendorResponse> callVendorRequest(const std::string &vendor, const std::string &type,
 						      const std::string &requestJson);
 
+	// Called for every vendor event after it is recorded, on the emitting
+	// thread and under no lock of the stand-in, so a listener may call back
+	// into it. A listener replaced meanwhile may still see one last event.
+	using EventListener = std::function<void(const Event &)>;
+	void setEventListener(EventListener listener);
+
 	std::vector<Event> events() const;
 	std::vector<std::string> vendorNames() const;
 	int vendorRegisterCalls() const;
@@ -71,5 +78,6 @@ private:
 	Options options;
 	std::list<Vendor> vendors;
 	std::vector<Event> emitted;
+	EventListener eventListener;
 	int registerCalls = 0;
 };

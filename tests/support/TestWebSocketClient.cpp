@@ -12,7 +12,7 @@ TestWebSocketClient::TestWebSocketClient(QObject *parent) : QObject(parent)
 	connect(&socket, &QTcpSocket::readyRead, this, &TestWebSocketClient::onReadyRead);
 }
 
-bool TestWebSocketClient::open(quint16 port, const QString &target, bool withKey)
+bool TestWebSocketClient::open(quint16 port, const QString &target, bool withKey, const QByteArray &extraHeaders)
 {
 	socket.connectToHost(QStringLiteral("127.0.0.1"), port);
 	if (!waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }, std::chrono::seconds(5)))
@@ -22,7 +22,7 @@ bool TestWebSocketClient::open(quint16 port, const QString &target, bool withKey
 								     "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n";
 	if (withKey)
 		request += "Sec-WebSocket-Key: " + QByteArray::fromStdString(key) + "\r\n";
-	request += "\r\n";
+	request += extraHeaders + "\r\n";
 	socket.write(request);
 	return true;
 }
@@ -63,6 +63,15 @@ void TestWebSocketClient::readArrived()
 bool TestWebSocketClient::waitForClose(std::chrono::milliseconds timeout)
 {
 	return waitUntil([this] { return isClosed(); }, timeout);
+}
+
+int TestWebSocketClient::closeCode() const
+{
+	for (const WebSocketFrame &frame : control) {
+		if (frame.opcode == WebSocketOpcode::Close)
+			return frame.payload.size() >= 2 ? (uint8_t(frame.payload[0]) << 8) | uint8_t(frame.payload[1]) : -1;
+	}
+	return -1;
 }
 
 void TestWebSocketClient::onReadyRead()

@@ -20,8 +20,9 @@ class TestWebSocketClient : public QObject {
 public:
 	explicit TestWebSocketClient(QObject *parent = nullptr);
 
-	// Connects and sends the upgrade request for the target ("/?token=...").
-	bool open(quint16 port, const QString &target, bool withKey = true);
+	// Connects and sends the upgrade request for the target ("/?token=...");
+	// extra header lines end in CRLF each.
+	bool open(quint16 port, const QString &target, bool withKey = true, const QByteArray &extraHeaders = {});
 	// Waits for the server's answer to the upgrade.
 	bool waitForUpgrade(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 	bool upgraded() const { return accepted; }
@@ -39,6 +40,8 @@ public:
 
 	const std::vector<std::string> &texts() const { return received; }
 	const std::vector<WebSocketFrame> &controlFrames() const { return control; }
+	// Status code of the first close frame received, or -1 (none, or no code).
+	int closeCode() const;
 	const QByteArray &upgradeResponse() const { return head; }
 
 private:

@@ -1,0 +1,50 @@
+#include "BrowserWindows.h"
+
+#include "docks/BrowserPanel.h"
+
+#include <QDesktopServices>
+
+#include <obs-module.h>
+#include <util/platform.h>
+
+BrowserWindows::BrowserWindows(QObject *parent) : QObject(parent)
+{
+	QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "openUrl");
+	QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "openUrl");
+}
+
+BrowserWindows::~BrowserWindows()
+{
+	QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+	QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+	delete cef;
+}
+
+QCef *BrowserWindows::panels()
+{
+	if (cef)
+		return cef;
+	obs_module_t *browser = obs_get_module("obs-browser");
+	void *library = browser ? obs_get_module_lib(browser) : nullptr;
+	auto factory = library ? reinterpret_cast<QCefFactory>(os_dlsym(library, "obs_browser_create_qcef")) : nullptr;
+	cef = factory ? factory() : nullptr;
+	return cef;
+}
+
+void BrowserWindows::openUrl(const QUrl &url)
+{
+	const std::string text = url.toString(QUrl::FullyEncoded).toStdString();
+	// Without the query: sign-in addresses carry states and codes.
+	const std::string page = url.toString(QUrl::RemoveQuery | QUrl::RemoveFragment).toStdString();
+	QCef *host = panels();
+	QCefWidget *window = host ? host->create_widget(nullptr, text, nullptr) : nullptr;
+	if (!window) {
+		blog(LOG_WARNING, "[devhost] no browser panel for %s", page.c_str());
+		return;
+	}
+	window->setAttribute(Qt::WA_DeleteOnClose);
+	window->setWindowTitle(QStringLiteral("Browser (development host)"));
+	window->resize(720, 640);
+	window->show();
+	blog(LOG_INFO, "[devhost] opened %s", page.c_str());
+}

@@ -1,0 +1,146 @@
+#include "SampleAccountService.h"
+
+#include <QCryptographicHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QUrlQuery>
+
+namespace {
+
+QString randomText(int bytes)
+{
+	QByteArray raw(bytes, Qt::Uninitialized);
+	for (char &c : raw)
+		c = char(QRandomGenerator::global()->bounded(256));
+	return QString::fromLatin1(raw.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+QByteArray base64Url(const QByteArray &bytes)
+{
+	return bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+}
+
+// Unsigned: the module reads the claims and never checks a signature.
+QString idToken(const QString &subject)
+{
+	const QJsonObject claims{{"sub", subject},
+				 {"email", "streamer@vorn.sample"},
+				 {"name", "Sample Streamer"},
+				 {"preferred_username", "sample_streamer"}};
+	return QString::fromLatin1(base64Url(R"({"alg":"none","typ":"JWT"})") + '.' +
+				   base64Url(QJsonDocument(claims).toJson(QJsonDocument::Compact)) + ".sample");
+}
+
+QUrlQuery formOf(const QByteArray &body)
+{
+	QByteArray text = body;
+	text.replace('+', ' ');
+	return QUrlQuery(QString::fromUtf8(text));
+}
+
+QString item(const QUrlQuery &query, const char *key)
+{
+	return query.queryItemValue(QString::fromLatin1(key), QUrl::FullyDecoded);
+}
+
+} // namespace
+
+void SampleAccountService::serve(const QHttpServerRequest &request, QHttpServerResponder &responder)
+{
+	const QString path = request.url().path();
+	if (path == QStringLiteral("/login/") || path == QStringLiteral("/login"))
+		authorizePage(request.query(), responder);
+	else if (path == QStringLiteral("/login/approve"))
+		approve(request.query(), responder);
+	else if (path == QStringLiteral("/oauth2/token") && request.method() == QHttpServerRequest::Method::Post)
+		token(request, responder);
+	else if (path == QStringLiteral("/logout"))
+		sendHtml(responder, page(QStringLiteral("Signed out"),
+					 QStringLiteral("<p>You are signed out of the sample Vorn account.</p>")));
+	else
+		sendHtml(responder, page(QStringLiteral("Not found"), QStringLiteral("<p>No such page.</p>")),
+			 Status::NotFound);
+}
+
+void SampleAccountService::authorizePage(const QUrlQuery &query, QHttpServerResponder &responder)
+{
+	const QString redirectUri = item(query, "redirect_uri");
+	const QString state = item(query, "state");
+	const QString challenge = item(query, "code_challenge");
+	if (redirectUri.isEmpty() || state.isEmpty() || challenge.isEmpty() || item(query, "code_challenge_method") != "S256") {
+		sendHtml(responder, page(QStringLiteral("Bad sign-in request"),
+					 QStringLiteral("<p>redirect_uri, state and an S256 code_challenge are required.</p>")),
+			 Status::BadRequest);
+		return;
+	}
+	QUrlQuery approveQuery;
+	approveQuery.addQueryItem(QStringLiteral("redirect_uri"), QString::fromUtf8(QUrl::toPercentEncoding(redirectUri)));
+	approveQuery.addQueryItem(QStringLiteral("state"), QString::fromUtf8(QUrl::toPercentEncoding(state)));
+	approveQuery.addQueryItem(QStringLiteral("code_challenge"), QString::fromUtf8(QUrl::toPercentEncoding(challenge)));
+	QUrl denied(redirectUri);
+	denied.setQuery(QStringLiteral("error=access_denied&error_description=Sign-in%20was%20cancelled.&state=") +
+			QString::fromUtf8(QUrl::toPercentEncoding(state)));
+	sendHtml(responder,
+		 page(QStringLiteral("Sign in to Vorn (sample)"),
+		      QStringLiteral("<p>Zorva for OBS asks to use your Vorn account <code>streamer@vorn.sample</code>.</p>"
+				     "<a class=\"button\" id=\"approve\" href=\"/login/approve?%1\">Approve</a>"
+				     "<a class=\"button secondary\" href=\"%2\">Cancel</a>")
+			      .arg(approveQuery.toString(QUrl::FullyEncoded).toHtmlEscaped(),
+				   denied.toString(QUrl::FullyEncoded).toHtmlEscaped())));
+}
+
+void SampleAccountService::approve(const QUrlQuery &query, QHttpServerResponder &responder)
+{
+	const QString code = randomText(18);
+	challenges.insert(code, item(query, "code_challenge"));
+	QUrl target(item(query, "redirect_uri"));
+	QUrlQuery result(target);
+	result.addQueryItem(QStringLiteral("code"), code);
+	result.addQueryItem(QStringLiteral("state"), QString::fromUtf8(QUrl::toPercentEncoding(item(query, "state"))));
+	target.setQuery(result);
+	redirect(responder, target.toString(QUrl::FullyEncoded));
+}
+
+void SampleAccountService::token(const QHttpServerRequest &request, QHttpServerResponder &responder)
+{
+	const QUrlQuery form = formOf(request.body());
+	const QString grant = item(form, "grant_type");
+	if (grant == QStringLiteral("authorization_code")) {
+		const QString code = item(form, "code");
+		const QString challenge = challenges.take(code);
+		const QByteArray computed = base64Url(
+			QCryptographicHash::hash(item(form, "code_verifier").toLatin1(), QCryptographicHash::Sha256));
+		if (challenge.isEmpty())
+			return tokenError(responder, "invalid_grant", "Unknown or used authorization code.");
+		if (QString::fromLatin1(computed) != challenge)
+			return tokenError(responder, "invalid_grant", "PKCE verification failed.");
+		sendJson(responder, tokenResponse(QStringLiteral("sample-user-1")));
+		return;
+	}
+	if (grant == QStringLiteral("refresh_token")) {
+		// Any refresh token this service issued, including those of earlier runs.
+		if (!item(form, "refresh_token").startsWith(QStringLiteral("sample-refresh-")))
+			return tokenError(responder, "invalid_grant", "Unknown refresh token.");
+		sendJson(responder, tokenResponse(QStringLiteral("sample-user-1")));
+		return;
+	}
+	tokenError(responder, "unsupported_grant_type", "Only authorization_code and refresh_token are supported.");
+}
+
+QByteArray SampleAccountService::tokenResponse(const QString &subject)
+{
+	return QJsonDocument(QJsonObject{{"token_type", "Bearer"},
+					 {"access_token", QStringLiteral("sample-access-") + randomText(18)},
+					 {"refresh_token", QStringLiteral("sample-refresh-") + randomText(18)},
+					 {"id_token", idToken(subject)},
+					 {"expires_in", 3600}})
+		.toJson(QJsonDocument::Compact);
+}
+
+void SampleAccountService::tokenError(QHttpServerResponder &responder, const char *error, const char *description)
+{
+	sendJson(responder,
+		 QJsonDocument(QJsonObject{{"error", error}, {"error_description", description}}).toJson(QJsonDocument::Compact),
+		 Status::BadRequest);
+}

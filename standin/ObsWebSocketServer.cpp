@@ -1,0 +1,703 @@
+#include "ObsWebSocketServer.h"
+
+#include "websocket/Base64.h"
+#include "websocket/FrameProcessor.h"
+#include "websocket/WebSocketHandshake.h"
+
+#include <algorithm>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QRandomGenerator>
+#include <QSaveFile>
+#include <QSysInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <obs.h>
+#include <util/platform.h>
+
+using json = nlohmann::json;
+
+namespace {
+
+namespace Op {
+constexpr int Hello = 0;
+constexpr int Identify = 1;
+constexpr int Identified = 2;
+constexpr int Reidentify = 3;
+constexpr int Event = 5;
+constexpr int Request = 6;
+constexpr int RequestResponse = 7;
+} // namespace Op
+
+namespace CloseCode {
+constexpr uint16_t Normal = 1000;
+constexpr uint16_t ProtocolError = 1002;
+constexpr uint16_t MessageDecodeError = 4002;
+constexpr uint16_t MissingDataField = 4003;
+constexpr uint16_t InvalidDataFieldType = 4004;
+constexpr uint16_t UnknownOpCode = 4006;
+constexpr uint16_t NotIdentified = 4007;
+constexpr uint16_t AlreadyIdentified = 4008;
+constexpr uint16_t AuthenticationFailed = 4009;
+constexpr uint16_t UnsupportedRpcVersion = 4010;
+} // namespace CloseCode
+
+namespace Status {
+constexpr int Success = 100;
+constexpr int UnknownRequestType = 204;
+constexpr int MissingRequestField = 300;
+constexpr int InvalidRequestFieldType = 400;
+constexpr int ResourceNotFound = 600;
+} // namespace Status
+
+constexpr char kConfigRelativePath[] = "obs-studio/plugin_config/obs-websocket/config.json";
+constexpr char kJsonSubprotocol[] = "obswebsocket.json";
+constexpr char kCallVendorRequest[] = "CallVendorRequest";
+constexpr char kGetVersion[] = "GetVersion";
+constexpr char kPasswordAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr int kPasswordLength = 16;
+constexpr size_t kMaxUpgradeBytes = 64 * 1024;
+constexpr qint64 kReadChunk = 64 * 1024;
+constexpr size_t kMaxCloseReason = 123; // a close frame's payload is at most 125 bytes
+
+std::string dumpJson(const json &value)
+{
+	return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+json parseObject(const std::string &text)
+{
+	json value = json::parse(text, nullptr, false);
+	return value.is_object() ? value : json::object();
+}
+
+std::string randomBase64(size_t bytes)
+{
+	std::string raw(bytes, '\0');
+	for (char &byte : raw)
+		byte = char(QRandomGenerator::system()->bounded(256));
+	return base64Encode(raw);
+}
+
+QString randomPassword()
+{
+	QString password;
+	const int alphabetSize = int(sizeof(kPasswordAlphabet) - 1);
+	for (int i = 0; i < kPasswordLength; ++i)
+		password.append(QLatin1Char(kPasswordAlphabet[QRandomGenerator::system()->bounded(alphabetSize)]));
+	return password;
+}
+
+std::string sha256Base64(const std::string &input)
+{
+	const QByteArray digest = QCryptographicHash::hash(QByteArray::fromStdString(input), QCryptographicHash::Sha256);
+	return base64Encode(std::string_view(digest.constData(), size_t(digest.size())));
+}
+
+// Constant time: every byte is compared whatever the first difference.
+bool sameSecret(const std::string &presented, const std::string &expected)
+{
+	unsigned char difference = presented.size() == expected.size() ? 0 : 1;
+	for (size_t i = 0; i < expected.size(); ++i)
+		difference |= (i < presented.size() ? uint8_t(presented[i]) : 0) ^ uint8_t(expected[i]);
+	return difference == 0;
+}
+
+std::string trimmed(std::string_view text)
+{
+	while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+		text.remove_prefix(1);
+	while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+		text.remove_suffix(1);
+	return std::string(text);
+}
+
+// Whether a comma-separated header value lists the token.
+bool listsToken(const std::string &value, std::string_view token)
+{
+	size_t start = 0;
+	while (start <= value.size()) {
+		size_t end = value.find(',', start);
+		if (end == std::string::npos)
+			end = value.size();
+		if (trimmed(std::string_view(value).substr(start, end - start)) == token)
+			return true;
+		start = end + 1;
+	}
+	return false;
+}
+
+bool equalsIgnoringCase(const std::string &text, std::string_view expected)
+{
+	return QString::fromStdString(text).compare(QLatin1String(expected.data(), qsizetype(expected.size())),
+						     Qt::CaseInsensitive) == 0;
+}
+
+std::string closePayload(uint16_t code, const std::string &reason)
+{
+	std::string payload;
+	payload.push_back(char(code >> 8));
+	payload.push_back(char(code & 0xFF));
+	payload.append(reason.substr(0, kMaxCloseReason));
+	return payload;
+}
+
+// A string member: absent, of another type, or the value.
+enum class Field { Missing, WrongType, Present };
+Field stringField(const json &object, const char *key, std::string &value)
+{
+	const auto it = object.find(key);
+	if (it == object.end() || it->is_null())
+		return Field::Missing;
+	if (!it->is_string())
+		return Field::WrongType;
+	value = it->get<std::string>();
+	return Field::Present;
+}
+
+} // namespace
+
+// Carries work from other threads (vendor answers, vendor events) to the
+// server's thread. The server detaches it when it goes away, so that a late
+// answer is dropped instead of reaching a deleted object.
+class ObsWebSocketServer::Relay {
+public:
+	explicit Relay(ObsWebSocketServer *server) : server(server) {}
+
+	void post(std::function<void(ObsWebSocketServer &)> work)
+	{
+		std::lock_guard<std::mutex> lock(mutex);
+		if (!server)
+			return;
+		ObsWebSocketServer *target = server;
+		QMetaObject::invokeMethod(
+			target, [target, work = std::move(work)] { work(*target); }, Qt::QueuedConnection);
+	}
+
+	void detach()
+	{
+		std::lock_guard<std::mutex> lock(mutex);
+		server = nullptr;
+	}
+
+private:
+	std::mutex mutex;
+	ObsWebSocketServer *server;
+};
+
+struct ObsWebSocketServer::Connection {
+	uint64_t id = 0;
+	QTcpSocket *socket = nullptr;
+	std::string peer;
+	ReceiveBuffer buffer;
+	FragmentState fragments;
+	bool upgraded = false;
+	bool identified = false;
+	bool closing = false;
+	uint32_t eventSubscriptions = 0;
+	std::string challenge; // with a password: this session's, sent in Hello
+};
+
+// Frame processing's view of one connection.
+class ObsWebSocketServer::Endpoint : public FrameEndpoint {
+public:
+	Endpoint(ObsWebSocketServer &server, Connection &connection) : server(server), connection(connection) {}
+
+	void sendFrame(std::string &&frame) override
+	{
+		connection.socket->write(frame.data(), qint64(frame.size()));
+	}
+	bool onTextMessage(std::string &&text) override { return server.onMessage(connection, text); }
+
+private:
+	ObsWebSocketServer &server;
+	Connection &connection;
+};
+
+QString ObsWebSocketServer::configPath()
+{
+	char *path = os_get_config_path_ptr(kConfigRelativePath);
+	if (!path)
+		return {};
+	const QString result = QString::fromUtf8(path);
+	bfree(path);
+	return result;
+}
+
+ObsWebSocketServer::Config ObsWebSocketServer::readConfig(const QString &path)
+{
+	Config config;
+	QFile file(path);
+	if (!file.open(QIODevice::ReadOnly))
+		return config;
+	const json settings = json::parse(file.readAll().toStdString(), nullptr, false);
+	if (!settings.is_object())
+		return config;
+	config.enabled = settings.value("server_enabled", false);
+	config.authRequired = settings.value("auth_required", false);
+	const auto port = settings.find("server_port");
+	if (port != settings.end() && port->is_number_unsigned() && port->get<uint64_t>() >= 1 &&
+	    port->get<uint64_t>() <= 65535)
+		config.port = quint16(port->get<uint64_t>());
+	const auto password = settings.find("server_password");
+	if (password != settings.end() && password->is_string())
+		config.password = QString::fromStdString(password->get<std::string>());
+	return config;
+}
+
+bool ObsWebSocketServer::ensureDefaultConfig(const QString &path)
+{
+	if (path.isEmpty())
+		return false;
+	if (QFileInfo::exists(path))
+		return true;
+	if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+		return false;
+	const json defaults = {{"server_enabled", true},
+			       {"server_port", 4455},
+			       {"auth_required", true},
+			       {"server_password", randomPassword().toStdString()}};
+	QSaveFile file(path);
+	if (!file.open(QIODevice::WriteOnly))
+		return false;
+	file.write(QByteArray::fromStdString(defaults.dump(4)));
+	if (!file.commit())
+		return false;
+	blog(LOG_INFO, "[obs-websocket stand-in] wrote a default config to %s", path.toUtf8().constData());
+	return true;
+}
+
+ObsWebSocketServer::ObsWebSocketServer(QObject *parent) : QObject(parent), relay(std::make_shared<Relay>(this)) {}
+
+ObsWebSocketServer::~ObsWebSocketServer()
+{
+	relay->detach();
+	stop();
+}
+
+bool ObsWebSocketServer::start(const Config &newConfig)
+{
+	stop();
+	config = newConfig;
+	if (!config.enabled) {
+		blog(LOG_INFO, "[obs-websocket stand-in] server disabled in the config; not listening");
+		return false;
+	}
+	server = new QTcpServer(this);
+	connect(server, &QTcpServer::newConnection, this, &ObsWebSocketServer::onNewConnection);
+	if (!server->listen(QHostAddress::LocalHost, config.port)) {
+		blog(LOG_WARNING, "[obs-websocket stand-in] cannot listen on 127.0.0.1:%u: %s", unsigned(config.port),
+		     server->errorString().toUtf8().constData());
+		delete server;
+		server = nullptr;
+		return false;
+	}
+	salt = randomBase64(32);
+	if (config.authRequired && config.password.isEmpty())
+		blog(LOG_WARNING, "[obs-websocket stand-in] authentication is required but the password is empty");
+
+	// Events may be emitted on any thread; they are sent from this one.
+	std::shared_ptr<Relay> target = relay;
+	ObsWebSocketStandin::instance().setEventListener([target](const ObsWebSocketStandin::Event &event) {
+		target->post([event](ObsWebSocketServer &self) { self.relayVendorEvent(event); });
+	});
+	blog(LOG_INFO, "[obs-websocket stand-in] listening on 127.0.0.1:%u (authentication %s)", unsigned(port()),
+	     config.authRequired ? "required" : "off");
+	return true;
+}
+
+void ObsWebSocketServer::stop()
+{
+	if (!server)
+		return;
+	ObsWebSocketStandin::instance().setEventListener(nullptr);
+	for (auto &[id, connection] : connections) {
+		connection->socket->disconnect(this);
+		connection->socket->abort();
+		connection->socket->deleteLater();
+	}
+	connections.clear();
+	server->close();
+	delete server;
+	server = nullptr;
+	blog(LOG_INFO, "[obs-websocket stand-in] stopped");
+}
+
+bool ObsWebSocketServer::isListening() const
+{
+	return server && server->isListening();
+}
+
+quint16 ObsWebSocketServer::port() const
+{
+	return server ? server->serverPort() : 0;
+}
+
+void ObsWebSocketServer::onNewConnection()
+{
+	while (QTcpSocket *socket = server->nextPendingConnection()) {
+		auto connection = std::make_shared<Connection>();
+		connection->id = nextId++;
+		connection->socket = socket;
+		connection->peer =
+			socket->peerAddress().toString().toStdString() + ":" + std::to_string(socket->peerPort());
+		connections[connection->id] = connection;
+		const std::weak_ptr<Connection> weak = connection;
+		connect(socket, &QTcpSocket::readyRead, this, [this, weak] {
+			if (std::shared_ptr<Connection> held = weak.lock())
+				onReadyRead(held);
+		});
+		const uint64_t id = connection->id;
+		connect(socket, &QTcpSocket::disconnected, this, [this, id] { onDisconnected(id); });
+	}
+}
+
+void ObsWebSocketServer::onReadyRead(const std::shared_ptr<Connection> &connection)
+{
+	QTcpSocket *socket = connection->socket;
+	for (qint64 available = socket->bytesAvailable(); available > 0; available = socket->bytesAvailable()) {
+		const qint64 chunk = std::min(available, kReadChunk);
+		char *room = connection->buffer.prepareAppend(size_t(chunk));
+		const qint64 read = socket->read(room, chunk);
+		connection->buffer.commitAppend(read > 0 ? size_t(read) : 0);
+		if (read <= 0)
+			break;
+	}
+	// After a close nothing more is read: the session is over.
+	if (connection->closing)
+		return;
+	if (!connection->upgraded && !runUpgrade(*connection))
+		return;
+	runFrameProcessing(connection);
+}
+
+void ObsWebSocketServer::onDisconnected(uint64_t id)
+{
+	const auto it = connections.find(id);
+	if (it == connections.end())
+		return;
+	if (it->second->upgraded)
+		blog(LOG_INFO, "[obs-websocket stand-in] client %s disconnected", it->second->peer.c_str());
+	it->second->socket->deleteLater();
+	connections.erase(it);
+}
+
+bool ObsWebSocketServer::runUpgrade(Connection &connection)
+{
+	const std::optional<std::string> head = extractHttpHead(connection.buffer);
+	if (!head) {
+		if (connection.buffer.size() > kMaxUpgradeBytes)
+			rejectUpgrade(connection, "431 Request Header Fields Too Large", "request head too large");
+		return false;
+	}
+	const std::string key = findHeaderValue(*head, "Sec-WebSocket-Key");
+	if (head->rfind("GET ", 0) != 0 || key.empty() ||
+	    !equalsIgnoringCase(findHeaderValue(*head, "Upgrade"), "websocket")) {
+		rejectUpgrade(connection, "400 Bad Request", "not a WebSocket upgrade");
+		return false;
+	}
+	// Only the JSON encoding is served; a client that offers subprotocols
+	// must offer it, or it would expect MessagePack frames.
+	const std::string offered = findHeaderValue(*head, "Sec-WebSocket-Protocol");
+	const bool json = listsToken(offered, kJsonSubprotocol);
+	if (!offered.empty() && !json) {
+		rejectUpgrade(connection, "400 Bad Request", "only the obswebsocket.json subprotocol is served");
+		return false;
+	}
+
+	std::string response = "HTTP/1.1 101 Switching Protocols\r\n"
+			       "Upgrade: websocket\r\n"
+			       "Connection: Upgrade\r\n"
+			       "Sec-WebSocket-Accept: " +
+			       computeAcceptKey(key) + "\r\n";
+	if (json)
+		response += std::string("Sec-WebSocket-Protocol: ") + kJsonSubprotocol + "\r\n";
+	response += "\r\n";
+	connection.socket->write(response.data(), qint64(response.size()));
+	connection.upgraded = true;
+	blog(LOG_INFO, "[obs-websocket stand-in] client %s connected", connection.peer.c_str());
+	sendHello(connection);
+	return true;
+}
+
+void ObsWebSocketServer::rejectUpgrade(Connection &connection, const char *status, const char *reason)
+{
+	blog(LOG_WARNING, "[obs-websocket stand-in] refused client %s: %s", connection.peer.c_str(), reason);
+	const std::string response = std::string("HTTP/1.1 ") + status + "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+	connection.closing = true;
+	connection.socket->write(response.data(), qint64(response.size()));
+	connection.socket->disconnectFromHost();
+}
+
+void ObsWebSocketServer::runFrameProcessing(const std::shared_ptr<Connection> &connection)
+{
+	Endpoint endpoint(*this, *connection);
+	FrameProcessingOptions options;
+	std::string error;
+	switch (processFrames(connection->buffer, connection->fragments, endpoint, options, error)) {
+	case FrameProcessingResult::NeedMore:
+	case FrameProcessingResult::Stopped:
+		return;
+	case FrameProcessingResult::Closed:
+		// Answer the client's close, then end the connection.
+		closeWith(*connection, CloseCode::Normal, std::string());
+		return;
+	case FrameProcessingResult::FrameFailed:
+	case FrameProcessingResult::MessageFailed:
+		closeWith(*connection, CloseCode::ProtocolError, error);
+		return;
+	}
+}
+
+bool ObsWebSocketServer::onMessage(Connection &connection, const std::string &text)
+{
+	if (connection.closing)
+		return false;
+	const json message = json::parse(text, nullptr, false);
+	if (!message.is_object())
+		return closeWith(connection, CloseCode::MessageDecodeError, "The message is not a JSON object.");
+	const auto op = message.find("op");
+	if (op == message.end())
+		return closeWith(connection, CloseCode::MissingDataField, "The message has no `op`.");
+	if (!op->is_number_integer())
+		return closeWith(connection, CloseCode::InvalidDataFieldType, "The message's `op` is not a number.");
+	const int code = op->get<int>();
+	if (!connection.identified && code != Op::Identify)
+		return closeWith(connection, CloseCode::NotIdentified, "You must send Identify before anything else.");
+	const auto data = message.find("d");
+	if (data == message.end())
+		return closeWith(connection, CloseCode::MissingDataField, "The message has no `d`.");
+	if (!data->is_object())
+		return closeWith(connection, CloseCode::InvalidDataFieldType, "The message's `d` is not an object.");
+
+	switch (code) {
+	case Op::Identify:
+		return onIdentify(connection, *data);
+	case Op::Reidentify:
+		return onReidentify(connection, *data);
+	case Op::Request:
+		return onRequest(connection, *data);
+	default:
+		return closeWith(connection, CloseCode::UnknownOpCode, "Unknown op code: " + std::to_string(code));
+	}
+}
+
+bool ObsWebSocketServer::onIdentify(Connection &connection, const json &data)
+{
+	if (connection.identified)
+		return closeWith(connection, CloseCode::AlreadyIdentified, "You are already identified.");
+	const auto rpc = data.find("rpcVersion");
+	if (rpc == data.end())
+		return closeWith(connection, CloseCode::MissingDataField, "Identify has no `rpcVersion`.");
+	if (!rpc->is_number_integer() || rpc->get<int64_t>() != rpcVersion)
+		return closeWith(connection, CloseCode::UnsupportedRpcVersion,
+				 "Only RPC version " + std::to_string(rpcVersion) + " is supported.");
+	if (config.authRequired) {
+		std::string presented;
+		const bool given = stringField(data, "authentication", presented) == Field::Present;
+		if (!given || !sameSecret(presented, expectedAuthentication(connection)))
+			return closeWith(connection, CloseCode::AuthenticationFailed, "Authentication failed.");
+	}
+	uint32_t subscriptions = allNonHighVolume;
+	const auto requested = data.find("eventSubscriptions");
+	if (requested != data.end() && !requested->is_null()) {
+		if (!requested->is_number_unsigned())
+			return closeWith(connection, CloseCode::InvalidDataFieldType,
+					 "`eventSubscriptions` is not a number.");
+		subscriptions = uint32_t(requested->get<uint64_t>());
+	}
+	connection.identified = true;
+	connection.eventSubscriptions = subscriptions;
+	sendMessage(connection, Op::Identified, {{"negotiatedRpcVersion", rpcVersion}});
+	blog(LOG_INFO, "[obs-websocket stand-in] client %s identified (event subscriptions %u)", connection.peer.c_str(),
+	     unsigned(subscriptions));
+	return true;
+}
+
+bool ObsWebSocketServer::onReidentify(Connection &connection, const json &data)
+{
+	const auto requested = data.find("eventSubscriptions");
+	if (requested != data.end() && !requested->is_null()) {
+		if (!requested->is_number_unsigned())
+			return closeWith(connection, CloseCode::InvalidDataFieldType,
+					 "`eventSubscriptions` is not a number.");
+		connection.eventSubscriptions = uint32_t(requested->get<uint64_t>());
+	}
+	sendMessage(connection, Op::Identified, {{"negotiatedRpcVersion", rpcVersion}});
+	return true;
+}
+
+bool ObsWebSocketServer::onRequest(Connection &connection, const json &data)
+{
+	std::string requestType;
+	std::string requestId;
+	for (auto [key, value] : {std::pair{"requestType", &requestType}, std::pair{"requestId", &requestId}}) {
+		switch (stringField(data, key, *value)) {
+		case Field::Missing:
+			return closeWith(connection, CloseCode::MissingDataField,
+					 std::string("The request has no `") + key + "`.");
+		case Field::WrongType:
+			return closeWith(connection, CloseCode::InvalidDataFieldType,
+					 std::string("The request's `") + key + "` is not a string.");
+		case Field::Present:
+			break;
+		}
+	}
+	const auto requestData = data.find("requestData");
+	const json &parameters =
+		requestData != data.end() && requestData->is_object() ? *requestData : json::object();
+
+	if (requestType == kGetVersion) {
+		const json version = {{"obsVersion", obs_get_version_string()},
+				      {"obsWebSocketVersion", obsWebSocketVersion},
+				      {"rpcVersion", rpcVersion},
+				      {"availableRequests", {kCallVendorRequest, kGetVersion}},
+				      {"supportedImageFormats", json::array()},
+				      {"platform", QSysInfo::productType().toStdString()},
+				      {"platformDescription", QSysInfo::prettyProductName().toStdString()}};
+		sendResponse(connection, requestType, requestId, Status::Success, std::string(), version);
+	} else if (requestType == kCallVendorRequest) {
+		callVendor(connection, requestId, parameters);
+	} else {
+		sendResponse(connection, requestType, requestId, Status::UnknownRequestType,
+			     "Unknown request type: " + requestType);
+	}
+	return true;
+}
+
+void ObsWebSocketServer::callVendor(Connection &connection, const std::string &requestId, const json &requestData)
+{
+	std::string vendorName;
+	std::string vendorRequestType;
+	for (auto [key, value] : {std::pair{"vendorName", &vendorName}, std::pair{"requestType", &vendorRequestType}}) {
+		switch (stringField(requestData, key, *value)) {
+		case Field::Missing:
+			sendResponse(connection, kCallVendorRequest, requestId, Status::MissingRequestField,
+				     std::string("Your request is missing the `") + key + "` field.");
+			return;
+		case Field::WrongType:
+			sendResponse(connection, kCallVendorRequest, requestId, Status::InvalidRequestFieldType,
+				     std::string("The field `") + key + "` must be a string.");
+			return;
+		case Field::Present:
+			break;
+		}
+	}
+	const auto inner = requestData.find("requestData");
+	if (inner != requestData.end() && !inner->is_null() && !inner->is_object()) {
+		sendResponse(connection, kCallVendorRequest, requestId, Status::InvalidRequestFieldType,
+			     "The field `requestData` must be an object.");
+		return;
+	}
+	const std::string innerText = inner != requestData.end() && inner->is_object() ? dumpJson(*inner) : "{}";
+
+	// The vendor callback runs on a thread of the stand-in and may wait for
+	// this (UI) thread, so its answer is awaited elsewhere and comes back
+	// queued. The connection may be gone by then: it is looked up by id.
+	std::future<ObsWebSocketStandin::VendorResponse> future =
+		ObsWebSocketStandin::instance().callVendorRequest(vendorName, vendorRequestType, innerText);
+	std::thread([target = relay, future = std::move(future), id = connection.id, requestId, vendorName,
+		     vendorRequestType]() mutable {
+		ObsWebSocketStandin::VendorResponse response = future.get();
+		target->post([=](ObsWebSocketServer &self) {
+			self.finishVendorRequest(id, requestId, vendorName, vendorRequestType, response);
+		});
+	}).detach();
+}
+
+void ObsWebSocketServer::finishVendorRequest(uint64_t id, const std::string &requestId, const std::string &vendorName,
+					     const std::string &vendorRequestType,
+					     const ObsWebSocketStandin::VendorResponse &response)
+{
+	const auto it = connections.find(id);
+	if (it == connections.end() || it->second->closing)
+		return;
+	Connection &connection = *it->second;
+	if (!response.found) {
+		const auto names = ObsWebSocketStandin::instance().vendorNames();
+		const bool vendorKnown = std::find(names.begin(), names.end(), vendorName) != names.end();
+		sendResponse(connection, kCallVendorRequest, requestId, Status::ResourceNotFound,
+			     vendorKnown ? "The vendor `" + vendorName + "` has no request type `" + vendorRequestType + "`."
+					 : "No vendor is registered with the name `" + vendorName + "`.");
+		return;
+	}
+	const json data = {{"vendorName", vendorName},
+			   {"requestType", vendorRequestType},
+			   {"responseData", parseObject(response.responseJson)}};
+	sendResponse(connection, kCallVendorRequest, requestId, Status::Success, std::string(), data);
+}
+
+void ObsWebSocketServer::relayVendorEvent(const ObsWebSocketStandin::Event &event)
+{
+	const json data = {{"eventType", "VendorEvent"},
+			   {"eventIntent", vendorsIntent},
+			   {"eventData",
+			    {{"vendorName", event.vendor}, {"eventType", event.type}, {"eventData", parseObject(event.dataJson)}}}};
+	// One serialisation and one frame for every subscribed client.
+	const std::string frame =
+		encodeFrame(dumpJson({{"op", Op::Event}, {"d", data}}), WebSocketOpcode::Text, false);
+	for (const auto &[id, connection] : connections) {
+		if (connection->identified && !connection->closing && (connection->eventSubscriptions & vendorsIntent))
+			connection->socket->write(frame.data(), qint64(frame.size()));
+	}
+}
+
+std::string ObsWebSocketServer::expectedAuthentication(const Connection &connection) const
+{
+	const std::string secret = sha256Base64(config.password.toStdString() + salt);
+	return sha256Base64(secret + connection.challenge);
+}
+
+void ObsWebSocketServer::sendHello(Connection &connection)
+{
+	json hello = {{"obsStudioVersion", obs_get_version_string()},
+		      {"obsWebSocketVersion", obsWebSocketVersion},
+		      {"rpcVersion", rpcVersion}};
+	if (config.authRequired) {
+		connection.challenge = randomBase64(32);
+		hello["authentication"] = {{"challenge", connection.challenge}, {"salt", salt}};
+	}
+	sendMessage(connection, Op::Hello, hello);
+}
+
+void ObsWebSocketServer::sendMessage(Connection &connection, int op, const json &data)
+{
+	const std::string frame = encodeFrame(dumpJson({{"op", op}, {"d", data}}), WebSocketOpcode::Text, false);
+	connection.socket->write(frame.data(), qint64(frame.size()));
+}
+
+void ObsWebSocketServer::sendResponse(Connection &connection, const std::string &requestType,
+				      const std::string &requestId, int code, const std::string &comment,
+				      const json &responseData)
+{
+	json status = {{"result", code == Status::Success}, {"code", code}};
+	if (!comment.empty())
+		status["comment"] = comment;
+	json data = {{"requestType", requestType}, {"requestId", requestId}, {"requestStatus", status}};
+	if (!responseData.is_null())
+		data["responseData"] = responseData;
+	sendMessage(connection, Op::RequestResponse, data);
+}
+
+bool ObsWebSocketServer::closeWith(Connection &connection, uint16_t code, const std::string &reason)
+{
+	if (code != CloseCode::Normal)
+		blog(LOG_INFO, "[obs-websocket stand-in] closing client %s with code %u: %s", connection.peer.c_str(),
+		     unsigned(code), reason.c_str());
+	connection.closing = true;
+	const std::string frame = encodeFrame(closePayload(code, reason), WebSocketOpcode::Close, false);
+	connection.socket->write(frame.data(), qint64(frame.size()));
+	// Pending frames leave first; whatever the client sends now is not read.
+	connection.socket->disconnectFromHost();
+	return false;
+}

@@ -1,0 +1,179 @@
+#include "WebEnginePanel.h"
+
+#include "SharedProfile.h"
+
+#include <algorithm>
+#include <array>
+
+#include <QVBoxLayout>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+
+#include <util/base.h>
+
+namespace {
+
+const QString kStartupScriptName = QStringLiteral("obs-browser-startup");
+
+// The zoom steps a desktop browser offers, so a panel zooms the way people expect.
+constexpr std::array<double, 17> kZoomLevels = {0.25, 0.33, 0.5, 0.67, 0.75, 0.8, 0.9, 1.0, 1.1,
+						1.25, 1.5, 1.75, 2.0, 2.5, 3.0, 4.0, 5.0};
+constexpr double kZoomSlack = 0.001;
+
+double nextZoom(double current, int direction)
+{
+	if (direction == 0)
+		return 1.0;
+	if (direction > 0) {
+		for (double level : kZoomLevels) {
+			if (level > current + kZoomSlack)
+				return level;
+		}
+		return kZoomLevels.back();
+	}
+	for (auto level = kZoomLevels.rbegin(); level != kZoomLevels.rend(); ++level) {
+		if (*level < current - kZoomSlack)
+			return *level;
+	}
+	return kZoomLevels.front();
+}
+
+// Hands the windows a page wants to open to its panel, and the page's console
+// to the log, where someone running the development host looks.
+class PanelPage : public QWebEnginePage {
+public:
+	PanelPage(QWebEngineProfile *profile, WebEnginePanel *panel, QObject *parent)
+		: QWebEnginePage(profile, parent), panel(panel)
+	{
+	}
+
+protected:
+	QWebEnginePage *createWindow(WebWindowType) override { return panel ? panel->openPopup() : nullptr; }
+
+	void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int line,
+				      const QString &source) override
+	{
+		blog(level == ErrorMessageLevel ? LOG_WARNING : LOG_DEBUG, "[obs-browser] console: %s (%s:%d)",
+		     message.toUtf8().constData(), source.toUtf8().constData(), line);
+	}
+
+private:
+	QPointer<WebEnginePanel> panel;
+};
+
+} // namespace
+
+WebEnginePanel::WebEnginePanel(QWidget *parent) : QCefWidget(parent), view(new QWebEngineView(this))
+{
+	page = makePage(view);
+	view->setPage(page);
+	connect(page, &QWebEnginePage::urlChanged, this,
+		[this](const QUrl &url) { Q_EMIT urlChanged(url.toString(QUrl::FullyEncoded)); });
+	connect(page, &QWebEnginePage::titleChanged, this, [this](const QString &title) { Q_EMIT titleChanged(title); });
+	auto *layout = new QVBoxLayout(this);
+	layout->setContentsMargins(0, 0, 0, 0);
+	layout->addWidget(view);
+	allowAllPopups(false);
+}
+
+WebEnginePanel::~WebEnginePanel()
+{
+	for (const QPointer<QWebEngineView> &popup : popups)
+		delete popup.data();
+	// The page goes while the panel is still whole, and says nothing more.
+	page->disconnect(this);
+	delete view;
+}
+
+QWebEnginePage *WebEnginePanel::makePage(QObject *parent)
+{
+	auto *made = new PanelPage(SharedProfile::profile(), this, parent);
+	// The profile may go only after the page has let go of it, which is done
+	// by the time QObject announces the destruction.
+	SharedProfile::addPage();
+	connect(made, &QObject::destroyed, [] { SharedProfile::removePage(); });
+	return made;
+}
+
+void WebEnginePanel::setURL(const std::string &url)
+{
+	if (closed)
+		return;
+	page->load(QUrl(QString::fromStdString(url)));
+}
+
+void WebEnginePanel::setStartupScript(const std::string &script)
+{
+	if (closed)
+		return;
+	QWebEngineScriptCollection &scripts = page->scripts();
+	for (const QWebEngineScript &previous : scripts.find(kStartupScriptName))
+		scripts.remove(previous);
+	if (script.empty())
+		return;
+	QWebEngineScript startup;
+	startup.setName(kStartupScriptName);
+	startup.setSourceCode(QString::fromStdString(script));
+	startup.setInjectionPoint(QWebEngineScript::DocumentCreation);
+	startup.setWorldId(QWebEngineScript::MainWorld);
+	startup.setRunsOnSubFrames(false);
+	scripts.insert(startup);
+}
+
+void WebEnginePanel::allowAllPopups(bool allow)
+{
+	popupsAllowed = allow;
+	// Without this Chromium's own blocker stops popups not opened by a click.
+	page->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, allow);
+}
+
+void WebEnginePanel::closeBrowser()
+{
+	if (closed)
+		return;
+	closed = true;
+	page->triggerAction(QWebEnginePage::Stop);
+	page->scripts().clear();
+	page->load(QUrl(QStringLiteral("about:blank")));
+}
+
+void WebEnginePanel::reloadPage()
+{
+	if (!closed)
+		page->triggerAction(QWebEnginePage::Reload);
+}
+
+bool WebEnginePanel::zoomPage(int direction)
+{
+	page->setZoomFactor(nextZoom(page->zoomFactor(), direction));
+	return true;
+}
+
+void WebEnginePanel::executeJavaScript(const std::string &script)
+{
+	if (!closed)
+		page->runJavaScript(QString::fromStdString(script), QWebEngineScript::MainWorld);
+}
+
+QWebEnginePage *WebEnginePanel::openPopup()
+{
+	if (!popupsAllowed || closed)
+		return nullptr;
+	popups.erase(std::remove_if(popups.begin(), popups.end(),
+				    [](const QPointer<QWebEngineView> &popup) { return popup.isNull(); }),
+		     popups.end());
+	auto *window = new QWebEngineView();
+	window->setAttribute(Qt::WA_DeleteOnClose);
+	QWebEnginePage *popupPage = makePage(window);
+	window->setPage(popupPage);
+	connect(popupPage, &QWebEnginePage::windowCloseRequested, window, &QWidget::close);
+	connect(popupPage, &QWebEnginePage::titleChanged, window, &QWidget::setWindowTitle);
+	window->resize(900, 700);
+	window->show();
+	popups.emplace_back(window);
+	return popupPage;
+}

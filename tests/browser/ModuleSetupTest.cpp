@@ -1,0 +1,55 @@
+// What the module sets up around its panels: Chromium's start-up flags and
+// the profile on disk.
+
+#include "BrowserTestHost.h"
+#include "docks/BrowserPanel.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+using ModuleSetupTest = BrowserHostTest;
+
+TEST_F(ModuleSetupTest, KeepsPageDataInItsConfigFolder)
+{
+	EXPECT_TRUE(cef->init_browser());
+	EXPECT_TRUE(cef->initialized());
+	EXPECT_TRUE(cef->wait_for_browser_init());
+
+	const QString page =
+		writeScriptPage(QStringLiteral("store.html"),
+				QStringLiteral("localStorage.setItem('kept', 'yes'); document.title = 'stored';"));
+	Panel *panel = createPanel(page);
+	ASSERT_NE(panel, nullptr);
+	ASSERT_TRUE(panel->waitForTitle(QStringLiteral("stored"), kFirstLoad));
+
+	const QString storage = QDir(moduleConfigDir).filePath(QStringLiteral("obs-browser/webengine/Local Storage"));
+	EXPECT_TRUE(waitUntil([&] { return QFileInfo(storage).isDir(); }, kLoad)) << storage.toStdString();
+}
+
+// Flags a host sets itself survive next to the ones the module adds.
+class ChromiumFlagsTest : public BrowserHostTest {
+protected:
+	void SetUp() override
+	{
+		qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-features=Translate --no-sandbox");
+		qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
+		BrowserHostTest::SetUp();
+	}
+};
+
+TEST_F(ChromiumFlagsTest, AddsItsFlagsToTheHostsOwn)
+{
+	const QStringList flags = QString::fromUtf8(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS")).split(QLatin1Char(' '));
+	EXPECT_EQ(flags.value(0), QStringLiteral("--disable-features=Translate"));
+	EXPECT_EQ(flags.count(QStringLiteral("--no-sandbox")), 1);
+	for (const char *flag : {"--disable-gpu", "--disable-gpu-compositing", "--disable-background-networking",
+				 "--disable-component-update", "--disable-sync", "--no-first-run"})
+		EXPECT_EQ(flags.count(QString::fromLatin1(flag)), 1) << flag;
+	EXPECT_EQ(qgetenv("QTWEBENGINE_DISABLE_SANDBOX"), QByteArray("1"));
+
+	// And Chromium starts with them as root.
+	const QString page = writeScriptPage(QStringLiteral("page.html"), QStringLiteral("document.title = 'up';"));
+	Panel *panel = createPanel(page);
+	ASSERT_NE(panel, nullptr);
+	EXPECT_TRUE(panel->waitForTitle(QStringLiteral("up"), kFirstLoad));
+}
