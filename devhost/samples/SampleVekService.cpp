@@ -21,7 +21,7 @@ const char *const kViewers[] = {"pixel_pam", "NightOwlNed", "glitchgoblin", "Mos
 const char *const kMessages[] = {
 	"hello from the sample chat!", "that transition was smooth", "what settings are you running?",
 	"GG", "the new overlay looks great", "first time here, love the vibe", "can you show the docks again?",
-	"lol", "hydrate check 💧", "this is my favourite stream"};
+	"lol", "hydrate check!", "this is my favourite stream"};
 
 QByteArray vekReply(const QJsonObject &data)
 {
@@ -32,11 +32,6 @@ QByteArray vekError(const QString &message)
 {
 	return QJsonDocument(QJsonObject{{"errors", QJsonArray{message}}, {"data", QJsonObject()}})
 		.toJson(QJsonDocument::Compact);
-}
-
-QString randomId()
-{
-	return QString::number(QRandomGenerator::global()->generate64(), 36);
 }
 
 QString item(const QUrlQuery &query, const char *key)
@@ -121,7 +116,11 @@ void SampleVekService::loginLink(const QString &platform, const QUrlQuery &query
 		sendJson(responder, vekError(QStringLiteral("platform and state are required.")), Status::BadRequest);
 		return;
 	}
-	const QString next = QStringLiteral("%1?platform=%2&state=si-%3").arg(signInPageUrl, platform, randomId());
+	// The sign-in state carries the module's request state, which the
+	// exchange must give back.
+	const QString signInState = QStringLiteral("si.") + item(query, "state");
+	const QString next = QStringLiteral("%1?platform=%2&state=%3")
+				     .arg(signInPageUrl, platform, QString::fromUtf8(QUrl::toPercentEncoding(signInState)));
 	sendJson(responder, vekReply({{"action", "OPEN_LINK"}, {"next", next}}));
 }
 
@@ -133,8 +132,13 @@ void SampleVekService::exchange(const QUrlQuery &query, QHttpServerResponder &re
 		sendJson(responder, vekError(QStringLiteral("Unknown code.")), Status::BadRequest);
 		return;
 	}
+	const QString signInState = item(query, "state");
+	if (!signInState.startsWith(QStringLiteral("si."))) {
+		sendJson(responder, vekError(QStringLiteral("Unknown state.")), Status::BadRequest);
+		return;
+	}
 	const QString upid = QStringLiteral("%1-%2").arg(code[1].toLower(), code[2].left(8));
-	sendJson(responder, vekReply({{"token", tokenFor(code[1], upid)}, {"state", item(query, "state")}}));
+	sendJson(responder, vekReply({{"token", tokenFor(code[1], upid)}, {"state", signInState.mid(3)}}));
 }
 
 void SampleVekService::inspect(const QHttpServerRequest &request, QHttpServerResponder &responder)
