@@ -14,6 +14,8 @@
 
 #include <obs.h>
 
+#include <vector>
+
 namespace {
 
 constexpr char kTokenAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -306,10 +308,32 @@ void EventProxyServer::broadcastText(const std::string &text)
 	// One serialisation and one frame for all clients. Clients whose upgrade
 	// has not been answered get nothing, so no frame precedes a 101.
 	const std::string frame = textFrame(text);
+	const qint64 frameSize = qint64(frame.size());
+	std::vector<QTcpSocket *> stalled;
 	for (auto it = clients.cbegin(); it != clients.cend(); ++it) {
-		if (it.value()->handshakeComplete)
-			it.key()->write(frame.data(), qint64(frame.size()));
+		if (!it.value()->handshakeComplete)
+			continue;
+		QTcpSocket *socket = it.key();
+		// A page that stopped reading would otherwise have every broadcast
+		// kept for it for as long as OBS runs.
+		if (socket->bytesToWrite() + frameSize > options.maxUnsentBytesPerClient)
+			stalled.push_back(socket);
+		else
+			socket->write(frame.data(), frameSize);
 	}
+	// Closed after the loop: closing removes the client from the table.
+	for (QTcpSocket *socket : stalled)
+		closeStalledClient(socket);
+}
+
+void EventProxyServer::closeStalledClient(QTcpSocket *socket)
+{
+	blog(LOG_WARNING, "[vorn-zorva] Event proxy closing client peer=%s: %lld bytes unsent, it stopped reading",
+	     peerLabel(socket).c_str(), static_cast<long long>(socket->bytesToWrite()));
+	// Dropping what it has not taken is the point: abort, not a graceful close.
+	socket->abort();
+	if (clients.remove(socket))
+		socket->deleteLater();
 }
 
 void EventProxyServer::publishRawEvent(std::string upid, nlohmann::json event)

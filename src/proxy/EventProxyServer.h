@@ -40,6 +40,8 @@ public:
 		ServiceEndpoints endpoints;
 		size_t maxUpgradeRequestBytes = 64 * 1024;
 		size_t maxUnprocessedFrameBytes = 16 * 1024 * 1024;
+		// Broadcasts a client has not taken yet; a client past it is closed.
+		qint64 maxUnsentBytesPerClient = 8 * 1024 * 1024;
 	};
 
 	EventProxyServer();
@@ -81,6 +83,7 @@ private:
 	void sendInitialState(QTcpSocket *socket);
 	void sendToClient(QTcpSocket *socket, const json &value);
 	void broadcastText(const std::string &text);
+	void closeStalledClient(QTcpSocket *socket);
 	void flushClients();
 
 	Options options;

@@ -7,7 +7,7 @@ message("${output}")
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "devhost exited with ${result}")
 endif()
-foreach(line "[devhost] sample web application on 127.0.0.1:47700"
+foreach(line "[devhost] sample web application on 127.0.0.1:27700"
              "[vorn-zorva] Registered obs-websocket vendor 'vorn-zorva' request 'agentTools'."
              "[vorn-zorva] Event proxy listening on ws://127.0.0.1:44423" "[vorn-zorva] Loaded docks."
              # The seeded sample account connects to the sample Vek over TLS and signs in.

@@ -44,6 +44,7 @@ protected:
 		EventProxyServer::Options options;
 		options.port = 0; // any free port: these tests run side by side
 		options.maxUnprocessedFrameBytes = 1024 * 1024;
+		options.maxUnsentBytesPerClient = 1024 * 1024;
 		proxy = std::make_unique<EventProxyServer>(options);
 		QObject::connect(proxy.get(), &EventProxyServer::started, [this](quint16 p, std::string t) {
 			port = p;
@@ -334,4 +335,45 @@ TEST_F(EventProxyTest, FiftyClientsReceiveTenThousandEventsInOrder)
 		for (int i = 0; i < 10000; ++i)
 			ASSERT_EQ(parsed(reader->texts()[size_t(i)])["n"], i);
 	}
+}
+
+TEST_F(EventProxyTest, AClientThatStopsReadingIsClosedAndTheOthersMissNothing)
+{
+	auto reader = connectClient();
+	auto hung = connectClient(false);
+	hung->stopReading();
+
+	// About 1 KiB events, in batches the reader keeps up with, until the hung
+	// client's unsent data passes the limit (kernel buffers first, then 1 MiB).
+	const std::string text(1000, 'x');
+	int published = 0;
+	const auto closedLine = [] {
+		return LogCapture::instance().count("[vorn-zorva] Event proxy closing client peer=127.0.0.1:");
+	};
+	while (closedLine() == 0 && published < 60000) {
+		for (int i = 0; i < 100; ++i, ++published)
+			proxy->publishRawEvent("u1", {{"event_type", "RICH_MESSAGE"}, {"n", published}, {"raw", text}});
+		ASSERT_TRUE(reader->waitForMessages(size_t(published), 10s)) << published;
+	}
+	ASSERT_EQ(closedLine(), 1u) << "published " << published;
+	// Reading again, the hung page finds its connection gone.
+	hung->resumeReading();
+	EXPECT_TRUE(hung->waitForClose());
+
+	// The reader goes on receiving, everything once and in order.
+	for (int i = 0; i < 100; ++i, ++published)
+		proxy->publishRawEvent("u1", {{"event_type", "RICH_MESSAGE"}, {"n", published}, {"raw", text}});
+	ASSERT_TRUE(reader->waitForMessages(size_t(published), 10s));
+	pumpFor(100ms);
+	ASSERT_EQ(reader->texts().size(), size_t(published));
+	for (int i = 0; i < published; ++i)
+		ASSERT_EQ(parsed(reader->texts()[size_t(i)])["n"], i);
+
+	// The page comes back and replays the history, up to the latest event.
+	auto back = connectClient(false);
+	const std::vector<json> history = historyOf(*back);
+	ASSERT_EQ(history.size(), 1u);
+	ASSERT_FALSE(history[0].empty());
+	EXPECT_EQ(history[0].back()["n"], published - 1);
+	EXPECT_EQ(closedLine(), 1u);
 }

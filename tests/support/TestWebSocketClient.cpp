@@ -55,6 +55,19 @@ bool TestWebSocketClient::waitForMessages(size_t count, std::chrono::millisecond
 	return waitUntil([this, count] { return received.size() >= count; }, timeout);
 }
 
+void TestWebSocketClient::stopReading()
+{
+	disconnect(&socket, &QTcpSocket::readyRead, this, &TestWebSocketClient::onReadyRead);
+	socket.setReadBufferSize(4096);
+}
+
+void TestWebSocketClient::resumeReading()
+{
+	socket.setReadBufferSize(0);
+	connect(&socket, &QTcpSocket::readyRead, this, &TestWebSocketClient::onReadyRead, Qt::UniqueConnection);
+	onReadyRead();
+}
+
 void TestWebSocketClient::readArrived()
 {
 	socket.waitForReadyRead(0);

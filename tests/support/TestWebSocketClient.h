@@ -32,6 +32,10 @@ public:
 	void sendRaw(const QByteArray &bytes);
 
 	bool waitForMessages(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+	// Behaves like a page that hangs: takes at most a few KiB more from the
+	// kernel and reads nothing after that.
+	void stopReading();
+	void resumeReading();
 	// Takes in what the kernel already holds for this socket, without
 	// running the event loop.
 	void readArrived();
