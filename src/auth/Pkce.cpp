@@ -2,7 +2,7 @@
 
 #include <QByteArray>
 #include <QCryptographicHash>
-#include <QRandomGenerator64>
+#include <QRandomGenerator>
 #include <QUuid>
 
 namespace {
@@ -13,9 +13,11 @@ constexpr auto kBase64Url = QByteArray::Base64UrlEncoding | QByteArray::OmitTrai
 QString makeCodeVerifier()
 {
 	QByteArray bytes(kVerifierBytes, '\0');
-	QRandomGenerator64 *random = QRandomGenerator64::global();
+	// A secret: from the operating system's generator, not the process-wide
+	// one whose other draws (simulated events' picks) pages can see.
+	QRandomGenerator *random = QRandomGenerator::system();
 	for (char &byte : bytes)
-		byte = char(random->QRandomGenerator::generate() >> 24);
+		byte = char(random->generate() >> 24);
 	return QString::fromLatin1(bytes.toBase64(kBase64Url));
 }
 

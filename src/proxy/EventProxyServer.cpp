@@ -6,7 +6,7 @@
 #include "websocket/WebSocketHandshake.h"
 
 #include <QHostAddress>
-#include <QRandomGenerator64>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
@@ -90,10 +90,12 @@ std::string EventProxyServer::generateToken()
 {
 	std::string result;
 	result.reserve(kTokenLength);
-	QRandomGenerator64 *random = QRandomGenerator64::global();
+	// The operating system's generator: the process-wide one also makes the
+	// simulated events' picks, which every page sees.
+	QRandomGenerator *random = QRandomGenerator::system();
 	for (int i = 0; i < kTokenLength; ++i) {
 		// Multiply-shift maps a 32-bit value onto the alphabet without division.
-		const quint64 index = (quint64(random->QRandomGenerator::generate()) * kTokenAlphabetSize) >> 32;
+		const quint64 index = (quint64(random->generate()) * kTokenAlphabetSize) >> 32;
 		result.push_back(kTokenAlphabet[index]);
 	}
 	return result;
@@ -303,7 +305,7 @@ void EventProxyServer::sendToClient(QTcpSocket *socket, const json &value)
 	socket->write(frame.data(), qint64(frame.size()));
 }
 
-void EventProxyServer::broadcastText(const std::string &text)
+void EventProxyServer::broadcastText(const std::string &text, Audience audience)
 {
 	// One serialisation and one frame for all clients. Clients whose upgrade
 	// has not been answered get nothing, so no frame precedes a 101.
@@ -311,7 +313,8 @@ void EventProxyServer::broadcastText(const std::string &text)
 	const qint64 frameSize = qint64(frame.size());
 	std::vector<QTcpSocket *> stalled;
 	for (auto it = clients.cbegin(); it != clients.cend(); ++it) {
-		if (!it.value()->handshakeComplete)
+		const ClientState &client = *it.value();
+		if (!client.handshakeComplete || (audience == Audience::AuthenticatedOnly && !client.authenticated))
 			continue;
 		QTcpSocket *socket = it.key();
 		// A page that stopped reading would otherwise have every broadcast
@@ -366,9 +369,13 @@ void EventProxyServer::flushClients()
 
 void EventProxyServer::publishResponse(std::string nonce, std::string response)
 {
-	// Invalid UTF-8 in a body is replaced, never thrown.
+	// Invalid UTF-8 in a body is replaced, never thrown. The bodies answer
+	// requests made with the user's Vek token, which only pages holding the
+	// proxy token can make: clients without it (any local process, any web
+	// site the user's browser has open) do not get them.
 	broadcastText(compactJson(
-		json{{"event_type", "X_RESPONSE"}, {"nonce", std::move(nonce)}, {"response", std::move(response)}}));
+			      json{{"event_type", "X_RESPONSE"}, {"nonce", std::move(nonce)}, {"response", std::move(response)}}),
+		      Audience::AuthenticatedOnly);
 }
 
 nlohmann::json EventProxyServer::simulateEvent(QString type, QString platform, QString username, QString chatMessage)

@@ -82,7 +82,8 @@ private:
 	bool routeMessage(QTcpSocket *socket, bool authenticated, std::string &&text);
 	void sendInitialState(QTcpSocket *socket);
 	void sendToClient(QTcpSocket *socket, const json &value);
-	void broadcastText(const std::string &text);
+	enum class Audience { Everyone, AuthenticatedOnly };
+	void broadcastText(const std::string &text, Audience audience = Audience::Everyone);
 	void closeStalledClient(QTcpSocket *socket);
 	void flushClients();
 

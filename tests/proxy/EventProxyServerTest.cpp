@@ -269,15 +269,26 @@ TEST_F(EventProxyTest, OversizedInputClosesWithOneWarning)
 	EXPECT_EQ(LogCapture::instance().count("reason=request_too_large"), 1u);
 }
 
-TEST_F(EventProxyTest, ResponsesAreBroadcastAndInvalidUtf8Replaced)
+TEST_F(EventProxyTest, ResponsesGoToAuthenticatedPagesWithInvalidUtf8Replaced)
 {
-	auto client = connectClient(false);
+	auto client = connectClient(true);
+	auto readOnly = connectClient(false);
 	proxy->publishResponse("n1", std::string("{\"ok\":true}"));
 	proxy->publishResponse("n2", std::string("bin\xff\xfe", 5));
-	ASSERT_TRUE(client->waitForMessages(2));
+	proxy->publishRawEvent("u1", {{"event_type", "FOLLOW"}});
+	ASSERT_TRUE(client->waitForMessages(3));
+	// A client without the token gets events, never the bodies of requests
+	// made with the user's Vek token.
+	ASSERT_TRUE(readOnly->waitForMessages(1));
+	pumpFor(100ms);
+	ASSERT_EQ(readOnly->texts().size(), 1u);
+	EXPECT_EQ(parsed(readOnly->texts()[0])["event_type"], "FOLLOW");
 	EXPECT_EQ(parsed(client->texts()[0]), json({{"event_type", "X_RESPONSE"}, {"nonce", "n1"}, {"response", "{\"ok\":true}"}}));
 	EXPECT_EQ(parsed(client->texts()[1])["response"], "bin\xEF\xBF\xBD\xEF\xBF\xBD");
-	EXPECT_TRUE(historyOf(*client).empty()); // responses are not recorded
+	// Responses are not recorded: the history holds the event only.
+	const std::vector<json> history = historyOf(*client);
+	ASSERT_EQ(history.size(), 1u);
+	EXPECT_EQ(history[0].size(), 1u);
 }
 
 TEST_F(EventProxyTest, StopKeepsTokenAndHistory)
