@@ -39,10 +39,11 @@ protected:
 		return waitFor([&] { return runtime->worker(upid) && runtime->worker(upid)->isOpen(); });
 	}
 
+	// A dock page: it holds the proxy token, so request responses reach it.
 	std::unique_ptr<TestWebSocketClient> page()
 	{
 		auto client = std::make_unique<TestWebSocketClient>();
-		EXPECT_TRUE(client->open(proxyPort, QStringLiteral("/")));
+		EXPECT_TRUE(client->open(proxyPort, QStringLiteral("/?token=%1").arg(QString::fromStdString(proxy->accessToken()))));
 		EXPECT_TRUE(client->waitForUpgrade());
 		return client;
 	}
