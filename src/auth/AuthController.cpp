@@ -2,6 +2,7 @@
 
 #include "auth/AuthController.h"
 
+#include "auth/JsonReply.h"
 #include "auth/JwtClaims.h"
 #include "plugin/ModuleState.h"
 
@@ -389,7 +390,7 @@ void AuthController::startupRefresh()
 	if (result.value(QStringLiteral("error")).isString()) {
 		blog(LOG_WARNING, "[vorn-zorva] Startup auth refresh failed (%s): %s",
 		     result.value(QStringLiteral("errorCode")).toString().toUtf8().constData(),
-		     result.value(QStringLiteral("error")).toString().toUtf8().constData());
+		     redactTokens(result.value(QStringLiteral("error")).toString()).toUtf8().constData());
 		return;
 	}
 	Q_EMIT statusChanged();

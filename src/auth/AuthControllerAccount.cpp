@@ -133,7 +133,8 @@ void AuthController::exchangeAccountCode(const QString &code, const QString &sta
 		if (!error.isEmpty()) {
 			resetAccountLogin();
 			stopListenerIfIdle();
-			blog(LOG_WARNING, "[vorn-zorva] Vorn account token exchange failed: %s", error.toUtf8().constData());
+			blog(LOG_WARNING, "[vorn-zorva] Vorn account token exchange failed: %s",
+			     redactTokens(error).toUtf8().constData());
 			Q_EMIT statusChanged();
 			return;
 		}

@@ -76,7 +76,7 @@ QJsonObject AuthController::beginIntegrationLogin(const QString &platform)
 	}
 	if (!error.isEmpty()) {
 		blog(LOG_WARNING, "[vorn-zorva] Failed to fetch %s login URL: %s", platformText.constData(),
-		     error.toUtf8().constData());
+		     redactTokens(error).toUtf8().constData());
 		return fail(error, "VEK_LOGIN_URL_FAILED");
 	}
 	if (hasErrors(response)) {
@@ -120,7 +120,7 @@ void AuthController::endIntegrationAttempt(quint64 attemptId, const char *warnin
 	stopListenerIfIdle();
 	if (!warning)
 		return;
-	blog(LOG_WARNING, warning, detail.toUtf8().constData());
+	blog(LOG_WARNING, warning, redactTokens(detail).toUtf8().constData());
 	Q_EMIT statusChanged();
 }
 

@@ -2,6 +2,7 @@
 
 #include <QJsonDocument>
 #include <QNetworkReply>
+#include <QRegularExpression>
 
 QJsonObject readJsonReply(QNetworkReply *reply, QString &error)
 {
@@ -32,4 +33,18 @@ QJsonObject readJsonReply(QNetworkReply *reply, QString &error)
 QJsonObject errorObject(const QString &error, const char *code)
 {
 	return QJsonObject{{QStringLiteral("error"), error}, {QStringLiteral("errorCode"), QString::fromLatin1(code)}};
+}
+
+QString redactTokens(const QString &text)
+{
+	// A JSON string value runs to its closing quote or, cut short, to the end.
+	// Built per call: this runs only on the way to a warning.
+	const QRegularExpression jsonMember(
+		QStringLiteral(R"re(("(?:access_token|refresh_token|id_token|token)"\s*:\s*")(?:[^"\\]|\\.)*)re"));
+	const QRegularExpression formItem(
+		QStringLiteral(R"re(\b((?:access_token|refresh_token|id_token|token)=)[^&\s]*)re"));
+	QString redacted = text;
+	redacted.replace(jsonMember, QStringLiteral("\\1<redacted>"));
+	redacted.replace(formItem, QStringLiteral("\\1<redacted>"));
+	return redacted;
 }

@@ -10,5 +10,11 @@ class QNetworkReply;
 // object response." or the object's own "error" string).
 QJsonObject readJsonReply(QNetworkReply *reply, QString &error);
 
+// A reader's error text made fit for the log. The text may quote the body of
+// a reply, and a token answer whose connection broke off carries tokens: the
+// values of the members and form items access_token, refresh_token, id_token
+// and token become "<redacted>", also when the text ends inside a value.
+QString redactTokens(const QString &text);
+
 // {"error": text, "errorCode": code}: how operations report a failure.
 QJsonObject errorObject(const QString &error, const char *code);

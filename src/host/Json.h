@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -8,15 +10,48 @@
 using json = nlohmann::json;
 
 // Compact JSON text with non-ASCII characters as UTF-8. Invalid UTF-8 in
-// strings is replaced instead of throwing, so no exception can escape.
-inline std::string compactJson(const json &value)
+// strings is replaced instead of throwing, so no exception can escape. The
+// text is exactly nlohmann's dump(-1, ' ', false, replace), written faster.
+std::string compactJson(const json &value);
+
+// Arrays and objects nested deeper than this are refused. Serialising and
+// copying a value recurse once per level: a message of a few hundred kilobytes
+// of "[" would otherwise overflow the stack of the thread that relays it.
+inline constexpr size_t maxJsonNesting = 512;
+
+// Whether no array or object in the text lies deeper than the limit. Counts
+// brackets outside strings, which for valid JSON is exactly its nesting.
+inline bool jsonNestingWithin(std::string_view text, size_t limit)
 {
-	return value.dump(-1, ' ', false, json::error_handler_t::replace);
+	size_t depth = 0;
+	bool inString = false;
+	bool escaped = false;
+	for (const char c : text) {
+		if (inString) {
+			if (escaped)
+				escaped = false;
+			else if (c == '\\')
+				escaped = true;
+			else if (c == '"')
+				inString = false;
+		} else if (c == '"') {
+			inString = true;
+		} else if (c == '[' || c == '{') {
+			if (++depth > limit)
+				return false;
+		} else if ((c == ']' || c == '}') && depth > 0) {
+			--depth;
+		}
+	}
+	return true;
 }
 
-// Non-throwing parse without comments; a discarded value on failure.
+// Non-throwing parse without comments; a discarded value on failure and for
+// nesting beyond maxJsonNesting.
 inline json parseJson(std::string_view text)
 {
+	if (!jsonNestingWithin(text, maxJsonNesting))
+		return json(json::value_t::discarded);
 	return json::parse(text.begin(), text.end(), nullptr, false, false);
 }
 

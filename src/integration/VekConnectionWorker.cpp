@@ -1,5 +1,6 @@
 #include "integration/VekConnectionWorker.h"
 
+#include "integration/VekMessage.h"
 #include "websocket/Base64.h"
 #include "websocket/FrameProcessor.h"
 #include "websocket/WebSocketHandshake.h"
@@ -189,35 +190,17 @@ void VekConnectionWorker::processFrames()
 
 void VekConnectionWorker::onTextMessageReceived(std::string message)
 {
-	json parsed = parseJson(message);
-	if (!parsed.is_object()) {
-		blog(LOG_WARNING, "[vorn-zorva] Vek text message ignored platform=%s upid=%s reason=invalid_json bytes=%lld",
-		     platform.c_str(), upid.c_str(), static_cast<long long>(message.size()));
-		return;
-	}
-	const std::string type = stringMember(parsed, "type");
-	if (type == "WELCOME") {
-		sendJson({{"type", "LOGIN"}, {"token", token}, {"nonce", "_login"}});
-	} else if (type == "KEEP_ALIVE") {
-		sendJson({{"type", "KEEP_ALIVE"}});
-	} else if (type == "ERROR") {
-		const std::string error = stringMember(parsed, "error");
-		blog(LOG_WARNING, "[vorn-zorva] Vek server error platform=%s upid=%s error=%s", platform.c_str(),
-		     upid.c_str(), error.c_str());
-		if (error == "USER_AUTH_INVALID" || error == "INVALID_AUTHORIZATION") {
-			blog(LOG_WARNING, "[vorn-zorva] Vek websocket auth rejected platform=%s upid=%s", platform.c_str(),
-			     upid.c_str());
-			token.clear();
-			closeConnection();
-			Q_EMIT loggedOut(upid);
-		}
-	} else if (type == "EVENT") {
-		auto event = parsed.find("event");
-		if (event != parsed.end() && event->is_object())
-			Q_EMIT rawEvent(upid, std::move(*event));
-		else
-			blog(LOG_WARNING, "[vorn-zorva] Vek EVENT missing payload platform=%s upid=%s bytes=%lld",
-			     platform.c_str(), upid.c_str(), static_cast<long long>(message.size()));
+	VekMessageAction action = decideVekMessage(message, {platform, upid, token});
+	for (const std::string &warning : action.warnings)
+		blog(LOG_WARNING, "%s", warning.c_str());
+	if (action.reply)
+		sendJson(*action.reply);
+	if (action.event)
+		Q_EMIT rawEvent(upid, std::move(*action.event));
+	if (action.tokenRejected) {
+		token.clear();
+		closeConnection();
+		Q_EMIT loggedOut(upid);
 	}
 }
 

@@ -90,7 +90,9 @@ void FakeHttpServer::route(const QByteArray &method, const QString &path, Respon
 void FakeHttpServer::onNewConnection()
 {
 	while (QTcpSocket *socket = server.nextPendingConnection()) {
+		++liveConnections;
 		connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
+		connect(socket, &QTcpSocket::disconnected, this, [this] { --liveConnections; });
 		connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
 		connect(socket, &QObject::destroyed, this, [this, socket] { buffers.remove(socket); });
 	}
@@ -122,6 +124,8 @@ void FakeHttpServer::onReadyRead(QTcpSocket *socket)
 
 	const auto handler = routes.find({request.method, request.path()});
 	const Response response = handler != routes.end() ? (*handler)(request) : Response{404, "{}", 0, "application/json"};
+	if (response.hang)
+		return;
 	if (response.delayMs <= 0) {
 		respond(socket, response);
 		return;
@@ -139,6 +143,8 @@ void FakeHttpServer::respond(QTcpSocket *socket, const Response &response)
 			 "\r\nContent-Type: " + response.contentType +
 			 "\r\nContent-Length: " + QByteArray::number(response.body.size()) +
 			 "\r\nConnection: close\r\n\r\n" + response.body;
+	if (response.cutAfterBytes >= 0)
+		out.truncate(response.cutAfterBytes);
 	socket->write(out);
 	socket->disconnectFromHost();
 }

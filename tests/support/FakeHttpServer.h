@@ -41,6 +41,10 @@ public:
 		QByteArray body = "{}";
 		int delayMs = 0;
 		QByteArray contentType = "application/json";
+		// Faults: never answer (the connection stays open), or send only
+		// the first cutAfterBytes bytes of the response and then close.
+		bool hang = false;
+		int cutAfterBytes = -1;
 	};
 
 	using Handler = std::function<Response(const Request &)>;
@@ -57,6 +61,8 @@ public:
 	void route(const QByteArray &method, const QString &path, Response response);
 
 	QList<Request> requests;
+	// Connections accepted and not yet closed by either side.
+	int openConnections() const { return liveConnections; }
 
 private:
 	void onNewConnection();
@@ -66,6 +72,7 @@ private:
 	QMap<QPair<QByteArray, QString>, Handler> routes;
 	QHash<QTcpSocket *, QByteArray> buffers;
 	bool tls = false;
+	int liveConnections = 0;
 	// Last: its sockets (its children) go first and still find the buffers.
 	TlsTcpServer server;
 };

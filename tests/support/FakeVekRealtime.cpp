@@ -6,13 +6,25 @@
 
 FakeVekRealtime::FakeVekRealtime(bool trustedCertificate, QObject *parent) : QObject(parent)
 {
+	clock.start();
 	server.setTls(TestTls::serverConfiguration(trustedCertificate));
 	connect(&server, &QTcpServer::newConnection, this, &FakeVekRealtime::onNewConnection);
 }
 
 bool FakeVekRealtime::listen(quint16 port)
 {
-	return server.listen(QHostAddress::LocalHost, port);
+	return listen(QHostAddress(QHostAddress::LocalHost), port);
+}
+
+bool FakeVekRealtime::listen(const QHostAddress &address, quint16 port)
+{
+	return server.listen(address, port);
+}
+
+void FakeVekRealtime::setTls(Tls behaviour)
+{
+	tls = behaviour;
+	server.answerTls = behaviour == Tls::Handshake;
 }
 
 void FakeVekRealtime::onNewConnection()
@@ -21,9 +33,15 @@ void FakeVekRealtime::onNewConnection()
 		auto *socket = qobject_cast<QSslSocket *>(plain);
 		auto connection = std::make_unique<Connection>();
 		connection->socket = socket;
+		connection->tls = tls;
+		connection->acceptedAtMs = elapsedMs();
 		Connection *raw = connection.get();
 		connections.push_back(std::move(connection));
-		connect(socket, &QSslSocket::readyRead, this, [this, raw] { onReadyRead(raw); });
+		if (raw->tls == Tls::Handshake)
+			connect(socket, &QSslSocket::readyRead, this, [this, raw] { onReadyRead(raw); });
+		else
+			connect(socket, &QSslSocket::readyRead, this, [this, raw] { onRawBytes(raw); });
+		connect(socket, &QSslSocket::disconnected, this, [raw] { raw->ended = true; });
 		connect(socket, &QSslSocket::disconnected, socket, &QObject::deleteLater);
 	}
 }
@@ -60,6 +78,14 @@ void FakeVekRealtime::onReadyRead(Connection *connection)
 	}
 }
 
+void FakeVekRealtime::onRawBytes(Connection *connection)
+{
+	const QByteArray bytes = connection->socket->readAll();
+	connection->clientHello.append(bytes.constData(), size_t(bytes.size()));
+	if (connection->tls == Tls::CloseAfterClientHello && connection->closedAtMs < 0)
+		close(*connection);
+}
+
 void FakeVekRealtime::answerUpgrade(Connection &connection)
 {
 	std::string response;
@@ -80,6 +106,15 @@ void FakeVekRealtime::answerUpgrade(Connection &connection)
 	case Upgrade::EndlessHead:
 		response = "HTTP/1.1 101 Switching Protocols\r\nX-Filler: " + std::string(100 * 1024, 'x');
 		break;
+	case Upgrade::PartialHeadThenClose: {
+		const std::string head = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nSec-WebSocket-Accept: " +
+					 computeAcceptKey(connection.key);
+		sendRaw(connection, head);
+		close(connection);
+		return;
+	}
+	case Upgrade::Silent:
+		return;
 	}
 	if (connection.upgraded && welcome)
 		response += encodeFrame(R"({"type":"WELCOME"})", WebSocketOpcode::Text, false);
@@ -106,7 +141,18 @@ void FakeVekRealtime::sendText(Connection &connection, const std::string &text)
 
 void FakeVekRealtime::sendFrame(Connection &connection, uint8_t opcode, const std::string &payload)
 {
-	const std::string frame = encodeFrame(payload, opcode, false);
+	sendRaw(connection, encodeFrame(payload, opcode, false));
+}
+
+void FakeVekRealtime::sendRaw(Connection &connection, const std::string &bytes)
+{
 	if (connection.socket)
-		connection.socket->write(frame.data(), qint64(frame.size()));
+		connection.socket->write(bytes.data(), qint64(bytes.size()));
+}
+
+void FakeVekRealtime::close(Connection &connection)
+{
+	connection.closedAtMs = elapsedMs();
+	if (connection.socket)
+		connection.socket->disconnectFromHost();
 }

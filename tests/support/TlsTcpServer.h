@@ -19,6 +19,11 @@ public:
 		useTls = true;
 	}
 
+	// False: connections are still QSslSockets, but the server side of the
+	// TLS handshake is never started, so the raw bytes of the client's
+	// handshake can be read (a peer that fails or stalls mid-TLS).
+	bool answerTls = true;
+
 protected:
 	void incomingConnection(qintptr descriptor) override
 	{
@@ -33,7 +38,8 @@ protected:
 		}
 		socket->setSslConfiguration(tls);
 		addPendingConnection(socket);
-		socket->startServerEncryption();
+		if (answerTls)
+			socket->startServerEncryption();
 	}
 
 private:
