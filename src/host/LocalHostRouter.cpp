@@ -1,5 +1,7 @@
 #include "host/LocalHostRouter.h"
 
+#include <memory>
+
 namespace {
 
 const char *const kInvalidJsonMessage = "Invalid JSON-RPC request.";
@@ -47,9 +49,10 @@ void LocalHostRouter::dispatchRequestObject(const json &request, const ReplyFunc
 	if (auto it = request.find("method"); it != request.end() && it->is_string())
 		method = it->get<std::string>();
 
-	json params = json::object();
-	if (auto it = request.find("params"); it != request.end() && it->is_object())
-		params = *it;
+	// The request's own params object, not a copy of it.
+	static const json noParams = json::object();
+	const auto paramsIt = request.find("params");
+	const json &params = paramsIt != request.end() && paramsIt->is_object() ? *paramsIt : noParams;
 
 	const bool hasId = id.is_string() && !id.get_ref<const std::string &>().empty();
 
@@ -66,14 +69,23 @@ void LocalHostRouter::dispatchRequestObject(const json &request, const ReplyFunc
 		return;
 	}
 
-	Responder responder;
-	responder.success = [hasId, id, reply](json result) {
-		if (hasId)
-			reply(compactJson(successEnvelope(id, std::move(result))));
+	// One shared record for both answers: each closure then holds a single
+	// pointer, which std::function keeps without an allocation of its own.
+	struct Caller {
+		json id;
+		ReplyFunction reply;
 	};
-	responder.error = [hasId, id, reply](std::string message, std::string code) {
-		if (hasId)
-			reply(compactJson(errorEnvelope(id, message, code)));
+	std::shared_ptr<const Caller> caller;
+	if (hasId)
+		caller = std::make_shared<const Caller>(Caller{std::move(id), reply});
+	Responder responder;
+	responder.success = [caller](json result) {
+		if (caller)
+			caller->reply(compactJson(successEnvelope(caller->id, std::move(result))));
+	};
+	responder.error = [caller](std::string message, std::string code) {
+		if (caller)
+			caller->reply(compactJson(errorEnvelope(caller->id, message, code)));
 	};
 	handler->second(params, responder);
 }

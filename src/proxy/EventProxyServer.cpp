@@ -14,6 +14,7 @@
 
 #include <obs.h>
 
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -48,6 +49,19 @@ QUrl requestTarget(const std::string &head)
 std::string textFrame(const std::string &text)
 {
 	return encodeFrame(text, WebSocketOpcode::Text, false);
+}
+
+// The same frame in a QByteArray, so that one allocation can serve every
+// client of a broadcast.
+QByteArray textFrameBytes(std::string_view text)
+{
+	uint8_t header[kMaxFrameHeaderSize];
+	const size_t headerSize = writeFrameHeader(header, text.size(), WebSocketOpcode::Text);
+	QByteArray frame(qsizetype(headerSize + text.size()), Qt::Uninitialized);
+	std::memcpy(frame.data(), header, headerSize);
+	if (!text.empty())
+		std::memcpy(frame.data() + headerSize, text.data(), text.size());
+	return frame;
 }
 
 } // namespace
@@ -150,6 +164,9 @@ void EventProxyServer::onNewConnection()
 	while (QTcpSocket *socket = server->nextPendingConnection()) {
 		if (!clients.contains(socket))
 			clients.insert(socket, std::make_shared<ClientState>());
+		// Events are small and each should leave at once: no Nagle delay
+		// waiting for the page's acknowledgement of the previous one.
+		socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 		connect(socket, &QTcpSocket::readyRead, this, &EventProxyServer::onReadyRead);
 		connect(socket, &QTcpSocket::disconnected, this, &EventProxyServer::onClientDisconnected);
 	}
@@ -308,9 +325,12 @@ void EventProxyServer::sendToClient(QTcpSocket *socket, const json &value)
 void EventProxyServer::broadcastText(const std::string &text, Audience audience)
 {
 	// One serialisation and one frame for all clients. Clients whose upgrade
-	// has not been answered get nothing, so no frame precedes a 101.
-	const std::string frame = textFrame(text);
-	const qint64 frameSize = qint64(frame.size());
+	// has not been answered get nothing, so no frame precedes a 101. Qt's
+	// write buffer keeps a reference to a frame of 4 KiB or more instead of
+	// copying it; smaller ones are copied into its current chunk, which costs
+	// less than a chunk of their own would.
+	const QByteArray frame = textFrameBytes(text);
+	const qint64 frameSize = frame.size();
 	std::vector<QTcpSocket *> stalled;
 	for (auto it = clients.cbegin(); it != clients.cend(); ++it) {
 		const ClientState &client = *it.value();
@@ -322,7 +342,7 @@ void EventProxyServer::broadcastText(const std::string &text, Audience audience)
 		if (socket->bytesToWrite() + frameSize > options.maxUnsentBytesPerClient)
 			stalled.push_back(socket);
 		else
-			socket->write(frame.data(), frameSize);
+			socket->write(frame);
 	}
 	// Closed after the loop: closing removes the client from the table.
 	for (QTcpSocket *socket : stalled)
@@ -339,7 +359,7 @@ void EventProxyServer::closeStalledClient(QTcpSocket *socket)
 		socket->deleteLater();
 }
 
-void EventProxyServer::publishRawEvent(std::string upid, nlohmann::json event)
+void EventProxyServer::publishRawEvent(const std::string &upid, const nlohmann::json &event)
 {
 	std::string text = compactJson(event);
 	broadcastText(text);

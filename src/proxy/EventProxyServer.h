@@ -60,7 +60,9 @@ Q_SIGNALS:
 public Q_SLOTS:
 	void start();
 	void stop();
-	void publishRawEvent(std::string upid, nlohmann::json event);
+	// By reference: a Vek connection's rawEvent reaches this directly (same
+	// thread), and a by-value parameter would copy the whole event.
+	void publishRawEvent(const std::string &upid, const nlohmann::json &event);
 	void publishLogout(std::string upid);
 	void publishResponse(std::string nonce, std::string response);
 	nlohmann::json simulateEvent(QString type, QString platform = QString(), QString username = QString(),

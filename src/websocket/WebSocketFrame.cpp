@@ -54,53 +54,79 @@ bool lengthOverflows(const FrameHeader &header)
 	return header.length > std::numeric_limits<uint64_t>::max() - header.headerSize - keySize(header);
 }
 
+// Sixteen key bytes in one vector; GCC and Clang map the operations on it to
+// the target's vector instructions (two SSE2 ones for 32 bytes on x86-64).
+typedef uint64_t MaskVector __attribute__((vector_size(16)));
+
+// The header of a final frame; the masking key, when there is one, follows it.
+size_t writeHeader(uint8_t *b, uint64_t n, uint8_t opcode, bool masked)
+{
+	b[0] = uint8_t(0x80 | (opcode & 0x0F));
+	const uint8_t maskBit = masked ? 0x80 : 0;
+	if (n <= 125) {
+		b[1] = uint8_t(maskBit | n);
+		return 2;
+	}
+	if (n <= 65535) {
+		b[1] = maskBit | 126;
+		b[2] = uint8_t(n >> 8);
+		b[3] = uint8_t(n);
+		return 4;
+	}
+	b[1] = maskBit | 127;
+	for (int i = 0; i < 8; ++i)
+		b[2 + i] = uint8_t(n >> (56 - 8 * i));
+	return 10;
+}
+
 } // namespace
 
 void applyMask(char *data, size_t size, const uint8_t key[4])
 {
-	// Eight bytes at a time with the key repeated twice; the compiler widens
-	// this further where it can.
-	uint64_t wide;
-	uint8_t pattern[8] = {key[0], key[1], key[2], key[3], key[0], key[1], key[2], key[3]};
-	std::memcpy(&wide, pattern, sizeof(wide));
+	// The key repeats every 4 bytes, so every block that starts at a multiple
+	// of 4 takes the same wide key: 32 bytes a round, then 8, then single
+	// bytes. Small frames (most of the pages' messages) skip the wide rounds.
+	uint32_t key32;
+	std::memcpy(&key32, key, sizeof(key32));
+	const uint64_t key64 = uint64_t(key32) * 0x0000000100000001ull;
+	const MaskVector wide = {key64, key64};
 	size_t i = 0;
+	for (; i + 32 <= size; i += 32) {
+		MaskVector block[2];
+		std::memcpy(block, data + i, sizeof(block));
+		block[0] ^= wide;
+		block[1] ^= wide;
+		std::memcpy(data + i, block, sizeof(block));
+	}
 	for (; i + 8 <= size; i += 8) {
-		uint64_t chunk;
-		std::memcpy(&chunk, data + i, sizeof(chunk));
-		chunk ^= wide;
-		std::memcpy(data + i, &chunk, sizeof(chunk));
+		uint64_t word;
+		std::memcpy(&word, data + i, sizeof(word));
+		word ^= key64;
+		std::memcpy(data + i, &word, sizeof(word));
 	}
 	for (; i < size; ++i)
 		data[i] = char(uint8_t(data[i]) ^ key[i % 4]);
 }
 
+size_t writeFrameHeader(uint8_t *out, uint64_t payloadSize, uint8_t opcode)
+{
+	return writeHeader(out, payloadSize, opcode, false);
+}
+
 std::string encodeFrame(std::string_view payload, uint8_t opcode, bool masked)
 {
-	const uint64_t n = payload.size();
-	const size_t lengthBytes = n <= 125 ? 0 : n <= 65535 ? 2 : 8;
-	const size_t headerSize = 2 + lengthBytes + (masked ? 4 : 0);
-	std::string frame(headerSize + payload.size(), '\0');
-	auto *b = reinterpret_cast<uint8_t *>(frame.data());
-	b[0] = uint8_t(0x80 | (opcode & 0x0F));
-	const uint8_t maskBit = masked ? 0x80 : 0;
-	if (lengthBytes == 0) {
-		b[1] = uint8_t(maskBit | n);
-	} else if (lengthBytes == 2) {
-		b[1] = maskBit | 126;
-		b[2] = uint8_t(n >> 8);
-		b[3] = uint8_t(n);
-	} else {
-		b[1] = maskBit | 127;
-		for (int i = 0; i < 8; ++i)
-			b[2 + i] = uint8_t(n >> (56 - 8 * i));
-	}
-	char *body = frame.data() + headerSize;
+	uint8_t header[kMaxFrameHeaderSize];
+	const size_t headerSize = writeHeader(header, payload.size(), opcode, masked);
+	const size_t keySize = masked ? 4 : 0;
+	std::string frame(headerSize + keySize + payload.size(), '\0');
+	std::memcpy(frame.data(), header, headerSize);
+	char *body = frame.data() + headerSize + keySize;
 	if (!payload.empty())
 		std::memcpy(body, payload.data(), payload.size());
 	if (masked) {
 		const std::string key = randomBytes(4);
-		std::memcpy(b + 2 + lengthBytes, key.data(), 4);
-		applyMask(body, payload.size(), b + 2 + lengthBytes);
+		std::memcpy(frame.data() + headerSize, key.data(), 4);
+		applyMask(body, payload.size(), reinterpret_cast<const uint8_t *>(key.data()));
 	}
 	return frame;
 }
@@ -124,6 +150,8 @@ DecodeResult decodeFrame(ReceiveBuffer &buffer, WebSocketFrame &frame, std::stri
 	const size_t payloadStart = header.headerSize + keySize(header);
 	frame.payload.assign(bytes.data() + payloadStart, size_t(header.length));
 	if (header.masked) {
+		// Copying first and unmasking in place measured faster than one
+		// fused pass: the copy is libc's widest, the XOR then runs in cache.
 		uint8_t key[4];
 		std::memcpy(key, bytes.data() + header.headerSize, 4);
 		applyMask(frame.payload.data(), frame.payload.size(), key);

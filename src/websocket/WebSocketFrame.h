@@ -41,6 +41,12 @@ enum class AssembleResult { Pending = 0, MessageReady = 1, Error = 2 };
 // One final frame; masked frames get a fresh random key.
 std::string encodeFrame(std::string_view payload, uint8_t opcode, bool masked);
 
+// Longest header of an unmasked frame: 2 bytes and an 8-byte length.
+constexpr size_t kMaxFrameHeaderSize = 10;
+// Writes the header of an unmasked final frame with a payload of that size,
+// for callers that place the payload themselves; returns the header's size.
+size_t writeFrameHeader(uint8_t *out, uint64_t payloadSize, uint8_t opcode);
+
 // Decodes the frame at the front of the buffer and consumes it; nothing is
 // consumed unless a whole frame is there.
 DecodeResult decodeFrame(ReceiveBuffer &buffer, WebSocketFrame &frame, std::string &error);

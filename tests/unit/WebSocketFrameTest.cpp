@@ -187,3 +187,22 @@ TEST(ReceiveBuffer, ConsumesFromTheFrontAndAppendsAtTheEnd)
 	buffer.consume(100);
 	EXPECT_TRUE(buffer.empty());
 }
+
+TEST(WebSocketFrame, MaskingMatchesByteWiseXorAtEveryLengthAndOffset)
+{
+	const uint8_t key[4] = {0x37, 0xfa, 0x21, 0x3d};
+	std::string source(160, '\0');
+	for (size_t i = 0; i < source.size(); ++i)
+		source[i] = char(i * 7 + 3);
+	for (size_t offset = 0; offset < 8; ++offset) {
+		for (size_t length = 0; length + offset <= source.size(); ++length) {
+			std::string data = source;
+			applyMask(data.data() + offset, length, key);
+			for (size_t i = 0; i < data.size(); ++i) {
+				const bool inside = i >= offset && i < offset + length;
+				const char expected = inside ? char(uint8_t(source[i]) ^ key[(i - offset) % 4]) : source[i];
+				ASSERT_EQ(data[i], expected) << "offset " << offset << " length " << length << " byte " << i;
+			}
+		}
+	}
+}

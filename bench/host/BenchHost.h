@@ -1,0 +1,38 @@
+#pragma once
+
+// One stand-in OBS run for the host path benchmarks: fresh folders, real
+// libobs, the obs-websocket and obs-browser stand-ins, and a module file
+// loaded as OBS loads it. Each step can be timed on its own.
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <string>
+
+class UrlCapture;
+
+class BenchHost {
+public:
+	BenchHost();
+	~BenchHost();
+
+	// libobs and the stand-ins; not part of any figure.
+	bool start();
+	bool loadModule(const QString &file);
+	void postLoad();
+	void shutdown();
+
+	QString moduleConfigDir() const { return configDir; }
+	// obs-websocket's configuration file under this run's XDG_CONFIG_HOME.
+	void writeObsWebSocketConfig(const std::string &json) const;
+	// The event proxy token of the last "zorva.statusChanged", or empty.
+	std::string proxyToken() const;
+
+private:
+	QTemporaryDir xdgConfigHome;
+	QTemporaryDir scratch;
+	QString configDir;
+	std::unique_ptr<UrlCapture> browser;
+	bool running = false;
+};

@@ -1,0 +1,194 @@
+// Micro-benchmarks of the WebSocket toolkit and the host method router, each
+// beside the baseline it is judged against: frame decoding and unmasking
+// against memcpy of the same bytes, Base64 against Qt's, and frame processing
+// of a buffer holding many frames (time per frame must not grow with the
+// count).
+
+#include "host/LocalHostRouter.h"
+#include "websocket/Base64.h"
+#include "websocket/FrameProcessor.h"
+#include "websocket/ReceiveBuffer.h"
+#include "websocket/WebSocketFrame.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <QByteArray>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+constexpr size_t kLargeFrame = 64 * 1024;
+constexpr int kFramesPerBatch = 64; // 4 MiB a batch: beyond the caches, as socket data is
+
+std::string patternBytes(size_t size)
+{
+	std::string bytes(size, '\0');
+	uint32_t state = 12345;
+	for (char &c : bytes) {
+		state = state * 1103515245 + 12345;
+		c = char(state >> 24);
+	}
+	return bytes;
+}
+
+// Masked frames as a client sends them, back to back.
+std::string maskedFrames(size_t payloadSize, size_t count)
+{
+	const std::string payload = patternBytes(payloadSize);
+	std::string frame = encodeFrame(payload, WebSocketOpcode::Binary, true);
+	std::string all;
+	all.reserve(frame.size() * count);
+	for (size_t i = 0; i < count; ++i)
+		all += frame;
+	return all;
+}
+
+void BM_DecodeUnmask64KiB(benchmark::State &state)
+{
+	const std::string frames = maskedFrames(kLargeFrame, kFramesPerBatch);
+	ReceiveBuffer buffer;
+	WebSocketFrame frame;
+	std::string error;
+	for (auto _ : state) {
+		state.PauseTiming();
+		buffer.clear();
+		buffer.append(frames);
+		state.ResumeTiming();
+		for (int i = 0; i < kFramesPerBatch; ++i) {
+			if (decodeFrame(buffer, frame, error) != DecodeResult::FrameReady)
+				state.SkipWithError("frame not decoded");
+			benchmark::DoNotOptimize(frame.payload.data());
+		}
+	}
+	state.SetBytesProcessed(int64_t(state.iterations()) * kFramesPerBatch * int64_t(kLargeFrame));
+}
+BENCHMARK(BM_DecodeUnmask64KiB);
+
+// The baseline: each frame's payload copied out of the same bytes.
+void BM_Memcpy64KiB(benchmark::State &state)
+{
+	const std::string frames = maskedFrames(kLargeFrame, kFramesPerBatch);
+	const size_t frameSize = frames.size() / kFramesPerBatch;
+	std::string payload(kLargeFrame, '\0');
+	for (auto _ : state) {
+		for (int i = 0; i < kFramesPerBatch; ++i) {
+			std::memcpy(payload.data(), frames.data() + i * frameSize + (frameSize - kLargeFrame), kLargeFrame);
+			benchmark::DoNotOptimize(payload.data());
+			benchmark::ClobberMemory();
+		}
+	}
+	state.SetBytesProcessed(int64_t(state.iterations()) * kFramesPerBatch * int64_t(kLargeFrame));
+}
+BENCHMARK(BM_Memcpy64KiB);
+
+class CountingEndpoint : public FrameEndpoint {
+public:
+	void sendFrame(std::string &&) override {}
+	bool onTextMessage(std::string &&text) override
+	{
+		bytes += text.size();
+		++messages;
+		return true;
+	}
+	size_t messages = 0;
+	size_t bytes = 0;
+};
+
+// One receive buffer holding N small masked text frames, processed in one
+// call, as after a large read from a busy connection.
+void BM_ProcessManySmallFrames(benchmark::State &state)
+{
+	const size_t count = size_t(state.range(0));
+	const std::string payload = R"({"payload":{"type":"X_LOG","n":1}})";
+	const std::string frame = encodeFrame(payload, WebSocketOpcode::Text, true);
+	std::string all;
+	all.reserve(frame.size() * count);
+	for (size_t i = 0; i < count; ++i)
+		all += frame;
+	FrameProcessingOptions options;
+	options.maxUnprocessedBytes = all.size() + 1;
+	for (auto _ : state) {
+		state.PauseTiming();
+		ReceiveBuffer buffer(all);
+		FragmentState fragments;
+		CountingEndpoint endpoint;
+		std::string error;
+		state.ResumeTiming();
+		const FrameProcessingResult result = processFrames(buffer, fragments, endpoint, options, error);
+		if (result != FrameProcessingResult::NeedMore || endpoint.messages != count)
+			state.SkipWithError("frames not all processed");
+	}
+	state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(count));
+	state.SetComplexityN(int64_t(count));
+}
+BENCHMARK(BM_ProcessManySmallFrames)->Arg(10000)->Arg(100000)->Arg(1000000)->Complexity(benchmark::oN)
+	->Unit(benchmark::kMillisecond);
+
+void BM_Base64Encode(benchmark::State &state)
+{
+	const std::string bytes = patternBytes(size_t(state.range(0)));
+	for (auto _ : state)
+		benchmark::DoNotOptimize(base64Encode(bytes));
+	state.SetBytesProcessed(int64_t(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_Base64Encode)->Arg(1024)->Arg(1024 * 1024);
+
+void BM_QtToBase64(benchmark::State &state)
+{
+	const std::string pattern = patternBytes(size_t(state.range(0)));
+	const QByteArray bytes(pattern.data(), qsizetype(pattern.size()));
+	for (auto _ : state)
+		benchmark::DoNotOptimize(bytes.toBase64());
+	state.SetBytesProcessed(int64_t(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_QtToBase64)->Arg(1024)->Arg(1024 * 1024);
+
+// Decoding is counted in decoded bytes on both sides.
+void BM_Base64Decode(benchmark::State &state)
+{
+	const std::string text = base64Encode(patternBytes(size_t(state.range(0))));
+	for (auto _ : state)
+		benchmark::DoNotOptimize(base64Decode(text));
+	state.SetBytesProcessed(int64_t(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_Base64Decode)->Arg(1024)->Arg(1024 * 1024);
+
+void BM_QtFromBase64(benchmark::State &state)
+{
+	const std::string encoded = base64Encode(patternBytes(size_t(state.range(0))));
+	const QByteArray text(encoded.data(), qsizetype(encoded.size()));
+	for (auto _ : state)
+		benchmark::DoNotOptimize(QByteArray::fromBase64(text));
+	state.SetBytesProcessed(int64_t(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_QtFromBase64)->Arg(1024)->Arg(1024 * 1024);
+
+// A small request through a table the size of the module's (23 methods),
+// answered at once, as the host methods that need no other thread are.
+void BM_RouterDispatch(benchmark::State &state)
+{
+	LocalHostRouter router;
+	for (int i = 0; i < 22; ++i)
+		router.setHandler("method." + std::to_string(i), [](const json &, const LocalHostRouter::Responder &r) {
+			r.success(json::object());
+		});
+	router.setHandler("accounts.list", [](const json &params, const LocalHostRouter::Responder &r) {
+		r.success(json{{"accounts", json::array()}, {"platform", params.value("platform", "")}});
+	});
+	const std::string request = R"({"id":"42","method":"accounts.list","params":{"platform":"twitch"}})";
+	size_t replied = 0;
+	const LocalHostRouter::ReplyFunction reply = [&replied](std::string text) { replied += text.size(); };
+	for (auto _ : state)
+		router.dispatch(request, reply);
+	if (replied == 0)
+		state.SkipWithError("no reply");
+	state.SetItemsProcessed(int64_t(state.iterations()));
+}
+BENCHMARK(BM_RouterDispatch);
+
+} // namespace
+
+BENCHMARK_MAIN();
