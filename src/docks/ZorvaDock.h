@@ -10,7 +10,7 @@
 #include <QWidget>
 
 class AuthController;
-class QCef;
+struct QCef;
 class QCefWidget;
 
 // The widget inside one dock: hosts one obs-browser panel showing a page.

@@ -49,12 +49,14 @@ VekConnectionWorker::VekConnectionWorker(std::string platform, std::string token
 	qRegisterMetaType<QList<QSslError>>("QList<QSslError>");
 	qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
 	reconnectTimer.setSingleShot(true);
+	setupTimer.setSingleShot(true);
 	connect(&socket, &QSslSocket::encrypted, this, &VekConnectionWorker::onEncrypted);
 	connect(&socket, &QSslSocket::readyRead, this, &VekConnectionWorker::onReadyRead);
 	connect(&socket, &QSslSocket::disconnected, this, &VekConnectionWorker::onDisconnected);
 	connect(&socket, &QSslSocket::errorOccurred, this, &VekConnectionWorker::onSocketError);
 	connect(&socket, &QSslSocket::sslErrors, this, &VekConnectionWorker::onSslErrors);
 	connect(&reconnectTimer, &QTimer::timeout, this, &VekConnectionWorker::openConnection);
+	connect(&setupTimer, &QTimer::timeout, this, &VekConnectionWorker::onSetupTimedOut);
 }
 
 VekConnectionWorker::~VekConnectionWorker()
@@ -66,6 +68,7 @@ VekConnectionWorker::~VekConnectionWorker()
 void VekConnectionWorker::resetSession()
 {
 	handshakeComplete = false;
+	setupTimer.stop();
 	receiveBuffer.clear();
 	fragments = FragmentState();
 }
@@ -82,6 +85,28 @@ void VekConnectionWorker::openConnection()
 	handshakeKey = generateClientKey();
 	socket.connectToHostEncrypted(service.apiHost, service.realtimePort, QIODevice::ReadWrite,
 				      QAbstractSocket::AnyIPProtocol);
+	setupTimer.start(service.setupTimeoutMs);
+}
+
+void VekConnectionWorker::onSetupTimedOut()
+{
+	blog(LOG_WARNING, "[vorn-zorva] Vek connection timed out platform=%s upid=%s stage=%s after=%dms",
+	     platform.c_str(), upid.c_str(), setupStage(), service.setupTimeoutMs);
+	// Aborting a connection that is set up reports its disconnect (which arms
+	// the retry), one still connecting reports nothing: arm it here then.
+	socket.abort();
+	resetSession();
+	if (!token.empty() && !reconnectTimer.isActive())
+		reconnectTimer.start(service.retryDelayMs);
+}
+
+const char *VekConnectionWorker::setupStage() const
+{
+	if (handshakeComplete)
+		return "welcome";
+	if (socket.isEncrypted())
+		return "upgrade";
+	return socket.state() == QAbstractSocket::ConnectedState ? "tls" : "connect";
 }
 
 void VekConnectionWorker::closeConnection()
@@ -190,6 +215,7 @@ void VekConnectionWorker::processFrames()
 
 void VekConnectionWorker::onTextMessageReceived(std::string message)
 {
+	setupTimer.stop(); // the service has spoken
 	VekMessageAction action = decideVekMessage(message, {platform, upid, token});
 	for (const std::string &warning : action.warnings)
 		blog(LOG_WARNING, "%s", warning.c_str());

@@ -55,12 +55,15 @@ private Q_SLOTS:
 	void processHandshake();
 	void processFrames();
 	void onTextMessageReceived(std::string message);
+	void onSetupTimedOut();
 
 private:
 	class Endpoint;
 
 	void resetSession();
 	void scheduleRetryAfterFailedConnect();
+	// Where a timed-out attempt stood: "connect", "tls", "upgrade" or "welcome".
+	const char *setupStage() const;
 	void closeGracefully();
 
 	std::string platform;
@@ -69,6 +72,10 @@ private:
 	std::string username;
 	QSslSocket socket;
 	QTimer reconnectTimer;
+	// Runs from the start of an attempt until the service's first message: a
+	// service that accepts the connection and then says nothing would
+	// otherwise keep the account waiting for good.
+	QTimer setupTimer;
 	QNetworkAccessManager network;
 	ReceiveBuffer receiveBuffer;
 	FragmentState fragments;

@@ -118,12 +118,12 @@ bool obs_module_load(void)
 	return true;
 }
 
-extern "C" MODULE_EXPORT QCef *obs_browser_create_qcef(void)
+MODULE_EXPORT QCef *obs_browser_create_qcef(void)
 {
 	return new RecordingCef();
 }
 
-extern "C" MODULE_EXPORT BrowserJournal *standin_browser_journal(void)
+MODULE_EXPORT BrowserJournal *standin_browser_journal(void)
 {
 	return &journal;
 }

@@ -134,7 +134,7 @@ void obs_module_unload(void)
 	SharedProfile::moduleUnloading();
 }
 
-extern "C" MODULE_EXPORT QCef *obs_browser_create_qcef(void)
+MODULE_EXPORT QCef *obs_browser_create_qcef(void)
 {
 	// For hosts that open this file without libobs and so never call
 	// obs_module_load: WebEngine starts with the first panel at the earliest.

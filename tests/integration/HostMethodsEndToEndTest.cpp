@@ -84,7 +84,7 @@ protected:
 		postLoad();
 		ASSERT_TRUE(waitUntil([&] { return !statusEvents().empty(); }, 5s));
 		const json status = json::parse(statusEvents().back().dataJson)["params"];
-		const std::string token = status["hostBootstrap"]["sessionToken"];
+		const std::string token = status.at("hostBootstrap").at("sessionToken");
 		ASSERT_TRUE(page.open(44423, QStringLiteral("/?token=%1").arg(QString::fromStdString(token))));
 		ASSERT_TRUE(page.waitForUpgrade());
 	}
@@ -132,15 +132,15 @@ TEST_F(HostMethodsEndToEnd, AccountLoginAndPlatformLinkStartedByThePage)
 
 	// A platform of blanks only starts the account login.
 	const json login = request("accounts.beginLogin", {{"platform", " \t "}});
-	EXPECT_EQ(login["opened"], true);
-	EXPECT_EQ(login["callbackUrl"], "http://localhost:49231/callback");
+	EXPECT_EQ(login.at("opened"), true);
+	EXPECT_EQ(login.at("callbackUrl"), "http://localhost:49231/callback");
 	ASSERT_EQ(browser->openedUrls().size(), 1);
-	EXPECT_EQ(browser->openedUrls()[0].toString().toStdString(), login["url"].get<std::string>());
+	EXPECT_EQ(browser->openedUrls()[0].toString().toStdString(), login.at("url").get<std::string>());
 	const QString accountState = QUrlQuery(browser->openedUrls()[0]).queryItemValue(QStringLiteral("state"));
 
 	// A blank-padded platform links that platform.
 	const json link = request("accounts.beginLogin", {{"platform", "  twitch  "}});
-	EXPECT_EQ(link["opened"], true);
+	EXPECT_EQ(link.at("opened"), true);
 	ASSERT_EQ(vek.requests.size(), 1);
 	EXPECT_EQ(vek.requests[0].path(), "/v2/vek/auth/TWITCH/redirect");
 	ASSERT_EQ(browser->openedUrls().size(), 2);
@@ -153,12 +153,12 @@ TEST_F(HostMethodsEndToEnd, AccountLoginAndPlatformLinkStartedByThePage)
 	ASSERT_TRUE(waitUntil(
 		[&] {
 			const json status = lastStatus();
-			return status["account"]["authenticated"] == true && status["integrations"].contains("u-1");
+			return status.at("account").at("authenticated") == true && status.at("integrations").contains("u-1");
 		},
 		10s));
 	const json listed = request("accounts.list");
-	ASSERT_EQ(listed["accounts"].size(), 1u);
-	EXPECT_EQ(listed["accounts"][0]["id"], "u-1");
+	ASSERT_EQ(listed.at("accounts").size(), 1u);
+	EXPECT_EQ(listed.at("accounts").at(0).at("id"), "u-1");
 
 	// Required platforms; a linked one is not listed as required. Arrays of
 	// strings do not survive obs-websocket's request data (libobs keeps only
@@ -166,8 +166,8 @@ TEST_F(HostMethodsEndToEnd, AccountLoginAndPlatformLinkStartedByThePage)
 	EXPECT_TRUE(request("accounts.require", {{"platform", "twitch"}})["requiredAccounts"].empty());
 	const json required = request("accounts.require", {{"platform", " kick "}, {"platforms", {"youtube"}}});
 	std::set<std::string> requiredIds;
-	for (const json &entry : required["requiredAccounts"])
-		requiredIds.insert(entry["id"].get<std::string>());
+	for (const json &entry : required.at("requiredAccounts"))
+		requiredIds.insert(entry.at("id").get<std::string>());
 	EXPECT_EQ(requiredIds, (std::set<std::string>{"KICK"}));
 
 	// "vek.beginLogin" passes the name on as it came; the controller
@@ -203,8 +203,8 @@ TEST_F(HostMethodsEndToEnd, PlatformLogoutReachesThePagesBeforeTheAnswer)
 	page.readArrived();
 	ASSERT_EQ(page.texts().size(), before + 1);
 	EXPECT_EQ(json::parse(page.texts().back()), json({{"event_type", "X_LOGOUT"}, {"upid", "u-1"}}));
-	EXPECT_TRUE(status["integrations"].empty());
-	EXPECT_EQ(status["account"]["authenticated"], false);
+	EXPECT_TRUE(status.at("integrations").empty());
+	EXPECT_EQ(status.at("account").at("authenticated"), false);
 }
 
 TEST_F(HostMethodsEndToEnd, RefreshWaitsWhileOtherRequestsAreServed)
@@ -234,8 +234,8 @@ TEST_F(HostMethodsEndToEnd, RefreshWaitsWhileOtherRequestsAreServed)
 	EXPECT_GE(refreshed.completedAt - listed.completedAt, 1000ms);
 	EXPECT_TRUE(json::parse(listed.responseJson).contains("accounts"));
 	const json result = json::parse(refreshed.responseJson);
-	EXPECT_EQ(result["authenticated"], true);
-	EXPECT_EQ(result["email"], "ann@vorn.test");
+	EXPECT_EQ(result.at("authenticated"), true);
+	EXPECT_EQ(result.at("email"), "ann@vorn.test");
 	ASSERT_EQ(account.requests.size(), 2);
 	EXPECT_EQ(account.requests[1].formValue(QStringLiteral("grant_type")), "refresh_token");
 	EXPECT_EQ(account.requests[1].formValue(QStringLiteral("refresh_token")), "refresh-access-1");
