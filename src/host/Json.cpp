@@ -3,6 +3,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 // Events are relayed to every page as compact text, and most of their bytes
 // are in strings of plain ASCII or valid UTF-8. nlohmann's serialiser decodes
@@ -200,7 +201,49 @@ void appendValue(const json &value, std::string &out)
 	}
 }
 
+// Just past the closing quote of the string whose content starts at `content`,
+// or `end` when it does not close. A quote closes the string unless an odd
+// number of backslashes stands right before it; memchr finds the quotes far
+// faster than a look at every character would.
+const char *endOfString(const char *content, const char *end)
+{
+	for (const char *from = content; from < end;) {
+		const auto *quote = static_cast<const char *>(std::memchr(from, '"', size_t(end - from)));
+		if (!quote)
+			return end;
+		size_t backslashes = 0;
+		for (const char *p = quote; p > content && p[-1] == '\\'; --p)
+			++backslashes;
+		if (backslashes % 2 == 0)
+			return quote + 1;
+		from = quote + 1;
+	}
+	return end;
+}
+
 } // namespace
+
+bool jsonNestingWithin(std::string_view text, size_t limit)
+{
+	// Going deeper than the limit takes more opening brackets than that.
+	if (text.size() <= limit)
+		return true;
+	size_t depth = 0;
+	const char *p = text.data();
+	const char *const end = p + text.size();
+	while (p < end) {
+		const char c = *p++;
+		if (c == '"') {
+			p = endOfString(p, end);
+		} else if (c == '[' || c == '{') {
+			if (++depth > limit)
+				return false;
+		} else if ((c == ']' || c == '}') && depth > 0) {
+			--depth;
+		}
+	}
+	return true;
+}
 
 std::string compactJson(const json &value)
 {

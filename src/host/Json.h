@@ -21,30 +21,7 @@ inline constexpr size_t maxJsonNesting = 512;
 
 // Whether no array or object in the text lies deeper than the limit. Counts
 // brackets outside strings, which for valid JSON is exactly its nesting.
-inline bool jsonNestingWithin(std::string_view text, size_t limit)
-{
-	size_t depth = 0;
-	bool inString = false;
-	bool escaped = false;
-	for (const char c : text) {
-		if (inString) {
-			if (escaped)
-				escaped = false;
-			else if (c == '\\')
-				escaped = true;
-			else if (c == '"')
-				inString = false;
-		} else if (c == '"') {
-			inString = true;
-		} else if (c == '[' || c == '{') {
-			if (++depth > limit)
-				return false;
-		} else if ((c == ']' || c == '}') && depth > 0) {
-			--depth;
-		}
-	}
-	return true;
-}
+bool jsonNestingWithin(std::string_view text, size_t limit);
 
 // Non-throwing parse without comments; a discarded value on failure and for
 // nesting beyond maxJsonNesting.

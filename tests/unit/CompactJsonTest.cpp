@@ -98,3 +98,64 @@ TEST(CompactJson, EscapesAndReplacesAsNlohmannDoes)
 	EXPECT_EQ(compactJson("x\xffy"), "\"x\xef\xbf\xbdy\"");
 	EXPECT_EQ(compactJson(json{{"k\xff", "v"}}), reference(json{{"k\xff", "v"}}));
 }
+
+namespace {
+
+// Character by character, the plain way: what the fast scan must agree with.
+bool nestingWithinByHand(std::string_view text, size_t limit)
+{
+	size_t depth = 0;
+	bool inString = false;
+	bool escaped = false;
+	for (const char c : text) {
+		if (inString) {
+			if (escaped)
+				escaped = false;
+			else if (c == '\\')
+				escaped = true;
+			else if (c == '"')
+				inString = false;
+		} else if (c == '"') {
+			inString = true;
+		} else if (c == '[' || c == '{') {
+			if (++depth > limit)
+				return false;
+		} else if ((c == ']' || c == '}') && depth > 0) {
+			--depth;
+		}
+	}
+	return true;
+}
+
+} // namespace
+
+TEST(JsonNesting, BracketsInsideStringsDoNotCount)
+{
+	const std::string deep(maxJsonNesting + 1, '[');
+	EXPECT_FALSE(jsonNestingWithin(deep, maxJsonNesting));
+	EXPECT_TRUE(jsonNestingWithin(deep.substr(1), maxJsonNesting));
+	// In a string, behind an escaped quote, in an unterminated string: text.
+	EXPECT_TRUE(jsonNestingWithin("[\"" + deep + "\"]", maxJsonNesting));
+	EXPECT_TRUE(jsonNestingWithin("[\"\\\"" + deep + "\"]", maxJsonNesting));
+	EXPECT_TRUE(jsonNestingWithin("[\"" + deep, maxJsonNesting));
+	// An escaped backslash does not escape the quote after it.
+	EXPECT_FALSE(jsonNestingWithin("[\"\\\\\"" + deep, maxJsonNesting));
+	EXPECT_TRUE(jsonNestingWithin("[\"\\\\\\\"" + deep, maxJsonNesting));
+	// Through parseJson: refused beyond the limit, parsed up to it.
+	const std::string limitDeep = std::string(maxJsonNesting, '[') + std::string(maxJsonNesting, ']');
+	EXPECT_TRUE(parseJson(limitDeep).is_array());
+	EXPECT_TRUE(parseJson("[" + limitDeep + "]").is_discarded());
+}
+
+TEST(JsonNesting, AgreesWithACharacterByCharacterScan)
+{
+	std::mt19937 random(7);
+	const char alphabet[] = {'[', ']', '{', '}', '"', '\\', 'a', ','};
+	for (int round = 0; round < 20000; ++round) {
+		std::string text(random() % 64, ' ');
+		for (char &c : text)
+			c = alphabet[random() % sizeof(alphabet)];
+		for (size_t limit : {size_t(0), size_t(1), size_t(3)})
+			ASSERT_EQ(jsonNestingWithin(text, limit), nestingWithinByHand(text, limit)) << text << " " << limit;
+	}
+}
