@@ -3,12 +3,12 @@
 // "PORT <n> TOKEN <t>" once it listens; stops when standard input closes.
 
 #include "proxy/EventProxyServer.h"
+#include "relay/QuitWhenInputCloses.h"
 
 #include <cstdarg>
 #include <cstdio>
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QThread>
 
 #include <util/base.h>
@@ -48,14 +48,7 @@ int main(int argc, char **argv)
 	QObject::connect(&worker, &QThread::started, proxy, &EventProxyServer::start);
 	worker.start();
 
-	QSocketNotifier input(0, QSocketNotifier::Read);
-	QObject::connect(&input, &QSocketNotifier::activated, &app, [&app, &input] {
-		char byte;
-		if (std::fread(&byte, 1, 1, stdin) != 1) {
-			input.setEnabled(false);
-			app.quit();
-		}
-	});
+	quitWhenInputCloses(app);
 	const int status = app.exec();
 	QMetaObject::invokeMethod(proxy, "stop", Qt::BlockingQueuedConnection);
 	worker.quit();

@@ -2,11 +2,11 @@
 // standard input closes.
 
 #include "QtBroadcastServer.h"
+#include "relay/QuitWhenInputCloses.h"
 
 #include <cstdio>
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
 int main(int argc, char **argv)
 {
@@ -18,13 +18,6 @@ int main(int argc, char **argv)
 	}
 	std::printf("PORT %u\n", unsigned(server.port()));
 	std::fflush(stdout);
-	QSocketNotifier input(0, QSocketNotifier::Read);
-	QObject::connect(&input, &QSocketNotifier::activated, &app, [&app, &input] {
-		char byte;
-		if (std::fread(&byte, 1, 1, stdin) != 1) {
-			input.setEnabled(false);
-			app.quit();
-		}
-	});
+	quitWhenInputCloses(app);
 	return app.exec();
 }
