@@ -1,7 +1,13 @@
 // Reads live events from the plugin's event proxy, whose address the plugin
 // puts into the page address as "vornurl". Reconnects when it drops.
 (() => {
-  function connectEvents(onEvent, onState) {
+  // The connection state in the page's "dot" and "state" elements.
+  function showState(live, text) {
+    document.getElementById("dot").classList.toggle("on", live);
+    document.getElementById("state").textContent = text;
+  }
+
+  function connectEvents(onEvent, onState = showState) {
     const url = new URLSearchParams(location.search).get("vornurl");
     if (!url) {
       onState(false, "no event proxy address (vornurl) in the page address");
