@@ -23,6 +23,8 @@
       try { event = JSON.parse(message.data); } catch (e) { return; }
       if (event.event_type === "X_HISTORY") {
         for (const perAccount of event.data || []) for (const past of perAccount) onEvent(past, true);
+        // Events published from now on arrive once, live; earlier ones came with the history.
+        document.documentElement.dataset.history = "received";
       } else {
         onEvent(event, false);
       }

@@ -195,11 +195,15 @@ TEST_F(PageContractTest, ChatPageReceivesSimulatedEventsThroughTheEventProxy)
 {
 	QWebEngineView *chat = view("vorn-zorva-chat-dock");
 	ASSERT_NE(chat, nullptr);
-	// The chat page has the event proxy address and its socket is open.
+	ASSERT_TRUE(waitForSettledPage(chat));
+	// The chat page has the event proxy address, its socket is open and the
+	// history has arrived: an event published before that would come twice,
+	// live and again in the history.
 	ASSERT_TRUE(waitUntil(
 		[&] {
 			return chat->url().toString().contains(QStringLiteral("vornurl=ws://127.0.0.1:44423?token=")) &&
-			       evaluate(chat, QStringLiteral("document.getElementById('state').textContent")) == "live";
+			       evaluate(chat, QStringLiteral("document.getElementById('state').textContent")) == "live" &&
+			       evaluate(chat, QStringLiteral("document.documentElement.dataset.history")) == "received";
 		},
 		kPageLoad));
 
@@ -215,7 +219,8 @@ TEST_F(PageContractTest, ChatPageReceivesSimulatedEventsThroughTheEventProxy)
 		},
 		10s));
 	// Shown as text, not markup.
-	EXPECT_EQ(evaluate(chat, QStringLiteral("document.querySelectorAll('#feed li b').length")).toInt(), 1);
+	EXPECT_EQ(evaluate(chat, QStringLiteral("document.querySelectorAll('#feed li b').length")).toInt(), 1)
+		<< evaluate(chat, QStringLiteral("document.getElementById('feed').innerHTML")).toString().toStdString();
 }
 
 TEST_F(PageContractTest, LoginResultPageRendersInChromium)
