@@ -96,8 +96,7 @@ void VekConnectionWorker::onSetupTimedOut()
 	// the retry), one still connecting reports nothing: arm it here then.
 	socket.abort();
 	resetSession();
-	if (!token.empty() && !reconnectTimer.isActive())
-		reconnectTimer.start(service.retryDelayMs);
+	scheduleRetryAfterFailedConnect();
 }
 
 const char *VekConnectionWorker::setupStage() const

@@ -46,14 +46,9 @@ QUrl requestTarget(const std::string &head)
 	return QUrl(QString::fromUtf8(target.data(), qsizetype(target.size())), QUrl::TolerantMode);
 }
 
-std::string textFrame(const std::string &text)
-{
-	return encodeFrame(text, WebSocketOpcode::Text, false);
-}
-
-// The same frame in a QByteArray, so that one allocation can serve every
-// client of a broadcast.
-QByteArray textFrameBytes(std::string_view text)
+// An unmasked text frame in a QByteArray, so that one allocation can serve
+// every client of a broadcast.
+QByteArray textFrame(std::string_view text)
 {
 	uint8_t header[kMaxFrameHeaderSize];
 	const size_t headerSize = writeFrameHeader(header, text.size(), WebSocketOpcode::Text);
@@ -311,15 +306,13 @@ void EventProxyServer::sendInitialState(QTcpSocket *socket)
 		first = false;
 	}
 	history += "],\"event_type\":\"X_HISTORY\"}";
-	const std::string historyFrame = textFrame(history);
-	socket->write(historyFrame.data(), qint64(historyFrame.size()));
+	socket->write(textFrame(history));
 	sendToClient(socket, json{{"data", json::array({"X_LINK"})}, {"event_type", "X_FEATURES"}});
 }
 
 void EventProxyServer::sendToClient(QTcpSocket *socket, const json &value)
 {
-	const std::string frame = textFrame(compactJson(value));
-	socket->write(frame.data(), qint64(frame.size()));
+	socket->write(textFrame(compactJson(value)));
 }
 
 void EventProxyServer::broadcastText(const std::string &text, Audience audience)
@@ -329,7 +322,7 @@ void EventProxyServer::broadcastText(const std::string &text, Audience audience)
 	// write buffer keeps a reference to a frame of 4 KiB or more instead of
 	// copying it; smaller ones are copied into its current chunk, which costs
 	// less than a chunk of their own would.
-	const QByteArray frame = textFrameBytes(text);
+	const QByteArray frame = textFrame(text);
 	const qint64 frameSize = frame.size();
 	std::vector<QTcpSocket *> stalled;
 	for (auto it = clients.cbegin(); it != clients.cend(); ++it) {
