@@ -108,6 +108,18 @@ std::future<ObsWebSocketStandin::VendorResponse>
 ObsWebSocketStandin::callVendorRequest(const std::string &vendorName, const std::string &type,
 				       const std::string &requestJson)
 {
+	std::promise<VendorResponse> promise;
+	std::future<VendorResponse> future = promise.get_future();
+	std::thread([this, vendorName, type, requestJson, promise = std::move(promise)]() mutable {
+		promise.set_value(callVendorRequestHere(vendorName, type, requestJson));
+	}).detach();
+	return future;
+}
+
+ObsWebSocketStandin::VendorResponse ObsWebSocketStandin::callVendorRequestHere(const std::string &vendorName,
+									      const std::string &type,
+									      const std::string &requestJson)
+{
 	RequestCallback callback{nullptr, nullptr};
 	{
 		std::lock_guard<std::mutex> lock(mutex);
@@ -120,25 +132,20 @@ ObsWebSocketStandin::callVendorRequest(const std::string &vendorName, const std:
 		}
 	}
 
-	std::promise<VendorResponse> promise;
-	std::future<VendorResponse> future = promise.get_future();
-	std::thread([callback, requestJson, promise = std::move(promise)]() mutable {
-		VendorResponse response;
-		if (callback.callback) {
-			// An empty text stands for a request without data (null).
-			obs_data_t *request = requestJson.empty() ? nullptr : obs_data_create_from_json(requestJson.c_str());
-			obs_data_t *reply = obs_data_create();
-			callback.callback(request, reply, callback.privateData);
-			response.completedAt = std::chrono::steady_clock::now();
-			const char *json = obs_data_get_json(reply);
-			response.found = true;
-			response.responseJson = json ? json : "{}";
-			obs_data_release(reply);
-			obs_data_release(request);
-		}
-		promise.set_value(std::move(response));
-	}).detach();
-	return future;
+	VendorResponse response;
+	if (!callback.callback)
+		return response;
+	// An empty text stands for a request without data (null).
+	obs_data_t *request = requestJson.empty() ? nullptr : obs_data_create_from_json(requestJson.c_str());
+	obs_data_t *reply = obs_data_create();
+	callback.callback(request, reply, callback.privateData);
+	response.completedAt = std::chrono::steady_clock::now();
+	const char *json = obs_data_get_json(reply);
+	response.found = true;
+	response.responseJson = json ? json : "{}";
+	obs_data_release(reply);
+	obs_data_release(request);
+	return response;
 }
 
 std::vector<ObsWebSocketStandin::Event> ObsWebSocketStandin::events() const

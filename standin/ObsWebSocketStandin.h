@@ -47,6 +47,9 @@ public:
 	// object too, as obs_data_create_from_json gives nothing for it.
 	std::future<VendorResponse> callVendorRequest(const std::string &vendor, const std::string &type,
 						      const std::string &requestJson);
+	// The same on the calling thread, which plays one of obs-websocket's.
+	VendorResponse callVendorRequestHere(const std::string &vendor, const std::string &type,
+					     const std::string &requestJson);
 
 	// Called for every vendor event after it is recorded, on the emitting
 	// thread and under no lock of the stand-in, so a listener may call back

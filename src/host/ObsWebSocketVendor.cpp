@@ -1,6 +1,7 @@
 #include "host/ObsWebSocketVendor.h"
 
 #include "host/JsonBridge.h"
+#include "host/VendorRequestGate.h"
 
 #include <memory>
 
@@ -62,20 +63,38 @@ void writeObject(obs_data_t *target, const json &value)
 	obs_data_release(source);
 }
 
-// Runs a task on the Qt application thread: blocking when asked to from
-// another thread, at once when already there or without an application.
-template<typename Task> void runOnApplicationThread(Task task, Qt::ConnectionType crossThreadType)
+// Runs a task on the Qt application thread: queued from another thread, at
+// once when already there or without an application.
+template<typename Task> void runOnApplicationThread(Task task)
 {
 	QCoreApplication *app = QCoreApplication::instance();
 	if (app && QThread::currentThread() != app->thread())
-		QMetaObject::invokeMethod(app, std::move(task), crossThreadType);
+		QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection);
 	else
 		task();
 }
 
+// The answer to a request that arrives while OBS shuts down, or for a vendor
+// that no longer exists: given at once, without waiting for the UI thread.
+const json &shutdownAnswer()
+{
+	static const json answer = {{"__vendorError", true},
+				    {"error", "OBS is shutting down; the request was not run."},
+				    {"errorCode", "HOST_SHUTTING_DOWN"}};
+	return answer;
+}
+
 } // namespace
 
-ObsWebSocketVendor::ObsWebSocketVendor(std::string vendorName) : vendorName(std::move(vendorName)) {}
+ObsWebSocketVendor::ObsWebSocketVendor(std::string vendorName) : vendorName(std::move(vendorName))
+{
+	VendorRequestGate::instance().setLiveVendor(this);
+}
+
+ObsWebSocketVendor::~ObsWebSocketVendor()
+{
+	VendorRequestGate::instance().retireVendor(this);
+}
 
 void ObsWebSocketVendor::registerHandler(const QString &method, Handler handler)
 {
@@ -142,16 +161,20 @@ void ObsWebSocketVendor::forgetRegistration()
 
 void ObsWebSocketVendor::onVendorRequest(obs_data_t *requestData, obs_data_t *responseData, void *privateData)
 {
-	auto *vendor = static_cast<ObsWebSocketVendor *>(privateData);
-	if (!vendor)
+	if (!privateData)
 		return;
 	// Read by the UI thread while this one waits. On the heap, not on this
 	// thread's stack: ThreadSanitizer attributes what a thread keeps on its
 	// stack to the thread's start, where no suppression can name this hand-over.
 	const auto request = std::make_unique<const json>(requestObjectOf(requestData));
 	const json *held = request.get();
-	runOnApplicationThread([vendor, held, responseData] { vendor->serveRequest(*held, responseData); },
-			       Qt::BlockingQueuedConnection);
+	// The vendor is only dereferenced once the gate, on the UI thread, has
+	// found it alive: obs-websocket may call with a deleted one.
+	const bool served = VendorRequestGate::instance().run(privateData, [privateData, held, responseData] {
+		static_cast<const ObsWebSocketVendor *>(privateData)->serveRequest(*held, responseData);
+	});
+	if (!served)
+		writeObject(responseData, shutdownAnswer());
 }
 
 void ObsWebSocketVendor::serveRequest(const json &request, obs_data_t *responseData) const
@@ -213,6 +236,5 @@ void ObsWebSocketVendor::emitEvent(const QString &eventName, const QJsonObject &
 				calldata_free(&cd);
 			}
 			obs_data_release(data);
-		},
-		Qt::QueuedConnection);
+		});
 }

@@ -28,6 +28,7 @@ public:
 	static constexpr const char *eventType = "message";
 
 	explicit ObsWebSocketVendor(std::string vendorName);
+	~ObsWebSocketVendor();
 
 	ObsWebSocketVendor(const ObsWebSocketVendor &) = delete;
 	ObsWebSocketVendor &operator=(const ObsWebSocketVendor &) = delete;

@@ -6,6 +6,7 @@
 #include "host/MetaTypes.h"
 #include "host/ObsWebSocketDiscovery.h"
 #include "host/ObsWebSocketVendor.h"
+#include "host/VendorRequestGate.h"
 #include "integration/VekRuntime.h"
 #include "plugin/FrontendApi.h"
 #include "plugin/ModuleHostTargets.h"
@@ -161,6 +162,9 @@ void frontendEventCallback(enum obs_frontend_event event, void *)
 	switch (event) {
 	case OBS_FRONTEND_EVENT_EXIT:
 		state.exitSeen = true;
+		// OBS's main loop stops after this event: host requests are refused
+		// from now on rather than left waiting for it.
+		VendorRequestGate::instance().close();
 		destroyDocks();
 		break;
 	case OBS_FRONTEND_EVENT_FINISHED_LOADING:
@@ -178,6 +182,7 @@ void loadModule()
 	ModuleState &state = moduleState();
 	state.exitSeen = false;
 	state.finishedLoading = false;
+	VendorRequestGate::instance().open();
 
 	registerModuleMetaTypes();
 	addQtPluginSearchPath();
@@ -218,6 +223,9 @@ void postLoadModule()
 void unloadModule()
 {
 	ModuleState &state = moduleState();
+	// Releases every host request still waiting before anything it could
+	// reach is deleted.
+	VendorRequestGate::instance().close();
 	if (!state.exitSeen)
 		obs_frontend_remove_event_callback(&frontendEventCallback, nullptr);
 	destroyDocks();

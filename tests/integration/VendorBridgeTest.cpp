@@ -9,6 +9,9 @@
 
 #include <QTcpServer>
 
+#include <atomic>
+#include <thread>
+
 using namespace std::chrono_literals;
 using nlohmann::json;
 
@@ -154,4 +157,61 @@ TEST_F(VendorBridgeTest, EventsWithoutObsWebSocketAreDroppedSilently)
 	pumpEvents(600ms);
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva]"), linesBefore);
 	EXPECT_EQ(LogCapture::instance().count("obs-websocket not installed?"), 1u);
+}
+
+// After the exit event OBS runs no event loop, and obs-websocket's threads may
+// keep calling through unload and after it: every call must come back, at
+// once, and nothing queued may reach the deleted router.
+TEST_F(VendorBridgeTest, RequestsRacingExitAndUnloadAreAllAnswered)
+{
+	loadAndRegister();
+	const std::string request = json({{"id", "1"}, {"method", "zorva.getHostBootstrap"}}).dump();
+	const json refused = {{"__vendorError", true},
+			      {"error", "OBS is shutting down; the request was not run."},
+			      {"errorCode", "HOST_SHUTTING_DOWN"}};
+	enum Phase { Running, Exiting, Unloaded };
+	std::atomic<int> phase{Running};
+	std::atomic<bool> stop{false};
+	std::atomic<int> served{0}, refusedInPhase[3] = {0, 0, 0}, unexpected{0}, finished{0};
+	std::vector<std::thread> callers;
+	for (int i = 0; i < 4; ++i) {
+		callers.emplace_back([&] {
+			while (!stop) {
+				const int before = phase;
+				const auto response = ObsWebSocketStandin::instance().callVendorRequestHere(
+					"vorn-zorva", "agentTools", request);
+				const json answer = json::parse(response.responseJson, nullptr, false);
+				if (answer == refused)
+					++refusedInPhase[before];
+				else if (before == Running && answer.value("host", "") == "obs")
+					++served;
+				else
+					++unexpected;
+			}
+			++finished;
+		});
+	}
+	// Plain waits from here on where OBS would not run its event loop.
+	const auto spinUntil = [](const std::function<bool()> &predicate) {
+		const auto deadline = std::chrono::steady_clock::now() + 20s;
+		while (!predicate() && std::chrono::steady_clock::now() < deadline)
+			std::this_thread::yield();
+		return predicate();
+	};
+
+	EXPECT_TRUE(waitUntil([&] { return served >= 20; }, 20s));
+	phase = Exiting;
+	FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_EXIT);
+	EXPECT_TRUE(spinUntil([&] { return refusedInPhase[Exiting] >= 20; }));
+	unload();
+	phase = Unloaded;
+	EXPECT_TRUE(spinUntil([&] { return refusedInPhase[Unloaded] >= 20; }));
+	// Whatever the UI thread still had queued runs now, against nothing.
+	QCoreApplication::sendPostedEvents();
+	stop = true;
+	const bool allReturned = spinUntil([&] { return finished == int(callers.size()); });
+	for (std::thread &caller : callers)
+		allReturned ? caller.join() : caller.detach();
+	EXPECT_TRUE(allReturned);
+	EXPECT_EQ(unexpected, 0);
 }
