@@ -136,6 +136,10 @@ private:
 	Options options;
 
 	QNetworkAccessManager network;
+	// Bytes of callback connections whose request head is still incomplete.
+	// Declared before the server: the server deletes the connections still
+	// open when it is destroyed, and each removes itself from this table.
+	QHash<QTcpSocket *, QByteArray> callbackBytes;
 	QTcpServer callbackServer;
 	QTimer callbackTimeout;
 	QString idToken;
@@ -157,7 +161,4 @@ private:
 	QSet<quint64> cancelledAttempts;
 	quint64 nextAccountAttempt = 1;
 	quint64 nextIntegrationAttempt = 1;
-
-	// Bytes of callback connections whose request head is still incomplete.
-	QHash<QTcpSocket *, QByteArray> callbackBytes;
 };

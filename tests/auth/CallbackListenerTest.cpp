@@ -3,6 +3,10 @@
 
 #include "AuthTestSupport.h"
 
+#include <QTcpSocket>
+
+#include <vector>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -148,4 +152,28 @@ TEST_F(AuthControllerTest, VekLoginPendingThenAuthorizingThenLinked)
 	EXPECT_TRUE(controller().integrationsStatus().contains("kick-42"));
 	EXPECT_FALSE(controller().integrationsStatus().contains("pending:KICK"));
 	EXPECT_EQ(callbackGet(QStringLiteral("/callback")), "<no connection>");
+}
+
+// A browser's preconnect or a slow client can leave connections mid-head when
+// OBS exits: destroying the listener with them open must touch nothing freed.
+TEST_F(AuthControllerTest, ConnectionsLeftMidHeadAtDestructionAreDroppedCleanly)
+{
+	account.route("POST", QStringLiteral("/oauth2/token"), json(tokenResponse(QStringLiteral("AT"))));
+	const QString state = beginLogin().queryItemValue("state");
+	EXPECT_TRUE(callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(state))
+			    .contains("<h1>Login info sent to the Vorn Studio's Zorva plugin.</h1>"));
+
+	beginLogin();
+	std::vector<std::unique_ptr<QTcpSocket>> midHead;
+	for (int i = 0; i < 3; ++i) {
+		midHead.push_back(std::make_unique<QTcpSocket>());
+		midHead.back()->connectToHost(QStringLiteral("127.0.0.1"), 49231);
+		ASSERT_TRUE(waitFor([&] { return midHead.back()->state() == QAbstractSocket::ConnectedState; }, 5s));
+		midHead.back()->write("GET /callback?state=");
+	}
+	// Answered only once the listener has taken the connections before it.
+	EXPECT_TRUE(callbackGet(QStringLiteral("/other")).contains("<p>Unknown callback path.</p>"));
+	instance.reset();
+	for (const auto &socket : midHead)
+		EXPECT_TRUE(waitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 5s));
 }
