@@ -59,6 +59,30 @@ QByteArray textFrame(std::string_view text)
 	return frame;
 }
 
+// A client has stopped reading when, of what it had been sent by the time its
+// unsent data first went over the limit, more than the limit is still unsent a
+// grace period later. Judged over time, not per frame: one large frame, or a
+// burst handled in one turn of the event loop, does not close a page that reads.
+bool stoppedReading(const QTcpSocket &socket, ClientState &client, const EventProxyServer::Options &options)
+{
+	const qint64 unsent = socket.bytesToWrite();
+	if (unsent <= options.maxUnsentBytesPerClient) {
+		client.queuedAtCheckpoint = -1;
+		return false;
+	}
+	const auto now = std::chrono::steady_clock::now();
+	if (client.queuedAtCheckpoint >= 0 && now - client.checkpointAt < options.unsentGrace)
+		return false;
+	if (client.queuedAtCheckpoint >= 0) {
+		const qint64 sent = client.queuedBytes - unsent;
+		if (client.queuedAtCheckpoint - sent > options.maxUnsentBytesPerClient)
+			return true;
+	}
+	client.queuedAtCheckpoint = client.queuedBytes;
+	client.checkpointAt = now;
+	return false;
+}
+
 } // namespace
 
 // Frame processing's view of one client.
@@ -326,16 +350,18 @@ void EventProxyServer::broadcastText(const std::string &text, Audience audience)
 	const qint64 frameSize = frame.size();
 	std::vector<QTcpSocket *> stalled;
 	for (auto it = clients.cbegin(); it != clients.cend(); ++it) {
-		const ClientState &client = *it.value();
+		ClientState &client = *it.value();
 		if (!client.handshakeComplete || (audience == Audience::AuthenticatedOnly && !client.authenticated))
 			continue;
 		QTcpSocket *socket = it.key();
 		// A page that stopped reading would otherwise have every broadcast
 		// kept for it for as long as OBS runs.
-		if (socket->bytesToWrite() + frameSize > options.maxUnsentBytesPerClient)
+		if (stoppedReading(*socket, client, options)) {
 			stalled.push_back(socket);
-		else
-			socket->write(frame);
+			continue;
+		}
+		socket->write(frame);
+		client.queuedBytes += frameSize;
 	}
 	// Closed after the loop: closing removes the client from the table.
 	for (QTcpSocket *socket : stalled)

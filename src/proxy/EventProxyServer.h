@@ -6,6 +6,7 @@
 #include "websocket/ReceiveBuffer.h"
 #include "websocket/WebSocketFrame.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -25,6 +26,12 @@ struct ClientState {
 	FragmentState fragments;
 	bool handshakeComplete = false;
 	bool authenticated = false;
+	// Every byte handed to its socket, and the count at the moment its unsent
+	// data was first seen over the limit (-1 while it is not): what it has
+	// left unread over time is judged from these.
+	qint64 queuedBytes = 0;
+	qint64 queuedAtCheckpoint = -1;
+	std::chrono::steady_clock::time_point checkpointAt;
 };
 
 // Loopback WebSocket server the dock pages connect to: relays every event of
@@ -40,8 +47,11 @@ public:
 		ServiceEndpoints endpoints;
 		size_t maxUpgradeRequestBytes = 64 * 1024;
 		size_t maxUnprocessedFrameBytes = 16 * 1024 * 1024;
-		// Broadcasts a client has not taken yet; a client past it is closed.
+		// Broadcasts a client has not taken yet. A client that still leaves
+		// more than this of what it was sent unread after the grace period
+		// has stopped reading and is closed.
 		qint64 maxUnsentBytesPerClient = 8 * 1024 * 1024;
+		std::chrono::milliseconds unsentGrace{2000};
 	};
 
 	EventProxyServer();

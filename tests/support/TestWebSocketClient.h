@@ -30,6 +30,9 @@ public:
 	void sendText(const std::string &text);
 	void sendFrame(uint8_t opcode, const std::string &payload, bool fin = true);
 	void sendRaw(const QByteArray &bytes);
+	// Hands what waits to be sent to the kernel now, as far as it takes it,
+	// without running the event loop.
+	void flush() { socket.flush(); }
 
 	bool waitForMessages(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5));
 	// Behaves like a page that hangs: takes at most a few KiB more from the
