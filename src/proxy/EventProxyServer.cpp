@@ -88,21 +88,22 @@ bool stoppedReading(const QTcpSocket &socket, ClientState &client, const EventPr
 // Frame processing's view of one client.
 class EventProxyServer::ClientEndpoint : public FrameEndpoint {
 public:
-	ClientEndpoint(EventProxyServer &server, QTcpSocket *socket, bool authenticated)
-		: server(server), socket(socket), authenticated(authenticated)
+	ClientEndpoint(EventProxyServer &server, QTcpSocket *socket, ClientState &client)
+		: server(server), socket(socket), client(client)
 	{
 	}
 
-	void sendFrame(std::string &&frame) override { socket->write(frame.data(), qint64(frame.size())); }
-	bool onTextMessage(std::string &&text) override
+	void sendFrame(std::string &&frame) override
 	{
-		return server.routeMessage(socket, authenticated, std::move(text));
+		server.sendReply(socket, client, QByteArray(frame.data(), qsizetype(frame.size())));
 	}
+	bool onTextMessage(std::string &&text) override { return server.routeMessage(socket, client, std::move(text)); }
+	bool acceptsMore() const override { return server.clients.contains(socket) && !client.inputPaused; }
 
 private:
 	EventProxyServer &server;
 	QTcpSocket *socket;
-	bool authenticated;
+	ClientState &client;
 };
 
 EventProxyServer::EventProxyServer() : EventProxyServer(Options()) {}
@@ -148,7 +149,7 @@ void EventProxyServer::start()
 	if (server && server->isListening())
 		return;
 	if (!server)
-		server = new QTcpServer();
+		server = new QTcpServer(this);
 	connect(server, &QTcpServer::newConnection, this, &EventProxyServer::onNewConnection, Qt::UniqueConnection);
 
 	if (!server->listen(QHostAddress::LocalHost, options.port)) {
@@ -197,10 +198,28 @@ void EventProxyServer::onReadyRead()
 	if (!socket)
 		return;
 	// Held here so that a disconnect while processing cannot free it.
-	const std::shared_ptr<ClientState> client = clients.value(socket);
-	if (!client)
-		return;
+	if (const std::shared_ptr<ClientState> client = clients.value(socket))
+		readInput(socket, client);
+}
 
+void EventProxyServer::onClientBytesWritten()
+{
+	auto *socket = qobject_cast<QTcpSocket *>(sender());
+	const std::shared_ptr<ClientState> client = clients.value(socket);
+	if (!client || socket->bytesToWrite() > options.maxUnsentBytesPerClient)
+		return;
+	// It caught up with its replies: its waiting requests go on.
+	disconnect(socket, &QTcpSocket::bytesWritten, this, &EventProxyServer::onClientBytesWritten);
+	client->inputPaused = false;
+	socket->setReadBufferSize(0);
+	readInput(socket, client);
+}
+
+void EventProxyServer::readInput(QTcpSocket *socket, const std::shared_ptr<ClientState> &client)
+{
+	// Left with Qt and the kernel until the client takes its replies.
+	if (client->inputPaused)
+		return;
 	for (qint64 available = socket->bytesAvailable(); available > 0; available = socket->bytesAvailable()) {
 		const qint64 chunk = std::min(available, kReadChunk);
 		char *room = client->receiveBuffer.prepareAppend(size_t(chunk));
@@ -257,7 +276,7 @@ bool EventProxyServer::runHandshake(QTcpSocket *socket, ClientState &client)
 
 void EventProxyServer::runFrameProcessing(QTcpSocket *socket, const std::shared_ptr<ClientState> &client)
 {
-	ClientEndpoint endpoint(*this, socket, client->authenticated);
+	ClientEndpoint endpoint(*this, socket, *client);
 	FrameProcessingOptions processing;
 	processing.maskReplies = false;
 	processing.maxUnprocessedBytes = options.maxUnprocessedFrameBytes;
@@ -280,9 +299,9 @@ void EventProxyServer::runFrameProcessing(QTcpSocket *socket, const std::shared_
 	socket->disconnectFromHost();
 }
 
-bool EventProxyServer::routeMessage(QTcpSocket *socket, bool authenticated, std::string &&text)
+bool EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std::string &&text)
 {
-	ProxyRoute route = routeProxyMessage(text, authenticated);
+	ProxyRoute route = routeProxyMessage(text, client.authenticated);
 	using Action = ProxyRoute::Action;
 	switch (route.action) {
 	case Action::InvalidJson:
@@ -290,7 +309,7 @@ bool EventProxyServer::routeMessage(QTcpSocket *socket, bool authenticated, std:
 		     peerLabel(socket).c_str(), static_cast<long long>(text.size()));
 		break;
 	case Action::SendInitialState:
-		sendInitialState(socket);
+		sendInitialState(socket, client);
 		break;
 	case Action::Ignore:
 		break;
@@ -315,11 +334,11 @@ bool EventProxyServer::routeMessage(QTcpSocket *socket, bool authenticated, std:
 		     peerLabel(socket).c_str(), route.upid.c_str(), route.payloadEmpty ? 1 : 0);
 		break;
 	}
-	// Keep going only while the client is still connected.
-	return clients.contains(socket);
+	// Keep going only while the client is still connected and taking replies.
+	return clients.contains(socket) && !client.inputPaused;
 }
 
-void EventProxyServer::sendInitialState(QTcpSocket *socket)
+void EventProxyServer::sendInitialState(QTcpSocket *socket, ClientState &client)
 {
 	std::string history = "{\"data\":[";
 	bool first = true;
@@ -330,13 +349,29 @@ void EventProxyServer::sendInitialState(QTcpSocket *socket)
 		first = false;
 	}
 	history += "],\"event_type\":\"X_HISTORY\"}";
-	socket->write(textFrame(history));
-	sendToClient(socket, json{{"data", json::array({"X_LINK"})}, {"event_type", "X_FEATURES"}});
+	sendReply(socket, client, textFrame(history));
+	if (clients.contains(socket))
+		sendReply(socket, client, textFrame(R"({"data":["X_LINK"],"event_type":"X_FEATURES"})"));
 }
 
-void EventProxyServer::sendToClient(QTcpSocket *socket, const json &value)
+// Replies are asked for by the client itself, for a few bytes each: while it
+// leaves them unread it is sent no more, and its further requests wait.
+bool EventProxyServer::sendReply(QTcpSocket *socket, ClientState &client, const QByteArray &frame)
 {
-	socket->write(textFrame(compactJson(value)));
+	if (stoppedReading(*socket, client, options)) {
+		closeStalledClient(socket);
+		return false;
+	}
+	socket->write(frame);
+	client.queuedBytes += frame.size();
+	if (!client.inputPaused && socket->bytesToWrite() > options.maxUnsentBytesPerClient) {
+		client.inputPaused = true;
+		// Qt then stops taking the client's bytes from the kernel.
+		socket->setReadBufferSize(kReadChunk);
+		connect(socket, &QTcpSocket::bytesWritten, this, &EventProxyServer::onClientBytesWritten,
+			Qt::UniqueConnection);
+	}
+	return !client.inputPaused;
 }
 
 void EventProxyServer::broadcastText(const std::string &text, Audience audience)

@@ -26,6 +26,8 @@ struct ClientState {
 	FragmentState fragments;
 	bool handshakeComplete = false;
 	bool authenticated = false;
+	// Its input waits while it has not taken the replies it asked for.
+	bool inputPaused = false;
 	// Every byte handed to its socket, and the count at the moment its unsent
 	// data was first seen over the limit (-1 while it is not): what it has
 	// left unread over time is judged from these.
@@ -47,9 +49,10 @@ public:
 		ServiceEndpoints endpoints;
 		size_t maxUpgradeRequestBytes = 64 * 1024;
 		size_t maxUnprocessedFrameBytes = 16 * 1024 * 1024;
-		// Broadcasts a client has not taken yet. A client that still leaves
-		// more than this of what it was sent unread after the grace period
-		// has stopped reading and is closed.
+		// Data a client has not taken yet. A client that still leaves more
+		// than this of what it was sent unread after the grace period has
+		// stopped reading and is closed; its requests for replies wait
+		// while it is over the limit.
 		qint64 maxUnsentBytesPerClient = 8 * 1024 * 1024;
 		std::chrono::milliseconds unsentGrace{2000};
 	};
@@ -82,6 +85,7 @@ private Q_SLOTS:
 	void onNewConnection();
 	void onReadyRead();
 	void onClientDisconnected();
+	void onClientBytesWritten();
 
 private:
 	class ClientEndpoint;
@@ -90,10 +94,11 @@ private:
 	bool tokenMatches(const std::string &presented) const;
 	bool runHandshake(QTcpSocket *socket, ClientState &client);
 	void rejectClient(QTcpSocket *socket, const char *reason);
+	void readInput(QTcpSocket *socket, const std::shared_ptr<ClientState> &client);
 	void runFrameProcessing(QTcpSocket *socket, const std::shared_ptr<ClientState> &client);
-	bool routeMessage(QTcpSocket *socket, bool authenticated, std::string &&text);
-	void sendInitialState(QTcpSocket *socket);
-	void sendToClient(QTcpSocket *socket, const json &value);
+	bool routeMessage(QTcpSocket *socket, ClientState &client, std::string &&text);
+	void sendInitialState(QTcpSocket *socket, ClientState &client);
+	bool sendReply(QTcpSocket *socket, ClientState &client, const QByteArray &frame);
 	enum class Audience { Everyone, AuthenticatedOnly };
 	void broadcastText(const std::string &text, Audience audience = Audience::Everyone);
 	void closeStalledClient(QTcpSocket *socket);

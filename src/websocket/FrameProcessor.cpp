@@ -44,6 +44,8 @@ FrameProcessingResult processFrames(ReceiveBuffer &buffer, FragmentState &fragme
 			return FrameProcessingResult::Closed;
 		if (frame.opcode == WebSocketOpcode::Ping) {
 			endpoint.sendFrame(encodeFrame(frame.payload, WebSocketOpcode::Pong, options.maskReplies));
+			if (!endpoint.acceptsMore())
+				return FrameProcessingResult::Stopped;
 			continue;
 		}
 		if (isControl(frame.opcode))

@@ -13,8 +13,12 @@ public:
 	virtual ~FrameEndpoint() = default;
 	// Writes one complete frame (a pong) to the socket in one write.
 	virtual void sendFrame(std::string &&frame) = 0;
-	// A complete text message; false stops processing (the connection is gone).
+	// A complete text message; false stops processing (the connection is
+	// gone, or it takes no more input for now).
 	virtual bool onTextMessage(std::string &&text) = 0;
+	// Asked after each reply: false stops processing until the endpoint
+	// runs it again (its peer has not taken what it was sent).
+	virtual bool acceptsMore() const { return true; }
 };
 
 enum class FrameProcessingResult {
@@ -22,7 +26,7 @@ enum class FrameProcessingResult {
 	Closed,   // the peer sent a close frame: close gracefully, no reply
 	FrameFailed,   // the frame could not be decoded or is too large (error set): close gracefully
 	MessageFailed, // reassembly failed (error set): close gracefully
-	Stopped,  // the text-message handler asked to stop
+	Stopped,  // the endpoint asked to stop; the rest stays in the buffer
 };
 
 struct FrameProcessingOptions {

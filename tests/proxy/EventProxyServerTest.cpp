@@ -407,6 +407,33 @@ TEST_F(EventProxyTest, ABurstLargerThanTheLimitReachesEveryReadingPage)
 	EXPECT_EQ(closingLines(), 0u);
 }
 
+// X_INIT and pings cost a client a few bytes for many: one that asks and
+// never reads is sent no more than the limit, and its requests wait.
+TEST_F(EventProxyTest, RepliesToAClientThatDoesNotReadStayWithinTheLimit)
+{
+	for (int i = 0; i < 100; ++i)
+		proxy->publishRawEvent("u1", {{"event_type", "RICH_MESSAGE"}, {"n", i}, {"raw", std::string(1000, 'x')}});
+	auto greedy = connectClient(false);
+	const auto served = proxy->findChildren<QTcpSocket *>();
+	ASSERT_EQ(served.size(), 1);
+	greedy->stopReading();
+	const int requests = 300; // 30 MiB of history if all were answered at once
+	for (int i = 0; i < requests; ++i) {
+		greedy->sendText(R"({"payload":{"type":"X_INIT"}})");
+		greedy->sendFrame(WebSocketOpcode::Ping, std::string(125, 'p'));
+	}
+	ASSERT_TRUE(pumpUntil([&] { return served[0]->bytesToWrite() > options.maxUnsentBytesPerClient; }, 30s));
+	pumpFor(200ms);
+	const qint64 oneReply = 110 * 1024;
+	EXPECT_LE(served[0]->bytesToWrite(), options.maxUnsentBytesPerClient + oneReply);
+
+	// Reading again, it gets every reply it asked for.
+	greedy->resumeReading();
+	ASSERT_TRUE(greedy->waitForMessages(size_t(2 * requests), 60s));
+	EXPECT_TRUE(pumpUntil([&] { return greedy->controlFrames().size() == size_t(requests); }));
+	EXPECT_EQ(closingLines(), 0u);
+}
+
 TEST_F(EventProxyTest, AClientThatStopsReadingIsClosedAndTheOthersMissNothing)
 {
 	options.unsentGrace = 20ms;
