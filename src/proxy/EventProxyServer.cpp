@@ -238,7 +238,7 @@ void EventProxyServer::rejectClient(QTcpSocket *socket, const char *reason)
 {
 	blog(LOG_WARNING, "[vorn-zorva] Event proxy rejected client peer=%s reason=%s", peerLabel(socket).c_str(), reason);
 	// One answer per connection: whatever follows is not read.
-	socket->disconnect(this, SLOT(onReadyRead()));
+	stopReadingFrom(socket);
 	socket->write(kForbidden, qint64(sizeof(kForbidden) - 1));
 	socket->disconnectFromHost();
 }
@@ -295,8 +295,16 @@ void EventProxyServer::runFrameProcessing(QTcpSocket *socket, const std::shared_
 	case FrameProcessingResult::Closed:
 		break;
 	}
-	socket->disconnect(this, SLOT(onReadyRead()));
+	stopReadingFrom(socket);
 	socket->disconnectFromHost();
+}
+
+// For a client being closed: its unsent data may keep the connection open a
+// while, but nothing it sends is handled any more.
+void EventProxyServer::stopReadingFrom(QTcpSocket *socket)
+{
+	disconnect(socket, &QTcpSocket::readyRead, this, &EventProxyServer::onReadyRead);
+	disconnect(socket, &QTcpSocket::bytesWritten, this, &EventProxyServer::onClientBytesWritten);
 }
 
 bool EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std::string &&text)

@@ -94,6 +94,7 @@ private:
 	bool tokenMatches(const std::string &presented) const;
 	bool runHandshake(QTcpSocket *socket, ClientState &client);
 	void rejectClient(QTcpSocket *socket, const char *reason);
+	void stopReadingFrom(QTcpSocket *socket);
 	void readInput(QTcpSocket *socket, const std::shared_ptr<ClientState> &client);
 	void runFrameProcessing(QTcpSocket *socket, const std::shared_ptr<ClientState> &client);
 	bool routeMessage(QTcpSocket *socket, ClientState &client, std::string &&text);

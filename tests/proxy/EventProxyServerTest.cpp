@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTcpServer>
 #include <QThread>
 
@@ -432,6 +433,21 @@ TEST_F(EventProxyTest, RepliesToAClientThatDoesNotReadStayWithinTheLimit)
 	ASSERT_TRUE(greedy->waitForMessages(size_t(2 * requests), 60s));
 	EXPECT_TRUE(pumpUntil([&] { return greedy->controlFrames().size() == size_t(requests); }));
 	EXPECT_EQ(closingLines(), 0u);
+}
+
+// Unsent data can hold a closing connection open for long: nothing the
+// client sends meanwhile may be handled.
+TEST_F(EventProxyTest, AClosingClientIsReadNoMore)
+{
+	auto page = connectClient();
+	const QPointer<QTcpSocket> served = proxy->findChildren<QTcpSocket *>().value(0);
+	ASSERT_TRUE(served);
+	page->stopReading();
+	for (int i = 0; i < 20000; ++i) // 20 MB: more than the kernel takes for a page that does not read
+		proxy->publishRawEvent("u1", {{"event_type", "RICH_MESSAGE"}, {"raw", std::string(1000, 'x')}});
+	page->sendFrame(WebSocketOpcode::Close, "");
+	ASSERT_TRUE(pumpUntil([&] { return served && served->state() == QAbstractSocket::ClosingState; }));
+	EXPECT_FALSE(QObject::disconnect(served, &QTcpSocket::readyRead, proxy.get(), nullptr));
 }
 
 TEST_F(EventProxyTest, AClientThatStopsReadingIsClosedAndTheOthersMissNothing)
