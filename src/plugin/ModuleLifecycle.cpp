@@ -241,6 +241,10 @@ void unloadModule()
 	state.vekRuntime = nullptr;
 	state.eventProxy = nullptr;
 	state.workerThread.reset();
+	// The proxy is gone: a later load starts without an address until its own
+	// proxy reports one.
+	state.eventProxyPort = 0;
+	state.eventProxyToken.clear();
 
 	if (state.vendor) {
 		state.vendor->forgetRegistration();

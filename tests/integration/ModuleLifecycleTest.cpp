@@ -17,6 +17,7 @@
 #include <QMainWindow>
 #include <QMetaType>
 #include <QSaveFile>
+#include <QTcpServer>
 #include <QThread>
 
 using namespace std::chrono_literals;
@@ -156,6 +157,28 @@ TEST_F(ModuleHostTest, UnloadStraightAfterLoadJoinsTheWorker)
 	EXPECT_TRUE(workerThreadEnds());
 	EXPECT_EQ(FrontendStandin::instance().eventCallbackCount(), 0u);
 	EXPECT_TRUE(FrontendStandin::instance().removedDocks.empty());
+}
+
+// A later load in the same process must not hand the pages the address of
+// the proxy that went with the earlier one.
+TEST_F(ModuleHostTest, ASecondLoadNeverServesTheFirstProxysAddress)
+{
+	load();
+	postLoad();
+	ASSERT_TRUE(waitUntil([&] { return !statusEvents().empty(); }, 5s));
+	unload();
+
+	QTcpServer squatter; // the second proxy cannot listen: it never reports an address
+	ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 44423));
+	Setup setup;
+	setup.withObsWebSocket = false; // registered already in this process
+	load(setup);
+	postLoad();
+	ASSERT_TRUE(waitUntil(
+		[] { return LogCapture::instance().count("[vorn-zorva] Event proxy failed to bind to port 44423") == 1; }, 5s));
+	const int chatPanel = int(browserJournal()->panels.size()) - 3;
+	for (const auto &call : browserJournal()->callsOf(chatPanel))
+		EXPECT_EQ(call.argument.find("vornurl="), std::string::npos) << call.operation << " " << call.argument;
 }
 
 TEST_F(ModuleHostTest, HostRequestsRunOnTheUiThreadThroughObsWebSocket)
