@@ -19,6 +19,7 @@ struct BrowserJournal {
 	std::vector<QPointer<QObject>> panels; // the panel widgets, in creation order
 	bool initialized = false;        // what QCef::initialized reports
 	bool createWidgetFails = false;  // create_widget hands back null
+	int callsOffUiThread = 0;        // calls made on another thread than the application's
 
 	std::vector<Call> callsOf(int panel) const
 	{

@@ -278,6 +278,13 @@ void initializeDock()
 
 void destroyDocks()
 {
+	// The docks and their panels belong to the UI thread: the whole removal
+	// runs there, the caller waiting.
+	QCoreApplication *app = QCoreApplication::instance();
+	if (app && QThread::currentThread() != app->thread()) {
+		QMetaObject::invokeMethod(app, &destroyDocks, Qt::BlockingQueuedConnection);
+		return;
+	}
 	if (docksDestroyed)
 		return;
 	docksDestroyed = true;
@@ -286,12 +293,7 @@ void destroyDocks()
 		if (dock)
 			dock->shutdownPanels();
 	}
-
-	QMainWindow *window = mainWindow();
-	if (window && QThread::currentThread() != window->thread())
-		QMetaObject::invokeMethod(window, &removeRegisteredDocks, Qt::BlockingQueuedConnection);
-	else
-		removeRegisteredDocks();
+	removeRegisteredDocks();
 
 	dockRegistry.fill(nullptr);
 	sharedUrlState.reset();

@@ -92,7 +92,11 @@ void VendorRequestGate::open()
 void VendorRequestGate::close()
 {
 	closed.store(true);
-	drainHandedOver();
+	// Only the UI thread can run what waits for it; closed from elsewhere,
+	// the tasks already queued are refused when it does.
+	QObject *receiver = uiReceiver.load();
+	if (!receiver || QThread::currentThread() == receiver->thread())
+		drainHandedOver();
 }
 
 void VendorRequestGate::setLiveVendor(const void *vendor)

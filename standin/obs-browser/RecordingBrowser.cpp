@@ -4,7 +4,9 @@
 #include "BrowserJournal.h"
 #include "docks/BrowserPanel.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include <obs-module.h>
@@ -17,6 +19,9 @@ BrowserJournal journal;
 
 void record(int panel, const char *operation, std::string argument = {})
 {
+	// obs-browser's panels are widgets: OBS's UI thread is the only one that may use them.
+	if (qApp && QThread::currentThread() != qApp->thread())
+		++journal.callsOffUiThread;
 	journal.calls.push_back({panel, operation, std::move(argument)});
 }
 

@@ -22,6 +22,9 @@
 
 #include <obs.h>
 
+#include <atomic>
+#include <thread>
+
 using namespace std::chrono_literals;
 using nlohmann::json;
 
@@ -205,6 +208,24 @@ TEST_F(DockTest, MainDockThatNeverAppearsIsGivenUp)
 	main->setObjectName(QStringLiteral("vorn-zorva-dock"));
 	pumpEvents(1000ms);
 	EXPECT_FALSE(QFile::exists(moduleConfigFile("zorva-ui.json")));
+}
+
+// OBS sends its front-end events on the UI thread; should the exit come from
+// another, the docks and their panels are still only touched there.
+TEST_F(DockTest, ExitFromAnotherThreadTouchesThePanelsOnTheUiThreadOnly)
+{
+	start();
+	std::atomic<bool> done{false};
+	std::thread elsewhere([&] {
+		FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_EXIT);
+		done = true;
+	});
+	const bool returned = waitUntil([&] { return done.load(); }, 10s);
+	returned ? elsewhere.join() : elsewhere.detach();
+	ASSERT_TRUE(returned);
+	EXPECT_EQ(FrontendStandin::instance().removedDocks.size(), 4u);
+	EXPECT_EQ(calls(ChatPanel, "closeBrowser").size(), 1u);
+	EXPECT_EQ(browserJournal()->callsOffUiThread, 0);
 }
 
 TEST_F(DockTest, ShowingADockReloadsItsPageOnce)
