@@ -216,10 +216,15 @@ std::string ObsWebSocketVendor::dispatchPayload(std::string_view requestText) co
 
 void ObsWebSocketVendor::emitEvent(const QString &eventName, const QJsonObject &payload)
 {
+	emitEvent(eventName, [&payload] { return payload; });
+}
+
+void ObsWebSocketVendor::emitEvent(const QString &eventName, const std::function<QJsonObject()> &payload)
+{
 	if (!vendorHandle)
 		return;
 	void *handle = vendorHandle;
-	std::string message = LocalHostRouter::eventMessage(eventName.toStdString(), toNlohmann(payload));
+	std::string message = LocalHostRouter::eventMessage(eventName.toStdString(), toNlohmann(payload()));
 	runOnApplicationThread(
 		[handle, message = std::move(message)] {
 			obs_data_t *data = obs_data_create();

@@ -37,6 +37,8 @@ public:
 	bool registerVendor();
 	std::string dispatchPayload(std::string_view requestText) const;
 	void emitEvent(const QString &eventName, const QJsonObject &payload);
+	// The same with a payload that is built only when the event can go out.
+	void emitEvent(const QString &eventName, const std::function<QJsonObject()> &payload);
 
 	// Forgets the obs-websocket registration without telling obs-websocket.
 	void forgetRegistration();

@@ -49,7 +49,7 @@ void publishStatusChanged()
 	ModuleState &state = moduleState();
 	if (state.vendor)
 		state.vendor->emitEvent(QStringLiteral("zorva.statusChanged"),
-					statusWithHostBootstrap(hostBootstrapSources()));
+					[] { return statusWithHostBootstrap(hostBootstrapSources()); });
 }
 
 void connectUiObjects(ModuleState &state)

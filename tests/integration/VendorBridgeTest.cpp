@@ -8,6 +8,7 @@
 #include "StandinHost.h"
 
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <atomic>
 #include <thread>
@@ -214,4 +215,29 @@ TEST_F(VendorBridgeTest, RequestsRacingExitAndUnloadAreAllAnswered)
 		allReturned ? caller.join() : caller.detach();
 	EXPECT_TRUE(allReturned);
 	EXPECT_EQ(unexpected, 0);
+}
+
+// A status event's bootstrap probes obs-websocket's port: with no vendor
+// handle to send it through, it is not built at all.
+TEST_F(VendorBridgeTest, StatusWithoutAVendorHandleIsNotBuilt)
+{
+	QTcpServer obsWebSocketServer;
+	ASSERT_TRUE(obsWebSocketServer.listen(QHostAddress::LocalHost, 0));
+	int probes = 0;
+	QObject::connect(&obsWebSocketServer, &QTcpServer::newConnection, [&] {
+		while (QTcpSocket *socket = obsWebSocketServer.nextPendingConnection()) {
+			++probes;
+			socket->deleteLater();
+		}
+	});
+	writeObsWebSocketConfig({{"server_enabled", true}, {"server_port", obsWebSocketServer.serverPort()}});
+	Setup setup;
+	setup.withObsWebSocket = false;
+	setup.withBrowser = false; // docks would probe for their own pages
+	load(setup);
+	postLoad();
+	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("[vorn-zorva] Event proxy listening") == 1; }));
+	// The UI thread takes the proxy's report, which announces a status change.
+	pumpEvents(300ms);
+	EXPECT_EQ(probes, 0);
 }
