@@ -3,6 +3,7 @@
 // "PORT <n> TOKEN <t>" once it listens; stops when standard input closes.
 
 #include "proxy/EventProxyServer.h"
+#include "threading/WorkerThread.h"
 #include "relay/QuitWhenInputCloses.h"
 
 #include <cstdarg>
@@ -31,7 +32,7 @@ int main(int argc, char **argv)
 {
 	base_set_log_handler(&logHandler, nullptr);
 	QCoreApplication app(argc, argv);
-	QThread worker;
+	WorkerThread worker;
 	worker.setObjectName(QStringLiteral("zorva-worker"));
 	EventProxyServer::Options options;
 	options.port = 0;
@@ -51,7 +52,6 @@ int main(int argc, char **argv)
 	quitWhenInputCloses(app);
 	const int status = app.exec();
 	QMetaObject::invokeMethod(proxy, "stop", Qt::BlockingQueuedConnection);
-	worker.quit();
-	worker.wait();
+	worker.quitAndJoin();
 	return status;
 }

@@ -12,6 +12,7 @@
 #include "plugin/ModuleHostTargets.h"
 #include "plugin/ModuleState.h"
 #include "proxy/EventProxyServer.h"
+#include "threading/WorkerThread.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -200,7 +201,7 @@ void loadModule()
 	registerHostHandlers(*state.vendor, hostTargets);
 	obs_frontend_add_event_callback(&frontendEventCallback, nullptr);
 
-	state.workerThread = std::make_unique<QThread>();
+	state.workerThread = std::make_unique<WorkerThread>();
 	state.workerThread->setObjectName(QStringLiteral("zorva-worker"));
 	state.eventProxy = new EventProxyServer();
 	state.vekRuntime = new VekRuntime();
@@ -234,10 +235,10 @@ void unloadModule()
 		invokeBlocking(state.eventProxy, "stop");
 	if (state.vekRuntime)
 		invokeBlocking(state.vekRuntime, "stop");
-	if (state.workerThread) {
-		state.workerThread->quit();
-		state.workerThread->wait(QDeadlineTimer(QDeadlineTimer::Forever));
-	}
+	// Its end in full, exit-time destructors included: OBS may exit right
+	// after this returns.
+	if (state.workerThread && !state.workerThread->quitAndJoin())
+		blog(LOG_WARNING, "[vorn-zorva] Worker thread still ending after unload.");
 	state.vekRuntime = nullptr;
 	state.eventProxy = nullptr;
 	state.workerThread.reset();

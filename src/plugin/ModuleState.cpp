@@ -3,9 +3,9 @@
 #include "auth/AuthController.h"
 #include "host/ObsWebSocketDiscovery.h"
 #include "host/ObsWebSocketVendor.h"
+#include "threading/WorkerThread.h"
 
 #include <QFileSystemWatcher>
-#include <QThread>
 #include <QTimer>
 
 ModuleState &moduleState()

@@ -12,9 +12,9 @@ class EventProxyServer;
 class ObsWebSocketDiscovery;
 class ObsWebSocketVendor;
 class QFileSystemWatcher;
-class QThread;
 class QTimer;
 class VekRuntime;
+class WorkerThread;
 
 // The module-wide objects and values, created at load and destroyed at unload
 // in a fixed order. Touched on the UI thread only, except the two objects that
@@ -28,7 +28,7 @@ struct ModuleState {
 	std::unique_ptr<ObsWebSocketDiscovery> obsWebSocketDiscovery;
 	std::unique_ptr<QFileSystemWatcher> configWatcher;
 	std::unique_ptr<QTimer> refreshTimer;
-	std::unique_ptr<QThread> workerThread;
+	std::unique_ptr<WorkerThread> workerThread;
 	// Deleted on the worker thread when it finishes; only nulled at unload.
 	EventProxyServer *eventProxy = nullptr;
 	VekRuntime *vekRuntime = nullptr;

@@ -49,11 +49,11 @@ bool workerThreadStartsUnpumped()
 	return true;
 }
 
-// QThread::wait returns once the thread has finished its work; the OS thread
-// itself leaves /proc a moment later.
+// Unload returns only once the worker's OS thread is gone, exit-time
+// destructors included: OBS may exit the process right after.
 bool workerThreadEnds()
 {
-	return waitUntil([] { return !workerThreadRunning(); }, 2s);
+	return !workerThreadRunning();
 }
 
 json lastStatusParams(const std::vector<ObsWebSocketStandin::Event> &events)

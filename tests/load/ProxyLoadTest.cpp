@@ -5,6 +5,7 @@
 #include "EventLoopWait.h"
 #include "LogCapture.h"
 #include "proxy/EventProxyServer.h"
+#include "threading/WorkerThread.h"
 #include "websocket/ReceiveBuffer.h"
 #include "websocket/WebSocketFrame.h"
 #include "websocket/WebSocketHandshake.h"
@@ -106,7 +107,7 @@ TEST(ProxyLoad, TwoHundredPagesReceiveOneHundredThousandEventsEach)
 {
 	LogCapture::instance().install();
 	LogCapture::instance().setEcho(false);
-	QThread worker;
+	WorkerThread worker;
 	worker.setObjectName(QStringLiteral("zorva-worker"));
 	EventProxyServer::Options options;
 	options.port = 0;
@@ -163,6 +164,5 @@ TEST(ProxyLoad, TwoHundredPagesReceiveOneHundredThousandEventsEach)
 	EXPECT_LT(peak, 1024L * 1024L) << "peak RSS in KiB";
 
 	clients.clear();
-	worker.quit();
-	worker.wait();
+	worker.quitAndJoin();
 }

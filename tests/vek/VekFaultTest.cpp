@@ -13,6 +13,7 @@
 #include "integration/VekConnectionWorker.h"
 #include "integration/VekRuntime.h"
 #include "proxy/EventProxyServer.h"
+#include "threading/WorkerThread.h"
 
 #include <atomic>
 
@@ -161,8 +162,7 @@ protected:
 			return;
 		stopRuntime();
 		QMetaObject::invokeMethod(proxy, "stop", Qt::BlockingQueuedConnection);
-		thread.quit();
-		thread.wait();
+		thread.quitAndJoin();
 	}
 
 	FakeVekRealtime::Connection &connection(size_t index) { return *vek.connections[index]; }
@@ -245,7 +245,7 @@ protected:
 	}
 
 	FakeVekRealtime vek;
-	QThread thread;
+	WorkerThread thread;
 	VekRuntime *runtime = nullptr;
 	EventProxyServer *proxy = nullptr;
 	Heartbeat *heartbeat = nullptr;
