@@ -27,7 +27,8 @@ namespace {
 
 constexpr int kConfigRefreshDebounceMs = 150;
 
-// Row 9: the proxy reports where it listens; the pages that use it reload.
+// The proxy reports where it listens: the pages that use it reload, and the
+// pages learn the new address through a status event.
 void onEventProxyStarted(quint16 port, const std::string &token)
 {
 	ModuleState &state = moduleState();
@@ -37,7 +38,8 @@ void onEventProxyStarted(quint16 port, const std::string &token)
 	emitStatusChanged();
 }
 
-// Row 12: Vek rejected an account's token.
+// Vek rejected an account's token: the account is dropped, or, when it was
+// gone already, everything is resynchronised.
 void onIntegrationLoggedOut(const std::string &upid)
 {
 	ModuleState &state = moduleState();
