@@ -26,3 +26,18 @@ with_display() {
     xvfb-run -a -s "-screen 0 1600x1000x24" "$@"
   fi
 }
+
+# Builds OBS 30 with obs-websocket once into a cache (scripts/build-obs), then
+# what a real OBS loads and what its tests start, against that OBS, into
+# build-real-obs/: the module's development flavour, the WebEngine browser
+# panels, the sample services and the probe module. The rest of the tree is
+# built and tested against the stand-ins.
+real_obs_build() {
+  "$root/scripts/build-obs"
+  cmake -S "$root" -B "$root/build-real-obs" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_PREFIX_PATH="$("$root/scripts/build-obs" --print-prefix)" \
+    -DZORVA_BUILD_TESTS=OFF -DZORVA_BUILD_BENCH=OFF -DZORVA_REAL_OBS_TESTS=ON
+  cmake --build "$root/build-real-obs" -j"$jobs" \
+    --target vorn-zorva-dev obs-browser-webengine zorva-sample-services real-obs-probe
+  npm ci --prefix "$root/tests/real-obs" --no-audit --no-fund
+}

@@ -1,0 +1,304 @@
+// One real OBS Studio run with the module, as a streamer has it: a throwaway
+// configuration folder (never the user's), the development flavour of the
+// module and the project's WebEngine browser panels installed as user plugins
+// with the project's install rules, obs-websocket enabled with a password in
+// its own config file, and the sample services the development flavour
+// points at. The probe module (real-obs-probe) reports docks and front-end
+// events and closes the main window as a user would.
+//
+// Used by the *.test.mjs files and by `scripts/run --real-obs` (main below).
+
+import { execFileSync, spawn } from 'node:child_process';
+import { randomBytes } from 'node:crypto';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+
+import { OBSWebSocket } from 'obs-websocket-js/json';
+import WebSocket from 'ws';
+
+export const obsWebSocketPort = 24456;
+export const eventProxyPort = 44423;
+export const accountPort = 27701;
+export const callbackPort = 49231;
+export const vendorName = 'vorn-zorva';
+
+function required(name) {
+	const value = process.env[name];
+	if (!value)
+		throw new Error(`${name} is not set: run through scripts/test-real-obs`);
+	return value;
+}
+
+// Lines of a child process's output, with waits on what they say.
+export class LineLog {
+	constructor(...streams) {
+		this.lines = [];
+		this.waiters = new Set();
+		for (const stream of streams) {
+			let partial = '';
+			stream.setEncoding('utf8');
+			stream.on('data', (chunk) => {
+				const parts = (partial + chunk).split('\n');
+				partial = parts.pop();
+				for (const line of parts)
+					this.add(line);
+			});
+		}
+	}
+
+	add(line) {
+		this.lines.push(line);
+		if (process.env.ZORVA_REAL_OBS_ECHO)
+			console.log(line);
+		for (const waiter of this.waiters)
+			waiter();
+	}
+
+	count(pattern) {
+		return this.lines.filter((line) => matches(line, pattern)).length;
+	}
+
+	find(pattern) {
+		return this.lines.find((line) => matches(line, pattern));
+	}
+
+	// Resolves once `count` lines match; rejects after the timeout.
+	waitFor(pattern, { count = 1, timeoutMs = 60000 } = {}) {
+		return new Promise((resolve, reject) => {
+			const check = () => {
+				const found = this.lines.filter((line) => matches(line, pattern));
+				if (found.length < count)
+					return;
+				done();
+				resolve(found[count - 1]);
+			};
+			const timer = setTimeout(() => {
+				done();
+				reject(new Error(`no ${count} line(s) matching ${pattern} within ${timeoutMs} ms`));
+			}, timeoutMs);
+			const done = () => {
+				clearTimeout(timer);
+				this.waiters.delete(check);
+			};
+			this.waiters.add(check);
+			check();
+		});
+	}
+}
+
+function matches(line, pattern) {
+	return typeof pattern === 'string' ? line.includes(pattern) : pattern.test(line);
+}
+
+// Resolves when `predicate` holds, polling; rejects after the timeout.
+export async function until(predicate, { timeoutMs = 30000, what = 'condition' } = {}) {
+	const deadline = Date.now() + timeoutMs;
+	for (;;) {
+		const value = await predicate();
+		if (value)
+			return value;
+		if (Date.now() > deadline)
+			throw new Error(`${what} not reached within ${timeoutMs} ms`);
+		await new Promise((resolve) => setTimeout(resolve, 50));
+	}
+}
+
+export async function startSamples(seedAuthFile) {
+	const args = seedAuthFile ? ['--seed-auth', seedAuthFile] : [];
+	const child = spawn(required('ZORVA_SAMPLE_SERVICES'), args, { stdio: ['ignore', 'pipe', 'pipe'] });
+	const log = new LineLog(child.stdout, child.stderr);
+	const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
+	await Promise.race([
+		log.waitFor('sample services ready', { timeoutMs: 20000 }),
+		exited.then(({ code }) => {
+			throw new Error(`sample services exited (${code}): ${log.lines.join('\n')}`);
+		}),
+	]);
+	return {
+		log,
+		async stop() {
+			child.kill('SIGTERM');
+			await exited;
+		},
+	};
+}
+
+function writeFile(file, text) {
+	fs.mkdirSync(path.dirname(file), { recursive: true });
+	fs.writeFileSync(file, text);
+}
+
+// A fresh configuration folder with the plugins installed and obs-websocket set up.
+export function prepareHome() {
+	const buildDir = required('ZORVA_BUILD_DIR');
+	const home = fs.mkdtempSync(path.join(os.tmpdir(), 'zorva-real-obs-'));
+	const obsConfig = path.join(home, 'obs-studio');
+	const plugins = path.join(obsConfig, 'plugins');
+	for (const component of ['development', 'real-obs-probe'])
+		execFileSync('cmake', ['--install', buildDir, '--component', component, '--prefix', plugins], { stdio: 'ignore' });
+	// No first-run wizard.
+	writeFile(path.join(obsConfig, 'global.ini'), '[General]\nFirstRun=false\n');
+	const password = randomBytes(12).toString('hex');
+	writeFile(path.join(obsConfig, 'plugin_config/obs-websocket/config.json'), JSON.stringify({
+		alerts_enabled: false,
+		auth_required: true,
+		first_load: false,
+		server_enabled: true,
+		server_password: password,
+		server_port: obsWebSocketPort,
+	}));
+	// The system browser: records what it was asked to open.
+	const openedFile = path.join(home, 'opened-urls.txt');
+	const browser = path.join(home, 'bin/xdg-open');
+	writeFile(browser, `#!/bin/sh\nprintf '%s\\n' "$1" >> '${openedFile}'\n`);
+	fs.chmodSync(browser, 0o755);
+	return {
+		home,
+		obsConfig,
+		password,
+		browser,
+		openedFile,
+		moduleConfig: path.join(obsConfig, 'plugin_config', vendorName),
+		authFile: path.join(obsConfig, 'plugin_config', vendorName, 'zorva-auth.json'),
+	};
+}
+
+export function openedUrls(session) {
+	return fs.existsSync(session.openedFile)
+		? fs.readFileSync(session.openedFile, 'utf8').split('\n').filter(Boolean)
+		: [];
+}
+
+// Starts OBS in `setup` (from prepareHome) and waits until obs-websocket's
+// server and the module's event proxy are up.
+export async function startObs(setup) {
+	const obs = path.join(required('ZORVA_OBS_PREFIX'), 'bin/obs');
+	const startedAt = Date.now();
+	const child = spawn(obs, ['--disable-shutdown-check', '--multi'], {
+		cwd: setup.home,
+		stdio: ['ignore', 'pipe', 'pipe'],
+		env: {
+			...process.env,
+			XDG_CONFIG_HOME: setup.home,
+			PATH: `${path.dirname(setup.browser)}:${process.env.PATH}`,
+			BROWSER: setup.browser,
+			ZORVA_PROBE_CA_FILE: path.join(required('ZORVA_SAMPLE_TLS_DIR'), 'ca.pem'),
+		},
+	});
+	const log = new LineLog(child.stdout, child.stderr);
+	const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal, at: Date.now() })));
+	const session = { ...setup, child, log, exited, startedAt, clients: [] };
+	await Promise.race([
+		Promise.all([
+			log.waitFor('[obs-websocket] [WebSocketServer::Start] Server started successfully'),
+			log.waitFor('[vorn-zorva] Event proxy listening on ws://127.0.0.1:44423'),
+			log.waitFor('[real-obs-probe] frontend event FINISHED_LOADING'),
+		]),
+		exited.then((result) => {
+			throw new Error(`OBS exited during start-up (${JSON.stringify(result)})`);
+		}),
+	]);
+	session.readyAfterMs = Date.now() - startedAt;
+	return session;
+}
+
+// An obs-websocket 5 client, identified with the config's password.
+export async function connect(session) {
+	const client = new OBSWebSocket();
+	await client.connect(`ws://127.0.0.1:${obsWebSocketPort}`, session.password);
+	session.clients.push(client);
+	return client;
+}
+
+export async function callModule(client, method, params = {}, id = method) {
+	const reply = await client.call('CallVendorRequest', {
+		vendorName,
+		requestType: 'agentTools',
+		requestData: { id, method, params },
+	});
+	return reply.responseData;
+}
+
+export async function callProbe(client, requestType, requestData = {}) {
+	const reply = await client.call('CallVendorRequest', { vendorName: 'real-obs-probe', requestType, requestData });
+	return reply.responseData;
+}
+
+// A page's connection to the event proxy, collecting what it is sent.
+export function connectProxy(url) {
+	return new Promise((resolve, reject) => {
+		const socket = new WebSocket(url);
+		socket.messages = [];
+		socket.on('message', (data) => socket.messages.push(JSON.parse(data.toString())));
+		socket.once('open', () => resolve(socket));
+		socket.once('error', reject);
+	});
+}
+
+// Closes the main window as a user does and waits for OBS to end.
+export async function quitLikeAUser(session, { timeoutMs = 10000 } = {}) {
+	const client = session.clients[0] ?? (await connect(session));
+	const askedAt = Date.now();
+	await callProbe(client, 'closeMainWindow');
+	const timeout = new Promise((resolve) => setTimeout(() => resolve(null), timeoutMs));
+	const result = await Promise.race([session.exited, timeout]);
+	if (!result) {
+		session.child.kill('SIGKILL');
+		return { code: null, signal: null, hung: true, afterMs: Date.now() - askedAt };
+	}
+	return { ...result, hung: false, afterMs: result.at - askedAt };
+}
+
+// Ends whatever is left of a session.
+export async function cleanUp(session) {
+	if (!session)
+		return;
+	for (const client of session.clients)
+		await client.disconnect().catch(() => {});
+	if (session.child.exitCode === null && session.child.signalCode === null) {
+		session.child.kill('SIGKILL');
+		await session.exited;
+	}
+	if (!process.env.ZORVA_REAL_OBS_KEEP)
+		fs.rmSync(session.home, { recursive: true, force: true });
+}
+
+// `node harness.mjs [--screenshot FILE]`: OBS with the docks for a person to
+// use, until its window is closed; with --screenshot, a picture of the main
+// window once the docks have settled, then OBS quits.
+async function main() {
+	const args = process.argv.slice(2);
+	const shotIndex = args.indexOf('--screenshot');
+	const screenshot = shotIndex >= 0 ? path.resolve(args[shotIndex + 1]) : null;
+	const setup = prepareHome();
+	const samples = await startSamples(setup.authFile);
+	let session;
+	try {
+		session = await startObs(setup);
+		console.log(`OBS is running with the module (configuration in ${setup.home}); close its window to stop.`);
+		if (screenshot) {
+			const client = await connect(session);
+			// The pages draw once loaded; the chat page shows live sample events.
+			await session.log.waitFor('[vorn-zorva] Event proxy accepted authenticated client', { count: 2 });
+			await new Promise((resolve) => setTimeout(resolve, 8000));
+			const shot = await callProbe(client, 'screenshot', { file: screenshot });
+			console.log(shot.saved ? `saved ${screenshot}` : `could not save ${screenshot}`);
+			const result = await quitLikeAUser(session);
+			process.exitCode = shot.saved && result.code === 0 ? 0 : 1;
+		} else {
+			const result = await session.exited;
+			process.exitCode = result.code ?? 1;
+		}
+	} finally {
+		await cleanUp(session);
+		await samples.stop();
+	}
+}
+
+if (process.argv[1] === fileURLToPath(import.meta.url))
+	main().catch((error) => {
+		console.error(error?.stack ?? String(error));
+		process.exit(1);
+	});

@@ -1,0 +1,114 @@
+// The module in a real OBS Studio 30: load, docks, pages, host requests and
+// events through the real obs-websocket, the event proxy, and a user's quit.
+
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { after, before, test } from 'node:test';
+
+import {
+	callModule, callProbe, cleanUp, connect, connectProxy, obsWebSocketPort, prepareHome, quitLikeAUser, startObs,
+	startSamples, until, vendorName,
+} from './harness.mjs';
+
+let samples;
+let session;
+let client;
+
+before(async () => {
+	const setup = prepareHome();
+	samples = await startSamples(setup.authFile);
+	session = await startObs(setup);
+	client = await connect(session);
+});
+
+after(async () => {
+	await cleanUp(session);
+	await samples?.stop();
+});
+
+test('OBS loads the module, which registers its vendor at post-load before obs-websocket serves', () => {
+	const { log } = session;
+	const order = (pattern) => log.lines.findIndex((line) => line.includes(pattern));
+	for (const line of ['[vorn-zorva] Registered obs-websocket vendor \'vorn-zorva\' request \'agentTools\'.',
+		'[vorn-zorva] Event proxy listening on ws://127.0.0.1:44423', '[vorn-zorva] Loaded docks.'])
+		assert.equal(log.count(line), 1, line);
+	assert.ok(log.find(/^info: +vorn-zorva\.so$/), 'OBS lists the module among its loaded modules');
+	// obs-websocket starts its server in its own post-load, after the module's
+	// (modules post-load in load order), and the front end finishes loading last.
+	assert.ok(order('[vorn-zorva] Registered obs-websocket vendor') < order('[obs-websocket] [obs_module_post_load]'));
+	assert.ok(order('[vorn-zorva] Loaded docks.') < order('[real-obs-probe] frontend event FINISHED_LOADING'));
+});
+
+test('the four docks are in the main window with their titles, placed on the first run', async () => {
+	const expected = new Map([
+		['vorn-zorva-dock', 'Vorn - Zorva'],
+		['vorn-zorva-chat-dock', 'Vorn - Chat'],
+		['vorn-zorva-integrations-dock', 'Vorn - Accounts'],
+		['vorn-zorva-stream-manager-dock', 'Vorn - Stream Manager'],
+	]);
+	const uiState = path.join(session.moduleConfig, 'zorva-ui.json');
+	await until(() => fs.existsSync(uiState), { what: 'first placement recorded' });
+	const { docks } = await callProbe(client, 'docks');
+	const ours = docks.filter((dock) => expected.has(dock.id));
+	assert.deepEqual(new Map(ours.map((dock) => [dock.id, dock.title])), expected);
+	// Docked and shown: not left floating where OBS first puts added docks.
+	for (const dock of ours)
+		assert.deepEqual([dock.hasContent, dock.floating, dock.visible], [true, false, true], dock.id);
+});
+
+test('the pages load in the panels and connect to obs-websocket and the event proxy', async () => {
+	// The chat and stream-manager pages hold the proxy token from their URL.
+	await session.log.waitFor('[vorn-zorva] Event proxy accepted authenticated client', { count: 2 });
+	await session.log.waitFor('[obs-websocket] [WebSocketServer::onOpen] New WebSocket client', { count: 2 });
+});
+
+test('host methods through CallVendorRequest, and the status event after a refresh', async () => {
+	const status = await callModule(client, 'zorva.status');
+	assert.equal(typeof status.account?.authenticated, 'boolean');
+	const bootstrap = await callModule(client, 'zorva.getHostBootstrap');
+	assert.equal(bootstrap.host, 'obs');
+	assert.match(bootstrap.obsVersion, /^30\./);
+	// Read from the config file obs-websocket itself uses, and reachable.
+	assert.equal(bootstrap.obsWebSocket.port, obsWebSocketPort);
+	assert.equal(bootstrap.obsWebSocket.password, session.password);
+	assert.equal(bootstrap.obsWebSocket.enabled, true);
+	assert.equal(bootstrap.obsWebSocket.error, undefined);
+	assert.match(bootstrap.eventProxyUrl, /^ws:\/\/127\.0\.0\.1:44423\?token=[A-Za-z0-9]{32}$/);
+
+	const statusEvent = new Promise((resolve) => {
+		client.on('VendorEvent', (event) => {
+			if (event.vendorName === vendorName && event.eventData?.method === 'zorva.statusChanged')
+				resolve(event);
+		});
+	});
+	await callModule(client, 'zorva.refreshHostBootstrap');
+	const event = await statusEvent;
+	assert.equal(event.eventType, 'message');
+	assert.equal(event.eventData.params.hostBootstrap.eventProxyUrl, bootstrap.eventProxyUrl);
+});
+
+test('a simulated event reaches a page holding the proxy token', async () => {
+	const { eventProxyUrl } = await callModule(client, 'zorva.getHostBootstrap');
+	const page = await connectProxy(eventProxyUrl);
+	try {
+		const result = await callModule(client, 'simulateEvent', { type: 'chat', chatMessage: 'from a real OBS' });
+		assert.equal(result.__vendorError, undefined, JSON.stringify(result));
+		const event = await until(() => page.messages.find((message) =>
+			JSON.stringify(message).includes('from a real OBS')), { what: 'simulated chat event' });
+		assert.ok(event.event_type);
+	} finally {
+		page.close();
+	}
+});
+
+test('closing the main window ends OBS cleanly, the module unloading after the exit event', async () => {
+	const result = await quitLikeAUser(session);
+	assert.equal(result.hung, false, 'OBS did not exit within 10 s');
+	assert.equal(result.signal, null);
+	assert.equal(result.code, 0);
+	const { log } = session;
+	assert.equal(log.count('[real-obs-probe] frontend event EXIT'), 1);
+	// OBS went through its own shutdown, which unloads the modules.
+	assert.equal(log.count('[real-obs-probe] unload'), 1);
+});
