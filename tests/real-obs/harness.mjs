@@ -138,8 +138,9 @@ export function prepareHome() {
 	const plugins = path.join(obsConfig, 'plugins');
 	for (const component of ['development', 'real-obs-probe'])
 		execFileSync('cmake', ['--install', buildDir, '--component', component, '--prefix', plugins], { stdio: 'ignore' });
-	// No first-run wizard.
-	writeFile(path.join(obsConfig, 'global.ini'), '[General]\nFirstRun=false\n');
+	// As after a first run: OBS offers its auto-configuration wizard unless it
+	// has run before ("FirstRun" true) and knows its last version.
+	writeFile(path.join(obsConfig, 'global.ini'), '[General]\nFirstRun=true\nLastVersion=503447555\n');
 	const password = randomBytes(12).toString('hex');
 	writeFile(path.join(obsConfig, 'plugin_config/obs-websocket/config.json'), JSON.stringify({
 		alerts_enabled: false,

@@ -15,6 +15,7 @@
 #include <QJsonObject>
 #include <QMainWindow>
 #include <QMetaObject>
+#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QSslCertificate>
@@ -118,6 +119,22 @@ void closeMainWindowRequest(obs_data_t *, obs_data_t *response, void *)
 	setResponse(response, QJsonObject{{"closing", true}});
 }
 
+// OBS's own widgets as Qt paints them, with the browser panels' docks as the
+// X server shows them: their pages are drawn outside Qt's painting.
+QPixmap pictureOf(QMainWindow *window)
+{
+	QPixmap picture = window->grab();
+	const QPixmap screen = window->screen()->grabWindow(window->winId());
+	QPainter painter(&picture);
+	for (QDockWidget *dock : window->findChildren<QDockWidget *>()) {
+		if (!dock->isVisible() || dock->isFloating() || !dock->objectName().startsWith(QLatin1String("vorn-zorva")))
+			continue;
+		const QRect area(dock->mapTo(window, QPoint(0, 0)), dock->size());
+		painter.drawPixmap(area.topLeft(), screen, area);
+	}
+	return picture;
+}
+
 void screenshotRequest(obs_data_t *request, obs_data_t *response, void *)
 {
 	const QString file = QString::fromUtf8(obs_data_get_string(request, "file"));
@@ -127,10 +144,7 @@ void screenshotRequest(obs_data_t *request, obs_data_t *response, void *)
 			QMainWindow *window = mainWindow();
 			if (!window)
 				return;
-			QPixmap picture = window->screen()->grabWindow(window->winId());
-			if (picture.isNull())
-				picture = window->grab();
-			saved = picture.save(file, "PNG");
+			saved = pictureOf(window).save(file, "PNG");
 		},
 		Qt::BlockingQueuedConnection);
 	setResponse(response, QJsonObject{{"saved", saved}});
