@@ -135,12 +135,10 @@ int main(int argc, char **argv)
 		return 1;
 	ObsWebSocketStandin::instance().install();
 	// obs-websocket's network side, with the settings the module reads too
-	// (written with defaults and a fresh password on the first run). Up
-	// before the module loads, so its first look finds it reachable.
+	// (written with defaults and a fresh password on the first run).
 	const QString obsWebSocketConfig = ObsWebSocketServer::configPath();
 	ObsWebSocketServer::ensureDefaultConfig(obsWebSocketConfig);
 	ObsWebSocketServer obsWebSocket;
-	obsWebSocket.start(ObsWebSocketServer::readConfig(obsWebSocketConfig));
 	const QString browserFile = options.recordingBrowser ? QStringLiteral(ZORVA_RECORDING_BROWSER_FILE)
 							     : QStringLiteral(ZORVA_WEBENGINE_BROWSER_FILE);
 	const QString browserData = options.home + QStringLiteral("/obs-browser");
@@ -153,6 +151,10 @@ int main(int argc, char **argv)
 	// Its panels come from obs-browser, so it goes before libobs unloads that.
 	auto systemBrowser = std::make_unique<BrowserWindows>();
 	host.postLoad();
+	// As in OBS: obs-websocket starts its server in its own post-load, which
+	// OBS runs after the module's (modules post-load in reverse load order),
+	// so the docks made at post-load find it not listening yet.
+	obsWebSocket.start(ObsWebSocketServer::readConfig(obsWebSocketConfig));
 
 	window->show();
 	FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
