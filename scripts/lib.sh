@@ -41,3 +41,12 @@ real_obs_build() {
     --target vorn-zorva-dev obs-browser-webengine zorva-sample-services real-obs-probe
   npm ci --prefix "$root/tests/real-obs" --no-audit --no-fund
 }
+
+# What the real-OBS harness (tests/real-obs/harness.mjs) needs outside CTest.
+export_real_obs_environment() {
+  export ZORVA_BUILD_DIR="$root/build-real-obs"
+  ZORVA_OBS_PREFIX="$("$root/scripts/build-obs" --print-prefix)"
+  export ZORVA_OBS_PREFIX
+  export ZORVA_SAMPLE_SERVICES="$root/build-real-obs/devhost/zorva-sample-services"
+  export ZORVA_SAMPLE_TLS_DIR="$root/devhost/tls"
+}

@@ -66,8 +66,14 @@ bool ServerProcess::start(std::string &error)
 		return false;
 	}
 	listenPort = uint16_t(value);
-	if (words >> key && key == "TOKEN")
-		words >> accessToken;
+	// Then optional pairs: the pages' token, and the process that does the
+	// serving when the command only starts it (its CPU is the server's).
+	for (std::string word; words >> key >> word;) {
+		if (key == "TOKEN")
+			accessToken = word;
+		else if (key == "PID")
+			servingPid = pid_t(std::stol(word));
+	}
 	return true;
 }
 
@@ -104,7 +110,7 @@ void ServerProcess::stop()
 
 double ServerProcess::cpuSeconds() const
 {
-	std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+	std::ifstream stat("/proc/" + std::to_string(servingPid > 0 ? servingPid : pid) + "/stat");
 	std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
 	// The command name may hold spaces: fields are counted after its ")".
 	const size_t end = text.rfind(')');

@@ -2,8 +2,9 @@
 
 // A server under test in a process of its own, so that every server of the
 // relay benchmark runs alike: started from a command line, it prints
-// "PORT <n>" (and " TOKEN <t>" where pages need one) on its first line of
-// standard output. Stopped by closing its standard input and SIGTERM.
+// "PORT <n>" (and " TOKEN <t>" where pages need one, " PID <p>" where another
+// process does the serving) on its first line of standard output. Stopped by
+// closing its standard input and SIGTERM.
 
 #include <cstdint>
 #include <string>
@@ -35,6 +36,7 @@ private:
 	std::vector<std::string> command;
 	std::string logFile;
 	pid_t pid = -1;
+	pid_t servingPid = -1;
 	int stdinFd = -1;
 	int stdoutFd = -1;
 	uint16_t listenPort = 0;

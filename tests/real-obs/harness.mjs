@@ -35,6 +35,7 @@ function required(name) {
 export class LineLog {
 	constructor(...streams) {
 		this.lines = [];
+		this.times = []; // when each line arrived (ms since the epoch)
 		this.waiters = new Set();
 		for (const stream of streams) {
 			let partial = '';
@@ -50,6 +51,7 @@ export class LineLog {
 
 	add(line) {
 		this.lines.push(line);
+		this.times.push(Date.now());
 		if (process.env.ZORVA_REAL_OBS_ECHO)
 			console.log(line);
 		for (const waiter of this.waiters)
@@ -173,8 +175,9 @@ export function openedUrls(session) {
 }
 
 // Starts OBS in `setup` (from prepareHome) and waits until obs-websocket's
-// server and the module's event proxy are up.
-export async function startObs(setup) {
+// server and the module's event proxy are up and the front end has loaded
+// (without the module installed, only for the first and the last).
+export async function startObs(setup, { withModule = true } = {}) {
 	const obs = path.join(required('ZORVA_OBS_PREFIX'), 'bin/obs');
 	const startedAt = Date.now();
 	const child = spawn(obs, ['--disable-shutdown-check', '--multi'], {
@@ -194,7 +197,7 @@ export async function startObs(setup) {
 	await Promise.race([
 		Promise.all([
 			log.waitFor('[obs-websocket] [WebSocketServer::Start] Server started successfully'),
-			log.waitFor('[vorn-zorva] Event proxy listening on ws://127.0.0.1:44423'),
+			withModule && log.waitFor('[vorn-zorva] Event proxy listening on ws://127.0.0.1:44423'),
 			log.waitFor('[real-obs-probe] frontend event FINISHED_LOADING'),
 		]),
 		exited.then((result) => {
