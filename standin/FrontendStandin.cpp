@@ -65,14 +65,14 @@ bool FrontendStandin::addDock(const char *id, const char *title, void *widget)
 	const QString name = QString::fromUtf8(id);
 	if (window->findChild<QDockWidget *>(name))
 		return false;
-	// Like OBS: a new dock starts floating and hidden until the plugin or the
-	// saved layout places it.
+	// Like OBS 30: a new dock is added to the right area, then hidden and made
+	// floating until the plugin or the saved layout places it.
 	auto *dock = new QDockWidget(QString::fromUtf8(title), window);
 	dock->setObjectName(name);
 	dock->setWidget(static_cast<QWidget *>(widget));
-	window->addDockWidget(Qt::LeftDockWidgetArea, dock);
+	window->addDockWidget(Qt::RightDockWidgetArea, dock);
+	dock->setVisible(false);
 	dock->setFloating(true);
-	dock->hide();
 	addedDocks.emplace_back(id);
 	return true;
 }
