@@ -34,6 +34,10 @@ test('OBS loads the module, which registers its vendor at post-load before obs-w
 		'[vorn-zorva] Event proxy listening on ws://127.0.0.1:44423', '[vorn-zorva] Loaded docks.'])
 		assert.equal(log.count(line), 1, line);
 	assert.ok(log.find(/^info: +vorn-zorva\.so$/), 'OBS lists the module among its loaded modules');
+	// Built against this OBS's libobs 30: one libobs in the process, not Debian's beside it.
+	const maps = fs.readFileSync(`/proc/${session.child.pid}/maps`, 'utf8');
+	const libobs = new Set(maps.split('\n').map((line) => line.split(/\s+/)[5]).filter((file) => /\/libobs\.so/.test(file ?? '')));
+	assert.deepEqual([...libobs].map((file) => path.basename(file)), ['libobs.so.30.2.3']);
 	// obs-websocket starts its server in its own post-load, after the module's
 	// (modules post-load in load order), and the front end finishes loading last.
 	assert.ok(order('[vorn-zorva] Registered obs-websocket vendor') < order('[obs-websocket] [obs_module_post_load]'));
