@@ -101,7 +101,6 @@ void VendorRequestGate::close()
 
 void VendorRequestGate::setLiveVendor(const void *vendor)
 {
-	ensureUiReceiver();
 	liveVendor = vendor;
 }
 

@@ -97,7 +97,12 @@ public:
 	{
 		server.sendReply(socket, client, QByteArray(frame.data(), qsizetype(frame.size())));
 	}
-	bool onTextMessage(std::string &&text) override { return server.routeMessage(socket, client, std::move(text)); }
+	bool onTextMessage(std::string &&text) override
+	{
+		server.routeMessage(socket, client, std::move(text));
+		return acceptsMore();
+	}
+	// Only while the client is still connected and taking its replies.
 	bool acceptsMore() const override { return server.clients.contains(socket) && !client.inputPaused; }
 
 private:
@@ -307,7 +312,7 @@ void EventProxyServer::stopReadingFrom(QTcpSocket *socket)
 	disconnect(socket, &QTcpSocket::bytesWritten, this, &EventProxyServer::onClientBytesWritten);
 }
 
-bool EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std::string &&text)
+void EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std::string &&text)
 {
 	ProxyRoute route = routeProxyMessage(text, client.authenticated);
 	using Action = ProxyRoute::Action;
@@ -342,8 +347,6 @@ bool EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std
 		     peerLabel(socket).c_str(), route.upid.c_str(), route.payloadEmpty ? 1 : 0);
 		break;
 	}
-	// Keep going only while the client is still connected and taking replies.
-	return clients.contains(socket) && !client.inputPaused;
 }
 
 void EventProxyServer::sendInitialState(QTcpSocket *socket, ClientState &client)
@@ -364,11 +367,11 @@ void EventProxyServer::sendInitialState(QTcpSocket *socket, ClientState &client)
 
 // Replies are asked for by the client itself, for a few bytes each: while it
 // leaves them unread it is sent no more, and its further requests wait.
-bool EventProxyServer::sendReply(QTcpSocket *socket, ClientState &client, const QByteArray &frame)
+void EventProxyServer::sendReply(QTcpSocket *socket, ClientState &client, const QByteArray &frame)
 {
 	if (stoppedReading(*socket, client, options)) {
 		closeStalledClient(socket);
-		return false;
+		return;
 	}
 	socket->write(frame);
 	client.queuedBytes += frame.size();
@@ -379,7 +382,6 @@ bool EventProxyServer::sendReply(QTcpSocket *socket, ClientState &client, const 
 		connect(socket, &QTcpSocket::bytesWritten, this, &EventProxyServer::onClientBytesWritten,
 			Qt::UniqueConnection);
 	}
-	return !client.inputPaused;
 }
 
 void EventProxyServer::broadcastText(const std::string &text, Audience audience)

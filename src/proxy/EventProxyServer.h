@@ -97,9 +97,9 @@ private:
 	void stopReadingFrom(QTcpSocket *socket);
 	void readInput(QTcpSocket *socket, const std::shared_ptr<ClientState> &client);
 	void runFrameProcessing(QTcpSocket *socket, const std::shared_ptr<ClientState> &client);
-	bool routeMessage(QTcpSocket *socket, ClientState &client, std::string &&text);
+	void routeMessage(QTcpSocket *socket, ClientState &client, std::string &&text);
 	void sendInitialState(QTcpSocket *socket, ClientState &client);
-	bool sendReply(QTcpSocket *socket, ClientState &client, const QByteArray &frame);
+	void sendReply(QTcpSocket *socket, ClientState &client, const QByteArray &frame);
 	enum class Audience { Everyone, AuthenticatedOnly };
 	void broadcastText(const std::string &text, Audience audience = Audience::Everyone);
 	void closeStalledClient(QTcpSocket *socket);
