@@ -47,6 +47,4 @@ export_real_obs_environment() {
   export ZORVA_BUILD_DIR="$root/build-real-obs"
   ZORVA_OBS_PREFIX="$("$root/scripts/build-obs" --print-prefix)"
   export ZORVA_OBS_PREFIX
-  export ZORVA_SAMPLE_SERVICES="$root/build-real-obs/devhost/zorva-sample-services"
-  export ZORVA_SAMPLE_TLS_DIR="$root/devhost/tls"
 }

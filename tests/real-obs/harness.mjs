@@ -24,6 +24,8 @@ export const accountPort = 27701;
 export const callbackPort = 49231;
 export const vendorName = 'vorn-zorva';
 
+const sourceDir = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
+
 function required(name) {
 	const value = process.env[name];
 	if (!value)
@@ -109,7 +111,8 @@ export async function until(predicate, { timeoutMs = 30000, what = 'condition' }
 
 export async function startSamples(seedAuthFile) {
 	const args = seedAuthFile ? ['--seed-auth', seedAuthFile] : [];
-	const child = spawn(required('ZORVA_SAMPLE_SERVICES'), args, { stdio: ['ignore', 'pipe', 'pipe'] });
+	const program = path.join(required('ZORVA_BUILD_DIR'), 'devhost/zorva-sample-services');
+	const child = spawn(program, args, { stdio: ['ignore', 'pipe', 'pipe'] });
 	const log = new LineLog(child.stdout, child.stderr);
 	const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal })));
 	await Promise.race([
@@ -188,7 +191,7 @@ export async function startObs(setup, { withModule = true } = {}) {
 			XDG_CONFIG_HOME: setup.home,
 			PATH: `${path.dirname(setup.browser)}:${process.env.PATH}`,
 			BROWSER: setup.browser,
-			ZORVA_PROBE_CA_FILE: path.join(required('ZORVA_SAMPLE_TLS_DIR'), 'ca.pem'),
+			ZORVA_PROBE_CA_FILE: path.join(sourceDir, 'devhost/tls/ca.pem'),
 		},
 	});
 	const log = new LineLog(child.stdout, child.stderr);
