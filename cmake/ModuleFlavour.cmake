@@ -6,7 +6,7 @@
 function(zorva_add_module_flavour target)
   cmake_parse_arguments(FLAVOUR "" "OUTPUT_NAME;DIRECTORY" "ENDPOINTS" ${ARGN})
   add_library(${target} MODULE "${PROJECT_SOURCE_DIR}/src/plugin/ModuleEntry.cpp"
-    "${PROJECT_SOURCE_DIR}/src/plugin/ServiceEndpoints.cpp")
+    "${PROJECT_SOURCE_DIR}/src/values/ServiceEndpoints.cpp")
   set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME "${FLAVOUR_OUTPUT_NAME}"
     LIBRARY_OUTPUT_DIRECTORY "${FLAVOUR_DIRECTORY}" CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}/src" "${CMAKE_BINARY_DIR}/generated")

@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QMainWindow>
 
-#include "plugin/FrontendApi.h"
+#include "obs/FrontendApi.h"
 
 FrontendStandin &FrontendStandin::instance()
 {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "auth/IntegrationRecord.h"
-#include "plugin/ServiceEndpoints.h"
+#include "values/ServiceEndpoints.h"
 
 #include <map>
 

@@ -1,6 +1,6 @@
 #include "docks/DockPageUrls.h"
 
-#include "host/Json.h"
+#include "values/Json.h"
 
 #include <QUrl>
 #include <QUrlQuery>

@@ -2,7 +2,7 @@
 
 #include "docks/DockKind.h"
 #include "host/HostBootstrap.h"
-#include "plugin/ServiceEndpoints.h"
+#include "values/ServiceEndpoints.h"
 
 #include <QString>
 

@@ -3,7 +3,7 @@
 #include "docks/BrowserPanel.h"
 #include "docks/ZorvaDock.h"
 #include "host/ObsWebSocketDiscovery.h"
-#include "plugin/FrontendApi.h"
+#include "obs/FrontendApi.h"
 #include "plugin/ModuleState.h"
 
 #include <array>

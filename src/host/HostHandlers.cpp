@@ -1,7 +1,7 @@
 #include "host/HostHandlers.h"
 
 #include "host/HostTargets.h"
-#include "host/JsonBridge.h"
+#include "values/JsonBridge.h"
 #include "host/ObsWebSocketVendor.h"
 
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 #include "host/ObsWebSocketVendor.h"
 
-#include "host/JsonBridge.h"
 #include "host/VendorRequestGate.h"
+#include "values/JsonBridge.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/MetaTypes.h"
+#include "values/MetaTypes.h"
 #include "integration/VekService.h"
 
 #include <string>

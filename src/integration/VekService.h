@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plugin/ServiceEndpoints.h"
+#include "values/ServiceEndpoints.h"
 
 #include <QString>
 #include <QtGlobal>

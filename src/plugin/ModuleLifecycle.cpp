@@ -3,16 +3,16 @@
 #include "auth/AuthController.h"
 #include "docks/DockSet.h"
 #include "host/HostHandlers.h"
-#include "host/MetaTypes.h"
 #include "host/ObsWebSocketDiscovery.h"
 #include "host/ObsWebSocketVendor.h"
 #include "host/VendorRequestGate.h"
 #include "integration/VekRuntime.h"
-#include "plugin/FrontendApi.h"
+#include "obs/FrontendApi.h"
 #include "plugin/ModuleHostTargets.h"
 #include "plugin/ModuleState.h"
 #include "proxy/EventProxyServer.h"
 #include "threading/WorkerThread.h"
+#include "values/MetaTypes.h"
 
 #include <QCoreApplication>
 #include <QDir>

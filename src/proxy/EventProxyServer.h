@@ -1,7 +1,7 @@
 #pragma once
 
-#include "host/MetaTypes.h"
-#include "plugin/ServiceEndpoints.h"
+#include "values/MetaTypes.h"
+#include "values/ServiceEndpoints.h"
 #include "proxy/UpidHistory.h"
 #include "websocket/ReceiveBuffer.h"
 #include "websocket/WebSocketFrame.h"

@@ -1,7 +1,7 @@
 // The event proxy's compact writer must give exactly nlohmann's text: pages
 // compare and store what they receive, and the history is kept as text.
 
-#include "host/Json.h"
+#include "values/Json.h"
 
 #include <random>
 #include <string>

@@ -1,4 +1,4 @@
-#include "host/Json.h"
+#include "values/Json.h"
 
 #include <array>
 #include <charconv>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/Json.h"
+#include "values/Json.h"
 
 #include <QJsonObject>
 #include <QJsonValue>

@@ -1,7 +1,7 @@
 // The one place the deployment's endpoints enter the code. A build of the
 // module for end-to-end tests compiles this file with loopback endpoints.
 
-#include "plugin/ServiceEndpoints.h"
+#include "values/ServiceEndpoints.h"
 
 #include "BuildConfig.h"
 

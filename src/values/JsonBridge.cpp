@@ -1,4 +1,4 @@
-#include "host/JsonBridge.h"
+#include "values/JsonBridge.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
