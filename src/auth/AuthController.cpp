@@ -4,6 +4,7 @@
 
 #include "auth/JsonReply.h"
 #include "auth/JwtClaims.h"
+#include "obs/Log.h"
 #include "plugin/ModuleState.h"
 
 #include <fcntl.h>
@@ -336,7 +337,7 @@ void AuthController::saveAuthState()
 	restrictToOwner(path);
 	restrictToOwner(path + QStringLiteral(".bak"));
 	if (!saved)
-		blog(LOG_WARNING, "[vorn-zorva] Failed to save auth settings to %s", nativePath.constData());
+		logWarning("Failed to save auth settings to %s", nativePath.constData());
 }
 
 void AuthController::loadAuthState()
@@ -388,7 +389,7 @@ void AuthController::startupRefresh()
 {
 	const QJsonObject result = refreshAccount();
 	if (result.value(QStringLiteral("error")).isString()) {
-		blog(LOG_WARNING, "[vorn-zorva] Startup auth refresh failed (%s): %s",
+		logWarning("Startup auth refresh failed (%s): %s",
 		     result.value(QStringLiteral("errorCode")).toString().toUtf8().constData(),
 		     redactTokens(result.value(QStringLiteral("error")).toString()).toUtf8().constData());
 		return;

@@ -5,6 +5,7 @@
 
 #include "auth/JsonReply.h"
 #include "auth/Pkce.h"
+#include "obs/Log.h"
 
 #include <cmath>
 #include <limits>
@@ -95,7 +96,7 @@ QJsonObject AuthController::beginAccountLogin()
 			   {QStringLiteral("url"), url},
 			   {QStringLiteral("callbackUrl"), callback}};
 	if (opened) {
-		blog(LOG_INFO, "[vorn-zorva] Started Vorn account login.");
+		logInfo("Started Vorn account login.");
 		callbackTimeout.start();
 	} else {
 		resetAccountLogin();
@@ -133,7 +134,7 @@ void AuthController::exchangeAccountCode(const QString &code, const QString &sta
 		if (!error.isEmpty()) {
 			resetAccountLogin();
 			stopListenerIfIdle();
-			blog(LOG_WARNING, "[vorn-zorva] Vorn account token exchange failed: %s",
+			logWarning("Vorn account token exchange failed: %s",
 			     redactTokens(error).toUtf8().constData());
 			Q_EMIT statusChanged();
 			return;
@@ -147,7 +148,7 @@ void AuthController::exchangeAccountCode(const QString &code, const QString &sta
 void AuthController::applyTokenResponse(const QJsonObject &response)
 {
 	if (response.value(QStringLiteral("token_type")).toString().toLower() != QStringLiteral("bearer")) {
-		blog(LOG_WARNING, "[vorn-zorva] Vorn account exchange failed: unsupported token type.");
+		logWarning("Vorn account exchange failed: unsupported token type.");
 		return;
 	}
 	idToken = response.value(QStringLiteral("id_token")).toString();
@@ -161,7 +162,7 @@ void AuthController::applyTokenResponse(const QJsonObject &response)
 	expiresAt = QDateTime::currentDateTimeUtc().addSecs(expiresIn);
 	applyIdTokenClaims();
 	saveAuthState();
-	blog(LOG_INFO, "[vorn-zorva] Authenticated Vorn account for %s",
+	logInfo("Authenticated Vorn account for %s",
 	     email.isEmpty() ? "<unknown>" : email.toUtf8().constData());
 	Q_EMIT statusChanged();
 }

@@ -3,6 +3,7 @@
 #include "auth/AuthController.h"
 
 #include "auth/CallbackPage.h"
+#include "obs/Log.h"
 
 #include <QTcpSocket>
 #include <QUrlQuery>
@@ -57,7 +58,7 @@ void AuthController::handleCallbackRequest(QTcpSocket *socket)
 	const QUrlQuery &query = request.query;
 	if (!queryItem(query, "error").isEmpty()) {
 		const QString description = queryItem(query, "error_description");
-		blog(LOG_WARNING, "[vorn-zorva] Auth callback failed: %s", description.toUtf8().constData());
+		logWarning("Auth callback failed: %s", description.toUtf8().constData());
 		writeCallbackPage(socket, false, description);
 		return;
 	}
@@ -69,15 +70,15 @@ bool AuthController::handleAccountCallback(const QUrlQuery &query)
 {
 	const QString state = queryItem(query, "state");
 	if (state.isEmpty() || state != pendingAccountState) {
-		blog(LOG_WARNING, "[vorn-zorva] Ignoring login callback with invalid state.");
+		logWarning("Ignoring login callback with invalid state.");
 		return false;
 	}
 	const QString code = queryItem(query, "code");
 	if (code.isEmpty()) {
-		blog(LOG_WARNING, "[vorn-zorva] Vorn account callback rejected: missing authorization code.");
+		logWarning("Vorn account callback rejected: missing authorization code.");
 		return false;
 	}
-	blog(LOG_INFO, "[vorn-zorva] Vorn account callback accepted; exchanging token.");
+	logInfo("Vorn account callback accepted; exchanging token.");
 	exchangeAccountCode(code, state);
 	Q_EMIT redirectConsumed();
 	return true;
@@ -93,11 +94,11 @@ bool AuthController::handleIntegrationCallback(const QUrlQuery &query)
 		return false;
 	const QString code = queryItem(query, "code");
 	if (code.isEmpty()) {
-		blog(LOG_WARNING, "[vorn-zorva] Vek callback rejected: missing authorization code.");
+		logWarning("Vek callback rejected: missing authorization code.");
 		return false;
 	}
 	login->second.status = QStringLiteral("authorizing");
-	blog(LOG_INFO, "[vorn-zorva] Vek callback accepted for %s; exchanging token.",
+	logInfo("Vek callback accepted for %s; exchanging token.",
 	     login->second.platform.toUtf8().constData());
 	Q_EMIT statusChanged();
 	exchangeIntegrationCode(code, state);
@@ -150,7 +151,7 @@ void AuthController::onCallbackTimeout()
 	cancelAllIntegrationLogins();
 	callbackServer.close();
 	if (accountPending || vekPending > 0) {
-		blog(LOG_WARNING, "[vorn-zorva] Auth callback listener timed out before completion (account=%d, vek=%d).",
+		logWarning("Auth callback listener timed out before completion (account=%d, vek=%d).",
 		     accountPending ? 1 : 0, vekPending);
 		Q_EMIT statusChanged();
 	}

@@ -6,6 +6,7 @@
 #include "auth/JsonReply.h"
 #include "auth/Pkce.h"
 #include "integration/VekService.h"
+#include "obs/Log.h"
 
 #include <QDesktopServices>
 #include <QNetworkReply>
@@ -71,18 +72,18 @@ QJsonObject AuthController::beginIntegrationLogin(const QString &platform)
 	};
 	const QByteArray platformText = name.toUtf8();
 	if (timedOut) {
-		blog(LOG_WARNING, "[vorn-zorva] Timed out fetching %s login URL from Vek.", platformText.constData());
+		logWarning("Timed out fetching %s login URL from Vek.", platformText.constData());
 		return fail(QStringLiteral("Timed out preparing the integration login."), "VEK_LOGIN_URL_TIMEOUT");
 	}
 	if (!error.isEmpty()) {
-		blog(LOG_WARNING, "[vorn-zorva] Failed to fetch %s login URL: %s", platformText.constData(),
+		logWarning("Failed to fetch %s login URL: %s", platformText.constData(),
 		     redactTokens(error).toUtf8().constData());
 		return fail(error, "VEK_LOGIN_URL_FAILED");
 	}
 	if (hasErrors(response)) {
 		const QJsonValue first = response.value(QStringLiteral("errors")).toArray().first();
 		const QString message = first.isString() ? first.toString() : QStringLiteral("Vek login failed.");
-		blog(LOG_WARNING, "[vorn-zorva] Vek returned %s login error: %s", platformText.constData(),
+		logWarning("Vek returned %s login error: %s", platformText.constData(),
 		     message.toUtf8().constData());
 		return fail(message, "VEK_LOGIN_URL_FAILED");
 	}
@@ -107,7 +108,7 @@ QJsonObject AuthController::beginIntegrationLogin(const QString &platform)
 		return fail(QStringLiteral("Unable to open system browser."), "BROWSER_OPEN_FAILED");
 
 	callbackTimeout.start();
-	blog(LOG_INFO, "[vorn-zorva] Started Vek login for %s.", platformText.constData());
+	logInfo("Started Vek login for %s.", platformText.constData());
 	Q_EMIT statusChanged();
 	return QJsonObject{{QStringLiteral("opened"), true},
 			   {QStringLiteral("url"), next.toString()},
@@ -148,7 +149,7 @@ void AuthController::exchangeIntegrationCode(const QString &code, const QString 
 		const QString echoedState = data.value(QStringLiteral("state")).toString();
 		if (hasErrors(response) || token.isEmpty() || echoedState != login.requestState)
 			return endIntegrationAttempt(login.attemptId, "[vorn-zorva] Vek token exchange failed: invalid response.");
-		blog(LOG_INFO, "[vorn-zorva] Vek token exchange completed for %s; inspecting identity.",
+		logInfo("Vek token exchange completed for %s; inspecting identity.",
 		     login.platform.toUtf8().constData());
 		inspectIntegration(login.platform, token, login.attemptId);
 	});
@@ -183,7 +184,7 @@ void AuthController::inspectIntegration(const QString &platform, const QString &
 		saveAuthState();
 		finishAttempt(attemptId);
 		stopListenerIfIdle();
-		blog(LOG_INFO, "[vorn-zorva] Vek auth completed for %s as %s (%s).", platform.toUtf8().constData(),
+		logInfo("Vek auth completed for %s as %s (%s).", platform.toUtf8().constData(),
 		     username.toUtf8().constData(), upid.toUtf8().constData());
 		Q_EMIT statusChanged();
 	});

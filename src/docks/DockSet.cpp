@@ -4,6 +4,7 @@
 #include "docks/ZorvaDock.h"
 #include "host/ObsWebSocketDiscovery.h"
 #include "obs/FrontendApi.h"
+#include "obs/Log.h"
 #include "plugin/ModuleState.h"
 
 #include <array>
@@ -236,7 +237,7 @@ void initializeDock()
 
 	panelHost.reset(resolvePanelHost());
 	if (!panelHost) {
-		blog(LOG_ERROR, "[vorn-zorva] OBS browser panel host is unavailable.");
+		logError("OBS browser panel host is unavailable.");
 		return;
 	}
 	if (!panelHost->initialized())
@@ -259,7 +260,7 @@ void initializeDock()
 		auto *dock = new ZorvaDock(row.kind, panelHost.get(), state.authController.get(), sharedUrlState,
 					   eventProxyUrlProvider, bootstrapProvider, nullptr);
 		if (!obs_frontend_add_dock_by_id(row.id, row.title, dock)) {
-			blog(LOG_ERROR, "[vorn-zorva] Failed to add dock '%s'.", row.id);
+			logError("Failed to add dock '%s'.", row.id);
 			delete dock;
 			destroyDocks();
 			panelHost.reset();
@@ -273,7 +274,7 @@ void initializeDock()
 		positionZorvaDockOnFirstLoad();
 		scheduleDockTitleRefresh();
 	}
-	blog(LOG_INFO, "[vorn-zorva] Loaded docks.");
+	logInfo("Loaded docks.");
 }
 
 void destroyDocks()

@@ -1,6 +1,7 @@
 #include "host/ObsWebSocketVendor.h"
 
 #include "host/VendorRequestGate.h"
+#include "obs/Log.h"
 #include "values/JsonBridge.h"
 
 #include <memory>
@@ -126,7 +127,7 @@ bool ObsWebSocketVendor::registerVendor()
 	}
 
 	if (!vendorHandle) {
-		blog(LOG_ERROR, "[vorn-zorva] Failed to register obs-websocket vendor '%s'.", vendorName.c_str());
+		logError("Failed to register obs-websocket vendor '%s'.", vendorName.c_str());
 		return false;
 	}
 
@@ -145,10 +146,10 @@ bool ObsWebSocketVendor::registerVendor()
 	requestRegistered = success;
 
 	if (!success) {
-		blog(LOG_ERROR, "[vorn-zorva] Failed to register obs-websocket vendor request '%s'.", requestType);
+		logError("Failed to register obs-websocket vendor request '%s'.", requestType);
 		return false;
 	}
-	blog(LOG_INFO, "[vorn-zorva] Registered obs-websocket vendor '%s' request '%s'.", vendorName.c_str(),
+	logInfo("Registered obs-websocket vendor '%s' request '%s'.", vendorName.c_str(),
 	     requestType);
 	return true;
 }

@@ -1,6 +1,7 @@
 #include "integration/VekConnectionWorker.h"
 
 #include "integration/VekMessage.h"
+#include "obs/Log.h"
 #include "websocket/Base64.h"
 #include "websocket/FrameProcessor.h"
 #include "websocket/WebSocketHandshake.h"
@@ -90,7 +91,7 @@ void VekConnectionWorker::openConnection()
 
 void VekConnectionWorker::onSetupTimedOut()
 {
-	blog(LOG_WARNING, "[vorn-zorva] Vek connection timed out platform=%s upid=%s stage=%s after=%dms",
+	logWarning("Vek connection timed out platform=%s upid=%s stage=%s after=%dms",
 	     platform.c_str(), upid.c_str(), setupStage(), service.setupTimeoutMs);
 	// Aborting a connection that is set up reports its disconnect (which arms
 	// the retry), one still connecting reports nothing: arm it here then.
@@ -170,7 +171,7 @@ void VekConnectionWorker::processHandshake()
 	if (!head && !endless)
 		return;
 	if (endless || head->size() < 12 || head->compare(0, 12, "HTTP/1.1 101") != 0) {
-		blog(LOG_WARNING, "[vorn-zorva] Vek websocket handshake failed platform=%s upid=%s", platform.c_str(),
+		logWarning("Vek websocket handshake failed platform=%s upid=%s", platform.c_str(),
 		     upid.c_str());
 		closeGracefully();
 		return;
@@ -178,13 +179,13 @@ void VekConnectionWorker::processHandshake()
 	const std::string expected = computeAcceptKey(handshakeKey);
 	const std::string actual = findHeaderValue(*head, "Sec-WebSocket-Accept");
 	if (actual != expected) {
-		blog(LOG_WARNING, "[vorn-zorva] Vek websocket accept mismatch platform=%s upid=%s expected=%s actual=%s",
+		logWarning("Vek websocket accept mismatch platform=%s upid=%s expected=%s actual=%s",
 		     platform.c_str(), upid.c_str(), expected.c_str(), actual.c_str());
 		closeGracefully();
 		return;
 	}
 	handshakeComplete = true;
-	blog(LOG_INFO, "[vorn-zorva] Vek websocket connected platform=%s upid=%s", platform.c_str(), upid.c_str());
+	logInfo("Vek websocket connected platform=%s upid=%s", platform.c_str(), upid.c_str());
 }
 
 void VekConnectionWorker::processFrames()
@@ -199,11 +200,11 @@ void VekConnectionWorker::processFrames()
 	case FrameProcessingResult::Stopped:
 		return;
 	case FrameProcessingResult::FrameFailed:
-		blog(LOG_WARNING, "[vorn-zorva] Vek frame parse failed platform=%s upid=%s error=%s", platform.c_str(),
+		logWarning("Vek frame parse failed platform=%s upid=%s error=%s", platform.c_str(),
 		     upid.c_str(), error.c_str());
 		break;
 	case FrameProcessingResult::MessageFailed:
-		blog(LOG_WARNING, "[vorn-zorva] Vek message parse failed platform=%s upid=%s error=%s", platform.c_str(),
+		logWarning("Vek message parse failed platform=%s upid=%s error=%s", platform.c_str(),
 		     upid.c_str(), error.c_str());
 		break;
 	case FrameProcessingResult::Closed:
@@ -217,7 +218,7 @@ void VekConnectionWorker::onTextMessageReceived(std::string message)
 	setupTimer.stop(); // the service has spoken
 	VekMessageAction action = decideVekMessage(message, {platform, upid, token});
 	for (const std::string &warning : action.warnings)
-		blog(LOG_WARNING, "%s", warning.c_str());
+		logWarning("%s", warning.c_str());
 	if (action.reply)
 		sendJson(*action.reply);
 	if (action.event)
@@ -246,7 +247,7 @@ void VekConnectionWorker::onDisconnected()
 
 void VekConnectionWorker::onSocketError(QAbstractSocket::SocketError error)
 {
-	blog(LOG_WARNING, "[vorn-zorva] Vek socket error platform=%s upid=%s error=%d reason=%s", platform.c_str(),
+	logWarning("Vek socket error platform=%s upid=%s error=%d reason=%s", platform.c_str(),
 	     upid.c_str(), int(error), socket.errorString().toUtf8().constData());
 	// A connection that was never established reports no disconnect; retry
 	// it all the same, so one outage at start-up does not silence the account.
@@ -264,7 +265,7 @@ void VekConnectionWorker::onSslErrors(QList<QSslError> errors)
 	QStringList descriptions;
 	for (const QSslError &error : errors)
 		descriptions << error.errorString();
-	blog(LOG_WARNING, "[vorn-zorva] Vek SSL errors platform=%s upid=%s: %s", platform.c_str(), upid.c_str(),
+	logWarning("Vek SSL errors platform=%s upid=%s: %s", platform.c_str(), upid.c_str(),
 	     descriptions.join(QStringLiteral("; ")).toUtf8().constData());
 }
 

@@ -11,7 +11,7 @@ std::string_view logText(std::string_view value)
 
 std::string logLine(std::string_view what, const VekMessageContext &context)
 {
-	std::string line = "[vorn-zorva] Vek ";
+	std::string line = "Vek ";
 	line += what;
 	line += " platform=";
 	line += logText(context.platform);

@@ -17,7 +17,7 @@ struct VekMessageContext {
 // What the connection worker does with one text message from Vek. The worker
 // writes the warnings first, in order, then carries out the one effect set.
 struct VekMessageAction {
-	std::vector<std::string> warnings; // complete log lines, "[vorn-zorva] " first
+	std::vector<std::string> warnings; // log lines, without the module's prefix
 	std::optional<json> reply;         // to send on the connection
 	std::optional<json> event;         // to relay as the account's event
 	bool tokenRejected = false;        // forget the token, end the session, report the logout

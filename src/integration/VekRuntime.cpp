@@ -1,6 +1,7 @@
 #include "integration/VekRuntime.h"
 
 #include "integration/VekConnectionWorker.h"
+#include "obs/Log.h"
 #include "proxy/EventProxyServer.h"
 
 #include <unordered_set>
@@ -65,7 +66,7 @@ void VekRuntime::syncIntegrations(QJsonArray snapshot)
 
 		const auto found = workers.find(upid);
 		if (found == workers.end()) {
-			blog(LOG_INFO, "[vorn-zorva] Vek worker create platform=%s upid=%s", platform.c_str(), upid.c_str());
+			logInfo("Vek worker create platform=%s upid=%s", platform.c_str(), upid.c_str());
 			VekConnectionWorker *worker = createWorker(platform, token, upid, username);
 			workers.emplace(upid, worker);
 			worker->openConnection();
@@ -86,7 +87,7 @@ void VekRuntime::syncIntegrations(QJsonArray snapshot)
 			++it;
 			continue;
 		}
-		blog(LOG_INFO, "[vorn-zorva] Vek worker remove upid=%s", it->first.c_str());
+		logInfo("Vek worker remove upid=%s", it->first.c_str());
 		dismiss(it->second);
 		it = workers.erase(it);
 	}

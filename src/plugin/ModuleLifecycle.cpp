@@ -8,6 +8,7 @@
 #include "host/VendorRequestGate.h"
 #include "integration/VekRuntime.h"
 #include "obs/FrontendApi.h"
+#include "obs/Log.h"
 #include "plugin/ModuleHostTargets.h"
 #include "plugin/ModuleState.h"
 #include "proxy/EventProxyServer.h"
@@ -110,7 +111,7 @@ void addQtPluginSearchPath()
 	if (QCoreApplication::libraryPaths().contains(path, Qt::CaseSensitive))
 		return;
 	QCoreApplication::addLibraryPath(path);
-	blog(LOG_INFO, "[vorn-zorva] Added Qt plugin search path: %s", path.toUtf8().constData());
+	logInfo("Added Qt plugin search path: %s", path.toUtf8().constData());
 }
 
 void armConfigWatcher()
@@ -240,7 +241,7 @@ void unloadModule()
 	// Its end in full, exit-time destructors included: OBS may exit right
 	// after this returns.
 	if (state.workerThread && !state.workerThread->quitAndJoin())
-		blog(LOG_WARNING, "[vorn-zorva] Worker thread still ending after unload.");
+		logWarning("Worker thread still ending after unload.");
 	state.vekRuntime = nullptr;
 	state.eventProxy = nullptr;
 	state.workerThread.reset();

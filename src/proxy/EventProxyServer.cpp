@@ -1,5 +1,6 @@
 #include "proxy/EventProxyServer.h"
 
+#include "obs/Log.h"
 #include "proxy/ProxyMessageRouting.h"
 #include "proxy/SimulatedEvents.h"
 #include "websocket/FrameProcessor.h"
@@ -158,12 +159,12 @@ void EventProxyServer::start()
 	connect(server, &QTcpServer::newConnection, this, &EventProxyServer::onNewConnection, Qt::UniqueConnection);
 
 	if (!server->listen(QHostAddress::LocalHost, options.port)) {
-		blog(LOG_ERROR, "[vorn-zorva] Event proxy failed to bind to port %u: %s", unsigned(options.port),
+		logError("Event proxy failed to bind to port %u: %s", unsigned(options.port),
 		     server->errorString().toUtf8().constData());
 		return;
 	}
 	const quint16 port = server->serverPort();
-	blog(LOG_INFO, "[vorn-zorva] Event proxy listening on ws://127.0.0.1:%u", unsigned(port));
+	logInfo("Event proxy listening on ws://127.0.0.1:%u", unsigned(port));
 	Q_EMIT started(port, token);
 }
 
@@ -241,7 +242,7 @@ void EventProxyServer::readInput(QTcpSocket *socket, const std::shared_ptr<Clien
 
 void EventProxyServer::rejectClient(QTcpSocket *socket, const char *reason)
 {
-	blog(LOG_WARNING, "[vorn-zorva] Event proxy rejected client peer=%s reason=%s", peerLabel(socket).c_str(), reason);
+	logWarning("Event proxy rejected client peer=%s reason=%s", peerLabel(socket).c_str(), reason);
 	// One answer per connection: whatever follows is not read.
 	stopReadingFrom(socket);
 	socket->write(kForbidden, qint64(sizeof(kForbidden) - 1));
@@ -273,7 +274,7 @@ bool EventProxyServer::runHandshake(QTcpSocket *socket, ClientState &client)
 				     computeAcceptKey(key) + "\r\n\r\n";
 	socket->write(response.data(), qint64(response.size()));
 	client.handshakeComplete = true;
-	blog(LOG_INFO, "[vorn-zorva] Event proxy accepted %s client from %s:%u",
+	logInfo("Event proxy accepted %s client from %s:%u",
 	     client.authenticated ? "authenticated" : "read-only", socket->peerAddress().toString().toUtf8().constData(),
 	     unsigned(socket->peerPort()));
 	return true;
@@ -294,7 +295,7 @@ void EventProxyServer::runFrameProcessing(QTcpSocket *socket, const std::shared_
 	case FrameProcessingResult::MessageFailed:
 		// Protocol errors close quietly; only an oversized message is logged.
 		if (error == messageTooLargeError)
-			blog(LOG_WARNING, "[vorn-zorva] Event proxy closed client peer=%s reason=message_too_large",
+			logWarning("Event proxy closed client peer=%s reason=message_too_large",
 			     peerLabel(socket).c_str());
 		break;
 	case FrameProcessingResult::Closed:
@@ -318,7 +319,7 @@ void EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std
 	using Action = ProxyRoute::Action;
 	switch (route.action) {
 	case Action::InvalidJson:
-		blog(LOG_WARNING, "[vorn-zorva] Event proxy inbound invalid_json peer=%s bytes=%lld",
+		logWarning("Event proxy inbound invalid_json peer=%s bytes=%lld",
 		     peerLabel(socket).c_str(), static_cast<long long>(text.size()));
 		break;
 	case Action::SendInitialState:
@@ -327,7 +328,7 @@ void EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std
 	case Action::Ignore:
 		break;
 	case Action::DropUnauthenticated:
-		blog(LOG_WARNING, "[vorn-zorva] Event proxy dropped unauthenticated write peer=%s type=%s",
+		logWarning("Event proxy dropped unauthenticated write peer=%s type=%s",
 		     peerLabel(socket).c_str(), route.type.c_str());
 		break;
 	case Action::ShowSettings:
@@ -343,7 +344,7 @@ void EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std
 		publishRawEvent(std::move(route.upid), std::move(route.payload));
 		break;
 	case Action::Malformed:
-		blog(LOG_WARNING, "[vorn-zorva] Event proxy dropping malformed message peer=%s upid=%s payload_empty=%d",
+		logWarning("Event proxy dropping malformed message peer=%s upid=%s payload_empty=%d",
 		     peerLabel(socket).c_str(), route.upid.c_str(), route.payloadEmpty ? 1 : 0);
 		break;
 	}
@@ -415,7 +416,7 @@ void EventProxyServer::broadcastText(const std::string &text, Audience audience)
 
 void EventProxyServer::closeStalledClient(QTcpSocket *socket)
 {
-	blog(LOG_WARNING, "[vorn-zorva] Event proxy closing client peer=%s: %lld bytes unsent, it stopped reading",
+	logWarning("Event proxy closing client peer=%s: %lld bytes unsent, it stopped reading",
 	     peerLabel(socket).c_str(), static_cast<long long>(socket->bytesToWrite()));
 	// Dropping what it has not taken is the point: abort, not a graceful close.
 	socket->abort();

@@ -15,7 +15,7 @@ VekMessageAction decide(std::string_view text)
 
 std::string line(const std::string &rest)
 {
-	return "[vorn-zorva] Vek " + rest;
+	return "Vek " + rest;
 }
 
 } // namespace
