@@ -1,5 +1,6 @@
 #include "docks/DockPageUrls.h"
 
+#include "BuildConfig.h"
 #include "values/Json.h"
 
 #include <QUrl>
@@ -100,7 +101,7 @@ QString hostDecoratedUrl(const QString &text, const ObsWebSocketBootstrap &b)
 
 	QUrlQuery query(url);
 	replaceQueryItem(query, QStringLiteral("ov"), QString::fromUtf8(obs_get_version_string()));
-	replaceQueryItem(query, QStringLiteral("pv"), QString::fromLatin1(pluginVersion));
+	replaceQueryItem(query, QStringLiteral("pv"), QStringLiteral(ZORVA_VERSION));
 	replaceQueryItem(query, QStringLiteral("ow"), QString::fromStdString(compactJson(ow)));
 	url.setQuery(query);
 	return url.toString(QUrl::FullyEncoded);

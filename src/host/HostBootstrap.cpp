@@ -1,5 +1,6 @@
 #include "host/HostBootstrap.h"
 
+#include "BuildConfig.h"
 #include "auth/AuthController.h"
 #include "host/ObsWebSocketDiscovery.h"
 
@@ -62,7 +63,7 @@ HostBootstrap buildHostBootstrap(const HostBootstrapSources &sources)
 {
 	HostBootstrap bootstrap;
 	bootstrap.host = QStringLiteral("obs");
-	bootstrap.pluginVersion = QString::fromLatin1(pluginVersion);
+	bootstrap.pluginVersion = QStringLiteral(ZORVA_VERSION);
 	bootstrap.obsVersion = QString::fromUtf8(obs_get_version_string());
 	bootstrap.sessionToken = sources.eventProxyToken;
 	if (sources.authController)

@@ -4,9 +4,6 @@
 #include <QString>
 #include <QtGlobal>
 
-// The version the pages are told ("pluginVersion", "pv").
-inline constexpr const char *pluginVersion = "0.0.6";
-
 class AuthController;
 class ObsWebSocketDiscovery;
 

@@ -101,7 +101,7 @@ TEST_F(DockTest, FourDocksWithTheirPanels)
 	EXPECT_EQ(QUrl(QString::fromStdString(main)).toString(QUrl::RemoveQuery),
 		  QStringLiteral(ZORVA_WEB_APP_BASE_URL "shim.html").replace(QStringLiteral("/shim"), QStringLiteral("/shim")));
 	EXPECT_EQ(queryValue(main, "url"), QStringLiteral(ZORVA_WEB_APP_BASE_URL));
-	EXPECT_EQ(queryValue(main, "pv"), QStringLiteral("0.0.6"));
+	EXPECT_EQ(queryValue(main, "pv"), QStringLiteral(ZORVA_VERSION));
 	const QJsonObject ow = QJsonDocument::fromJson(queryValue(main, "ow").toUtf8()).object();
 	EXPECT_EQ(ow.value("h").toString(), QStringLiteral("127.0.0.1"));
 	EXPECT_EQ(ow.value("e").toString(), QStringLiteral("obs-websocket is disabled. Enable it in OBS to continue."));

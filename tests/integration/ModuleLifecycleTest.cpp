@@ -1,6 +1,7 @@
 // The module's life in a stand-in OBS: load, post-load, front-end events,
 // unload, and the watch on obs-websocket's configuration.
 
+#include "BuildConfig.h"
 #include "ModuleHost.h"
 
 #include "BrowserJournal.h"
@@ -190,7 +191,7 @@ TEST_F(ModuleHostTest, HostRequestsRunOnTheUiThreadThroughObsWebSocket)
 	const json direct = vendorRequest({{"id", "1"}, {"method", "zorva.getHostBootstrap"}});
 	const json wrapped = vendorRequest({{"message", {{"id", "1"}, {"method", "zorva.getHostBootstrap"}}}});
 	EXPECT_EQ(direct["host"], "obs");
-	EXPECT_EQ(direct["pluginVersion"], "0.0.6");
+	EXPECT_EQ(direct["pluginVersion"], ZORVA_VERSION);
 	EXPECT_EQ(direct["obsWebSocket"]["error"], "obs-websocket is disabled. Enable it in OBS to continue.");
 	EXPECT_EQ(direct, wrapped);
 

@@ -1,5 +1,6 @@
 // The dock pages' URLs and the access-token scripts.
 
+#include "BuildConfig.h"
 #include "docks/DockPageUrls.h"
 
 #include <QJsonDocument>
@@ -51,7 +52,7 @@ TEST(DockPageUrls, HostDecoration)
 	EXPECT_TRUE(decorated.startsWith(QStringLiteral("https://app.zorva.test/shim.html?url=")));
 	EXPECT_EQ(queryKeys(decorated), QStringList({"url", "ov", "pv", "ow"}));
 	EXPECT_EQ(queryValue(decorated, "url"), QStringLiteral("https://app.zorva.test/?a=1&b=2"));
-	EXPECT_EQ(queryValue(decorated, "pv"), QStringLiteral("0.0.6"));
+	EXPECT_EQ(queryValue(decorated, "pv"), QStringLiteral(ZORVA_VERSION));
 	EXPECT_EQ(queryValue(decorated, "ov"), QString::fromUtf8(obs_get_version_string()));
 	EXPECT_EQ(queryValue(decorated, "ow"),
 		  QStringLiteral(R"({"e":"obs-websocket is disabled. Enable it in OBS to continue.","en":false,"h":"127.0.0.1",)"

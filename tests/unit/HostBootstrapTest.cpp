@@ -1,5 +1,6 @@
 // obs-websocket discovery from its configuration file, and the bootstrap JSON.
 
+#include "BuildConfig.h"
 #include "host/HostBootstrap.h"
 #include "host/ObsWebSocketDiscovery.h"
 
@@ -133,7 +134,7 @@ TEST(HostBootstrapTest, BootstrapWithoutControllerOrDiscovery)
 	sources.eventProxyToken = QStringLiteral("T");
 	const QJsonObject json = buildHostBootstrap(sources).toJson();
 	EXPECT_EQ(json.value(QStringLiteral("host")).toString(), QStringLiteral("obs"));
-	EXPECT_EQ(json.value(QStringLiteral("pluginVersion")).toString(), QStringLiteral("0.0.6"));
+	EXPECT_EQ(json.value(QStringLiteral("pluginVersion")).toString(), QStringLiteral(ZORVA_VERSION));
 	EXPECT_EQ(json.value(QStringLiteral("sessionToken")).toString(), QStringLiteral("T"));
 	EXPECT_EQ(json.value(QStringLiteral("accessToken")).toString(), QString());
 	EXPECT_EQ(json.value(QStringLiteral("eventProxyUrl")).toString(), QStringLiteral("ws://127.0.0.1:44423?token=T"));
