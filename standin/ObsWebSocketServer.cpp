@@ -1,5 +1,6 @@
 #include "ObsWebSocketServer.h"
 
+#include "obs/ObsString.h"
 #include "websocket/Base64.h"
 #include "websocket/FrameProcessor.h"
 #include "websocket/WebSocketHandshake.h"
@@ -226,12 +227,7 @@ private:
 
 QString ObsWebSocketServer::configPath()
 {
-	char *path = os_get_config_path_ptr(kConfigRelativePath);
-	if (!path)
-		return {};
-	const QString result = QString::fromUtf8(path);
-	bfree(path);
-	return result;
+	return takeObsString(os_get_config_path_ptr(kConfigRelativePath));
 }
 
 ObsWebSocketServer::Config ObsWebSocketServer::readConfig(const QString &path)

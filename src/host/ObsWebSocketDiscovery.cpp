@@ -1,6 +1,7 @@
 #include "host/ObsWebSocketDiscovery.h"
 
 #include "host/ObsWebSocketConfig.h"
+#include "obs/ObsString.h"
 
 #include <QFile>
 #include <QTcpSocket>
@@ -35,12 +36,7 @@ bool serverReachable(const QString &host, quint16 port)
 
 QString obsWebSocketConfigPath()
 {
-	char *path = os_get_config_path_ptr("obs-studio/plugin_config/obs-websocket/config.json");
-	if (!path)
-		return {};
-	QString result = QString::fromUtf8(path);
-	bfree(path);
-	return result;
+	return takeObsString(os_get_config_path_ptr("obs-studio/plugin_config/obs-websocket/config.json"));
 }
 
 ObsWebSocketBootstrap ObsWebSocketDiscovery::discover() const

@@ -9,7 +9,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include <obs.h>
+#include <obs.hpp>
 
 namespace {
 
@@ -57,11 +57,9 @@ void writeObject(obs_data_t *target, const json &value)
 	obs_data_clear(target);
 	if (!value.is_object())
 		return;
-	obs_data_t *source = obs_data_create_from_json(compactJson(value).c_str());
-	if (!source)
-		return;
-	obs_data_apply(target, source);
-	obs_data_release(source);
+	const OBSDataAutoRelease source = obs_data_create_from_json(compactJson(value).c_str());
+	if (source)
+		obs_data_apply(target, source);
 }
 
 // Runs a task on the Qt application thread: queued from another thread, at
@@ -228,9 +226,7 @@ void ObsWebSocketVendor::emitEvent(const QString &eventName, const std::function
 	std::string message = LocalHostRouter::eventMessage(eventName.toStdString(), toNlohmann(payload()));
 	runOnApplicationThread(
 		[handle, message = std::move(message)] {
-			obs_data_t *data = obs_data_create();
-			if (!data)
-				return;
+			const OBSDataAutoRelease data = obs_data_create();
 			writeObject(data, parseJson(message));
 			if (proc_handler_t *ph = obsWebSocketProcHandler()) {
 				calldata_t cd;
@@ -241,6 +237,5 @@ void ObsWebSocketVendor::emitEvent(const QString &eventName, const std::function
 				proc_handler_call(ph, "vendor_event_emit", &cd);
 				calldata_free(&cd);
 			}
-			obs_data_release(data);
 		});
 }
