@@ -5,7 +5,6 @@
 #include "auth/JsonReply.h"
 #include "auth/JwtClaims.h"
 #include "obs/Log.h"
-#include "plugin/ModuleState.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -81,19 +80,6 @@ QString displayReason(const QString &status)
 	if (status == kLoggingIn)
 		return QStringLiteral("Logging in");
 	return QStringLiteral("Pending");
-}
-
-QString AuthController::Options::defaultStatePath()
-{
-	obs_module_t *module = moduleState().currentModule;
-	if (!module)
-		return {};
-	char *path = obs_module_get_config_path(module, "zorva-auth.json");
-	if (!path)
-		return {};
-	QString result = QString::fromUtf8(path);
-	bfree(path);
-	return result;
 }
 
 AuthController::AuthController() : AuthController(Options()) {}

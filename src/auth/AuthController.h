@@ -46,12 +46,10 @@ public:
 		ServiceEndpoints endpoints;
 		int callbackTimeoutMs = 600000; // login callback listener
 		int requestTimeoutMs = 15000;   // refresh and login-URL requests
-		// The auth file; by default the module's configuration path of
-		// "zorva-auth.json" (authStatePath). Empty: nothing is loaded or saved.
-		QString stateFilePath = defaultStatePath();
+		// The auth file ("zorva-auth.json" in the module's configuration
+		// folder, as the module passes it). Empty: nothing is loaded or saved.
+		QString stateFilePath;
 		quint16 callbackPort = 49231;
-
-		static QString defaultStatePath();
 	};
 
 	static constexpr const char *accountClientId = "5b9e2c7a1d4f8e3b6a0c9d2e7f1a4b8c";

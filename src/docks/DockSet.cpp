@@ -2,10 +2,8 @@
 
 #include "docks/BrowserPanel.h"
 #include "docks/ZorvaDock.h"
-#include "host/ObsWebSocketDiscovery.h"
 #include "obs/FrontendApi.h"
 #include "obs/Log.h"
-#include "plugin/ModuleState.h"
 
 #include <array>
 #include <memory>
@@ -22,6 +20,7 @@
 #include <QTimer>
 
 #include <obs-module.h>
+#include <obs.hpp>
 #include <util/platform.h>
 
 namespace {
@@ -49,11 +48,6 @@ constexpr int kPlacementRetryDelayMs = 50;
 constexpr std::array<int, 3> kPlacementFollowUpsMs = {150, 500, 1200};
 constexpr std::array<int, 4> kTitleRefreshDelaysMs = {0, 100, 500, 1000};
 
-std::unique_ptr<QCef> panelHost;
-std::array<ZorvaDock *, 4> dockRegistry = {};
-std::shared_ptr<ZorvaDock::UrlState> sharedUrlState;
-bool docksDestroyed = false;
-
 QMainWindow *mainWindow()
 {
 	return static_cast<QMainWindow *>(obs_frontend_get_main_window());
@@ -64,39 +58,22 @@ QDockWidget *findDock(QMainWindow *window, const char *id)
 	return window->findChild<QDockWidget *>(QString::fromUtf8(id), Qt::FindChildrenRecursively);
 }
 
-QString dockUiStatePath()
+bool needsFirstDockPlacement(const QString &uiStatePath)
 {
-	char *path = obs_module_get_config_path(moduleState().currentModule, "zorva-ui.json");
-	if (!path)
-		return {};
-	QString result = QString::fromUtf8(path);
-	bfree(path);
-	return result;
+	if (uiStatePath.isEmpty())
+		return true;
+	const OBSDataAutoRelease data = obs_data_create_from_json_file_safe(uiStatePath.toUtf8().constData(), "bak");
+	return !data || !obs_data_get_bool(data, "dockPlaced");
 }
 
-bool needsFirstDockPlacement()
+void markDockPlaced(const QString &uiStatePath)
 {
-	const QString path = dockUiStatePath();
-	if (path.isEmpty())
-		return true;
-	obs_data_t *data = obs_data_create_from_json_file_safe(path.toUtf8().constData(), "bak");
-	if (!data)
-		return true;
-	const bool placed = obs_data_get_bool(data, "dockPlaced");
-	obs_data_release(data);
-	return !placed;
-}
-
-void markDockPlaced()
-{
-	const QString path = dockUiStatePath();
-	if (path.isEmpty())
+	if (uiStatePath.isEmpty())
 		return;
-	QDir().mkpath(QFileInfo(path).absolutePath());
-	obs_data_t *data = obs_data_create();
+	QDir().mkpath(QFileInfo(uiStatePath).absolutePath());
+	const OBSDataAutoRelease data = obs_data_create();
 	obs_data_set_bool(data, "dockPlaced", true);
-	obs_data_save_json_safe(data, path.toUtf8().constData(), "tmp", "bak");
-	obs_data_release(data);
+	obs_data_save_json_safe(data, uiStatePath.toUtf8().constData(), "tmp", "bak");
 }
 
 QCef *resolvePanelHost()
@@ -138,9 +115,9 @@ void hookDockTabTitles()
 		if (!dock || dock->property(kHookedProperty).toBool())
 			continue;
 		dock->setProperty(kHookedProperty, true);
-		QObject::connect(dock, &QDockWidget::topLevelChanged, dock, [] { scheduleDockTitleRefresh(); });
-		QObject::connect(dock, &QDockWidget::dockLocationChanged, dock, [] { scheduleDockTitleRefresh(); });
-		QObject::connect(dock, &QDockWidget::visibilityChanged, dock, [] { scheduleDockTitleRefresh(); });
+		QObject::connect(dock, &QDockWidget::topLevelChanged, dock, &DockSet::scheduleDockTitleRefresh);
+		QObject::connect(dock, &QDockWidget::dockLocationChanged, dock, &DockSet::scheduleDockTitleRefresh);
+		QObject::connect(dock, &QDockWidget::visibilityChanged, dock, &DockSet::scheduleDockTitleRefresh);
 	}
 }
 
@@ -161,6 +138,9 @@ void attachDock(QMainWindow *window, QDockWidget *dock)
 // One placement run per positionZorvaDockOnFirstLoad call, shared by the
 // timers that re-post it; the routine keeps itself alive through them.
 struct PlacementRun : std::enable_shared_from_this<PlacementRun> {
+	explicit PlacementRun(QString statePath) : uiStatePath(std::move(statePath)) {}
+
+	QString uiStatePath;
 	int attempts = 0;
 	bool followUpsScheduled = false;
 
@@ -203,8 +183,8 @@ struct PlacementRun : std::enable_shared_from_this<PlacementRun> {
 		mainDock->showNormal();
 		mainDock->raise();
 		window->resizeDocks({mainDock}, {kDockWidth}, Qt::Horizontal);
-		markDockPlaced();
-		scheduleDockTitleRefresh();
+		markDockPlaced(uiStatePath);
+		DockSet::scheduleDockTitleRefresh();
 
 		if (!followUpsScheduled) {
 			followUpsScheduled = true;
@@ -214,23 +194,18 @@ struct PlacementRun : std::enable_shared_from_this<PlacementRun> {
 	}
 };
 
-// Removes only the docks this module registered: after a refused
-// registration the refused id may belong to another plugin's dock.
-void removeRegisteredDocks()
-{
-	for (size_t i = 0; i < kDockTable.size(); ++i) {
-		if (!dockRegistry[i])
-			continue;
-		obs_frontend_remove_dock(kDockTable[i].id);
-		QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-	}
-}
-
 } // namespace
 
-void initializeDock()
+DockSet::DockSet(Sources docksSources) : sources(std::move(docksSources)) {}
+
+DockSet::~DockSet()
 {
-	for (ZorvaDock *dock : dockRegistry) {
+	destroyDocks();
+}
+
+void DockSet::initializeDock(bool hostFinishedLoading)
+{
+	for (ZorvaDock *dock : docks) {
 		if (dock)
 			return;
 	}
@@ -246,19 +221,10 @@ void initializeDock()
 	sharedUrlState = std::make_shared<ZorvaDock::UrlState>();
 	docksDestroyed = false;
 
-	ModuleState &state = moduleState();
-	auto eventProxyUrlProvider = [] {
-		return eventProxyUrl(moduleState().eventProxyPort, moduleState().eventProxyToken);
-	};
-	auto bootstrapProvider = [] {
-		const ObsWebSocketDiscovery *discovery = moduleState().obsWebSocketDiscovery.get();
-		return discovery ? discovery->discover() : ObsWebSocketBootstrap();
-	};
-
 	for (size_t i = 0; i < kDockTable.size(); ++i) {
 		const DockRow &row = kDockTable[i];
-		auto *dock = new ZorvaDock(row.kind, panelHost.get(), state.authController.get(), sharedUrlState,
-					   eventProxyUrlProvider, bootstrapProvider, nullptr);
+		auto *dock = new ZorvaDock(row.kind, panelHost.get(), sources.authController, sharedUrlState,
+					   sources.eventProxyUrl, sources.obsWebSocketBootstrap, nullptr);
 		if (!obs_frontend_add_dock_by_id(row.id, row.title, dock)) {
 			logError("Failed to add dock '%s'.", row.id);
 			delete dock;
@@ -266,49 +232,61 @@ void initializeDock()
 			panelHost.reset();
 			return;
 		}
-		dockRegistry[i] = dock;
+		docks[i] = dock;
 	}
 
 	hookDockTabTitles();
-	if (state.finishedLoading) {
+	if (hostFinishedLoading) {
 		positionZorvaDockOnFirstLoad();
 		scheduleDockTitleRefresh();
 	}
 	logInfo("Loaded docks.");
 }
 
-void destroyDocks()
+void DockSet::destroyDocks()
 {
 	// The docks and their panels belong to the UI thread: the whole removal
 	// runs there, the caller waiting.
 	QCoreApplication *app = QCoreApplication::instance();
 	if (app && QThread::currentThread() != app->thread()) {
-		QMetaObject::invokeMethod(app, &destroyDocks, Qt::BlockingQueuedConnection);
+		QMetaObject::invokeMethod(app, [this] { destroyDocks(); }, Qt::BlockingQueuedConnection);
 		return;
 	}
 	if (docksDestroyed)
 		return;
 	docksDestroyed = true;
 
-	for (ZorvaDock *dock : dockRegistry) {
+	for (ZorvaDock *dock : docks) {
 		if (dock)
 			dock->shutdownPanels();
 	}
 	removeRegisteredDocks();
 
-	dockRegistry.fill(nullptr);
+	docks.fill(nullptr);
 	sharedUrlState.reset();
 	panelHost.reset();
 }
 
-void positionZorvaDockOnFirstLoad()
+// Removes only the docks this module registered: after a refused
+// registration the refused id may belong to another plugin's dock.
+void DockSet::removeRegisteredDocks()
 {
-	if (!needsFirstDockPlacement() || !mainWindow())
-		return;
-	std::make_shared<PlacementRun>()->post(0);
+	for (size_t i = 0; i < kDockTable.size(); ++i) {
+		if (!docks[i])
+			continue;
+		obs_frontend_remove_dock(kDockTable[i].id);
+		QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+	}
 }
 
-void scheduleDockTitleRefresh()
+void DockSet::positionZorvaDockOnFirstLoad()
+{
+	if (!needsFirstDockPlacement(sources.uiStatePath) || !mainWindow())
+		return;
+	std::make_shared<PlacementRun>(sources.uiStatePath)->post(0);
+}
+
+void DockSet::scheduleDockTitleRefresh()
 {
 	QMainWindow *window = mainWindow();
 	if (!window)
@@ -317,18 +295,20 @@ void scheduleDockTitleRefresh()
 		QTimer::singleShot(delay, window, &applyDockTitles);
 }
 
-void refreshHostTabsOfAllDocks()
+void DockSet::refreshHostTabsOfAllDocks()
 {
-	for (ZorvaDock *dock : dockRegistry) {
-		if (dock)
-			QMetaObject::invokeMethod(dock, "refreshHostTabs", Qt::QueuedConnection);
-	}
+	invokeOnEachDock("refreshHostTabs");
 }
 
-void refreshEventProxyTabsOfAllDocks()
+void DockSet::refreshEventProxyTabsOfAllDocks()
 {
-	for (ZorvaDock *dock : dockRegistry) {
+	invokeOnEachDock("refreshEventProxyTabs");
+}
+
+void DockSet::invokeOnEachDock(const char *slot)
+{
+	for (ZorvaDock *dock : docks) {
 		if (dock)
-			QMetaObject::invokeMethod(dock, "refreshEventProxyTabs", Qt::QueuedConnection);
+			QMetaObject::invokeMethod(dock, slot, Qt::QueuedConnection);
 	}
 }

@@ -1,82 +1,70 @@
 #include "plugin/ModuleHostTargets.h"
 
 #include "auth/AuthController.h"
-#include "host/HostBootstrap.h"
-#include "plugin/ModuleLifecycle.h"
-#include "plugin/ModuleState.h"
 #include "proxy/EventProxyServer.h"
 
 #include <QMetaObject>
 
-namespace {
-
-// The controller lives from load to unload, which spans every host request;
-// the empty answers only cover a request racing the module's teardown.
-AuthController *controller()
-{
-	return moduleState().authController.get();
-}
-
-} // namespace
+ModuleHostTargets::ModuleHostTargets(Collaborators collaborators) : with(std::move(collaborators)) {}
 
 QJsonObject ModuleHostTargets::status()
 {
-	return statusWithHostBootstrap(hostBootstrapSources());
+	return statusWithHostBootstrap(with.bootstrapSources());
 }
 
 QJsonObject ModuleHostTargets::hostBootstrap()
 {
-	return buildHostBootstrap(hostBootstrapSources()).toJson();
+	return buildHostBootstrap(with.bootstrapSources()).toJson();
 }
 
 void ModuleHostTargets::refreshHostState()
 {
-	::refreshHostState();
+	with.refreshHostState();
 }
 
 QJsonObject ModuleHostTargets::accountsList()
 {
-	return controller() ? controller()->accountsList() : QJsonObject();
+	return with.authController.accountsList();
 }
 
 QJsonObject ModuleHostTargets::requirePlatforms(const QStringList &platforms)
 {
-	return controller() ? controller()->requirePlatforms(platforms) : QJsonObject();
+	return with.authController.requirePlatforms(platforms);
 }
 
 QJsonObject ModuleHostTargets::beginAccountLogin()
 {
-	return controller() ? controller()->beginAccountLogin() : QJsonObject();
+	return with.authController.beginAccountLogin();
 }
 
 QJsonObject ModuleHostTargets::beginIntegrationLogin(const QString &platform)
 {
-	return controller() ? controller()->beginIntegrationLogin(platform) : QJsonObject();
+	return with.authController.beginIntegrationLogin(platform);
 }
 
 QJsonObject ModuleHostTargets::refreshAccount()
 {
-	return controller() ? controller()->refreshAccount() : QJsonObject();
+	return with.authController.refreshAccount();
 }
 
 QJsonObject ModuleHostTargets::logoutAccount()
 {
-	return controller() ? controller()->logoutAccount() : QJsonObject();
+	return with.authController.logoutAccount();
 }
 
 bool ModuleHostTargets::handleRedirect(const QUrl &url)
 {
-	return controller() && controller()->handleRedirect(url);
+	return with.authController.handleRedirect(url);
 }
 
 QJsonObject ModuleHostTargets::logoutIntegration(const QString &upid)
 {
-	return controller() ? controller()->logoutIntegration(upid) : QJsonObject();
+	return with.authController.logoutIntegration(upid);
 }
 
 bool ModuleHostTargets::hasEventProxy()
 {
-	return moduleState().eventProxy != nullptr;
+	return with.eventProxy != nullptr;
 }
 
 // The worker thread never waits on the UI thread, so these blocking calls
@@ -85,7 +73,7 @@ json ModuleHostTargets::simulateEvent(const QString &type, const QString &platfo
 				      const QString &chatMessage)
 {
 	json result;
-	QMetaObject::invokeMethod(moduleState().eventProxy, "simulateEvent", Qt::BlockingQueuedConnection,
+	QMetaObject::invokeMethod(with.eventProxy, "simulateEvent", Qt::BlockingQueuedConnection,
 				  Q_RETURN_ARG(nlohmann::json, result), Q_ARG(QString, type), Q_ARG(QString, platform),
 				  Q_ARG(QString, username), Q_ARG(QString, chatMessage));
 	return result;
@@ -93,6 +81,6 @@ json ModuleHostTargets::simulateEvent(const QString &type, const QString &platfo
 
 void ModuleHostTargets::publishLogout(const std::string &upid)
 {
-	QMetaObject::invokeMethod(moduleState().eventProxy, "publishLogout", Qt::BlockingQueuedConnection,
+	QMetaObject::invokeMethod(with.eventProxy, "publishLogout", Qt::BlockingQueuedConnection,
 				  Q_ARG(std::string, upid));
 }

@@ -1,11 +1,28 @@
 #pragma once
 
+#include "host/HostBootstrap.h"
 #include "host/HostTargets.h"
 
+#include <functional>
+
+class AuthController;
+class EventProxyServer;
+
 // The host methods' targets as the loaded module has them: the account
-// controller, the event proxy on the worker thread and the module state.
+// controller, the event proxy on the worker thread, and the module's state
+// through the two functions it hands in. The module destroys this object
+// before either of the two objects it points to.
 class ModuleHostTargets final : public HostTargets {
 public:
+	struct Collaborators {
+		AuthController &authController;
+		EventProxyServer *eventProxy = nullptr; // lives on the worker thread
+		std::function<HostBootstrapSources()> bootstrapSources;
+		std::function<void()> refreshHostState;
+	};
+
+	explicit ModuleHostTargets(Collaborators collaborators);
+
 	QJsonObject status() override;
 	QJsonObject hostBootstrap() override;
 	void refreshHostState() override;
@@ -23,4 +40,7 @@ public:
 	json simulateEvent(const QString &type, const QString &platform, const QString &username,
 			   const QString &chatMessage) override;
 	void publishLogout(const std::string &upid) override;
+
+private:
+	Collaborators with;
 };

@@ -9,17 +9,16 @@
 #include "integration/VekRuntime.h"
 #include "obs/FrontendApi.h"
 #include "obs/Log.h"
+#include "obs/ObsString.h"
 #include "plugin/ModuleHostTargets.h"
 #include "plugin/ModuleState.h"
-#include "proxy/EventProxyServer.h"
-#include "threading/WorkerThread.h"
+#include "plugin/WorkerObjects.h"
 #include "values/MetaTypes.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QThread>
 #include <QTimer>
 
 #include <obs-module.h>
@@ -28,6 +27,41 @@ namespace {
 
 constexpr int kConfigRefreshDebounceMs = 150;
 
+QString moduleConfigPath(const char *file)
+{
+	return takeObsString(obs_module_get_config_path(moduleState().currentModule, file));
+}
+
+// The module's current state as the host bootstrap sees it.
+HostBootstrapSources hostBootstrapSources()
+{
+	const ModuleState &state = moduleState();
+	return {state.authController.get(), state.obsWebSocketDiscovery.get(), state.eventProxyPort,
+		state.eventProxyToken};
+}
+
+void emitStatusChanged()
+{
+	if (AuthController *controller = moduleState().authController.get())
+		Q_EMIT controller->statusChanged();
+}
+
+void refreshHostState()
+{
+	if (DockSet *docks = moduleState().dockSet.get())
+		docks->refreshHostTabsOfAllDocks();
+	emitStatusChanged();
+}
+
+void syncIntegrationsToRuntime()
+{
+	ModuleState &state = moduleState();
+	if (!state.workerObjects || !state.authController)
+		return;
+	QMetaObject::invokeMethod(state.workerObjects->vekRuntime(), "syncIntegrations", Qt::QueuedConnection,
+				  Q_ARG(QJsonArray, state.authController->integrationSnapshot()));
+}
+
 // The proxy reports where it listens: the pages that use it reload, and the
 // pages learn the new address through a status event.
 void onEventProxyStarted(quint16 port, const std::string &token)
@@ -35,7 +69,8 @@ void onEventProxyStarted(quint16 port, const std::string &token)
 	ModuleState &state = moduleState();
 	state.eventProxyPort = port;
 	state.eventProxyToken = QString::fromStdString(token);
-	refreshEventProxyTabsOfAllDocks();
+	if (state.dockSet)
+		state.dockSet->refreshEventProxyTabsOfAllDocks();
 	emitStatusChanged();
 }
 
@@ -54,64 +89,6 @@ void publishStatusChanged()
 	if (state.vendor)
 		state.vendor->emitEvent(QStringLiteral("zorva.statusChanged"),
 					[] { return statusWithHostBootstrap(hostBootstrapSources()); });
-}
-
-void connectUiObjects(ModuleState &state)
-{
-	AuthController *context = state.authController.get();
-	QObject::connect(state.refreshTimer.get(), &QTimer::timeout, context, &refreshHostState);
-	QObject::connect(state.configWatcher.get(), &QFileSystemWatcher::fileChanged, context,
-			 &onObsWebSocketConfigChanged);
-	QObject::connect(state.configWatcher.get(), &QFileSystemWatcher::directoryChanged, context,
-			 &onObsWebSocketConfigChanged);
-}
-
-void connectWorkerObjects(ModuleState &state)
-{
-	AuthController *context = state.authController.get();
-	QThread *thread = state.workerThread.get();
-	QObject::connect(thread, &QThread::finished, state.eventProxy, &QObject::deleteLater);
-	QObject::connect(thread, &QThread::finished, state.vekRuntime, &QObject::deleteLater);
-	QObject::connect(thread, &QThread::started, state.eventProxy, &EventProxyServer::start);
-	QObject::connect(state.eventProxy, &EventProxyServer::vekRequest, state.vekRuntime,
-			 &VekRuntime::handleProxyRequest);
-	QObject::connect(state.eventProxy, &EventProxyServer::vekPassthrough, state.vekRuntime,
-			 &VekRuntime::handleProxyPassthrough);
-	QObject::connect(state.eventProxy, &EventProxyServer::started, context, &onEventProxyStarted);
-	QObject::connect(context, &AuthController::statusChanged, context, &syncIntegrationsToRuntime);
-	QObject::connect(context, &AuthController::statusChanged, context, &publishStatusChanged);
-	QObject::connect(state.vekRuntime, &VekRuntime::integrationLoggedOut, context, &onIntegrationLoggedOut);
-}
-
-// A blocking call into the worker thread: the UI thread waits until it ran.
-void invokeBlocking(QObject *object, const char *slot)
-{
-	QMetaObject::invokeMethod(object, slot, Qt::BlockingQueuedConnection);
-}
-
-} // namespace
-
-HostBootstrapSources hostBootstrapSources()
-{
-	const ModuleState &state = moduleState();
-	return {state.authController.get(), state.obsWebSocketDiscovery.get(), state.eventProxyPort,
-		state.eventProxyToken};
-}
-
-void addQtPluginSearchPath()
-{
-	char *file = obs_find_module_file(moduleState().currentModule, "tls");
-	if (!file)
-		return;
-	QDir dir(QString::fromUtf8(file));
-	bfree(file);
-	if (!dir.cdUp())
-		return;
-	const QString path = dir.absolutePath();
-	if (QCoreApplication::libraryPaths().contains(path, Qt::CaseSensitive))
-		return;
-	QCoreApplication::addLibraryPath(path);
-	logInfo("Added Qt plugin search path: %s", path.toUtf8().constData());
 }
 
 void armConfigWatcher()
@@ -139,25 +116,19 @@ void onObsWebSocketConfigChanged()
 		refreshHostState();
 }
 
-void refreshHostState()
+void addQtPluginSearchPath()
 {
-	refreshHostTabsOfAllDocks();
-	emitStatusChanged();
-}
-
-void emitStatusChanged()
-{
-	if (AuthController *controller = moduleState().authController.get())
-		Q_EMIT controller->statusChanged();
-}
-
-void syncIntegrationsToRuntime()
-{
-	ModuleState &state = moduleState();
-	if (!state.vekRuntime || !state.authController)
+	const QString file = takeObsString(obs_find_module_file(moduleState().currentModule, "tls"));
+	if (file.isEmpty())
 		return;
-	QMetaObject::invokeMethod(state.vekRuntime, "syncIntegrations", Qt::QueuedConnection,
-				  Q_ARG(QJsonArray, state.authController->integrationSnapshot()));
+	QDir dir(file);
+	if (!dir.cdUp())
+		return;
+	const QString path = dir.absolutePath();
+	if (QCoreApplication::libraryPaths().contains(path, Qt::CaseSensitive))
+		return;
+	QCoreApplication::addLibraryPath(path);
+	logInfo("Added Qt plugin search path: %s", path.toUtf8().constData());
 }
 
 void frontendEventCallback(enum obs_frontend_event event, void *)
@@ -169,17 +140,74 @@ void frontendEventCallback(enum obs_frontend_event event, void *)
 		// OBS's main loop stops after this event: host requests are refused
 		// from now on rather than left waiting for it.
 		VendorRequestGate::instance().close();
-		destroyDocks();
+		if (state.dockSet)
+			state.dockSet->destroyDocks();
 		break;
 	case OBS_FRONTEND_EVENT_FINISHED_LOADING:
 		state.finishedLoading = true;
-		positionZorvaDockOnFirstLoad();
-		scheduleDockTitleRefresh();
+		if (state.dockSet) {
+			state.dockSet->positionZorvaDockOnFirstLoad();
+			DockSet::scheduleDockTitleRefresh();
+		}
 		break;
 	default:
 		break;
 	}
 }
+
+void createUiObjects(ModuleState &state)
+{
+	AuthController::Options authOptions;
+	authOptions.stateFilePath = moduleConfigPath("zorva-auth.json");
+	state.authController = std::make_unique<AuthController>(std::move(authOptions));
+	state.vendor = std::make_unique<ObsWebSocketVendor>("vorn-zorva");
+	state.obsWebSocketDiscovery = std::make_unique<ObsWebSocketDiscovery>();
+	state.configWatcher = std::make_unique<QFileSystemWatcher>();
+	state.refreshTimer = std::make_unique<QTimer>();
+	state.refreshTimer->setSingleShot(true);
+	state.refreshTimer->setInterval(kConfigRefreshDebounceMs);
+
+	AuthController *context = state.authController.get();
+	QObject::connect(state.refreshTimer.get(), &QTimer::timeout, context, &refreshHostState);
+	QObject::connect(state.configWatcher.get(), &QFileSystemWatcher::fileChanged, context,
+			 &onObsWebSocketConfigChanged);
+	QObject::connect(state.configWatcher.get(), &QFileSystemWatcher::directoryChanged, context,
+			 &onObsWebSocketConfigChanged);
+	QObject::connect(context, &AuthController::statusChanged, context, &syncIntegrationsToRuntime);
+	QObject::connect(context, &AuthController::statusChanged, context, &publishStatusChanged);
+}
+
+// The worker side's reports reach the module on the UI thread.
+void createWorkerObjects(ModuleState &state)
+{
+	state.workerObjects = std::make_unique<WorkerObjects>();
+	AuthController *context = state.authController.get();
+	QObject::connect(state.workerObjects->eventProxy(), &EventProxyServer::started, context, &onEventProxyStarted);
+	QObject::connect(state.workerObjects->vekRuntime(), &VekRuntime::integrationLoggedOut, context,
+			 &onIntegrationLoggedOut);
+}
+
+void createHostTargets(ModuleState &state)
+{
+	state.hostTargets = std::make_unique<ModuleHostTargets>(ModuleHostTargets::Collaborators{
+		*state.authController, state.workerObjects->eventProxy(), &hostBootstrapSources, &refreshHostState});
+	registerHostHandlers(*state.vendor, *state.hostTargets);
+}
+
+std::unique_ptr<DockSet> createDockSet(const ModuleState &state)
+{
+	DockSet::Sources sources;
+	sources.authController = state.authController.get();
+	sources.eventProxyUrl = [] { return eventProxyUrl(moduleState().eventProxyPort, moduleState().eventProxyToken); };
+	sources.obsWebSocketBootstrap = [] {
+		const ObsWebSocketDiscovery *discovery = moduleState().obsWebSocketDiscovery.get();
+		return discovery ? discovery->discover() : ObsWebSocketBootstrap();
+	};
+	sources.uiStatePath = moduleConfigPath("zorva-ui.json");
+	return std::make_unique<DockSet>(std::move(sources));
+}
+
+} // namespace
 
 void loadModule()
 {
@@ -191,28 +219,14 @@ void loadModule()
 	registerModuleMetaTypes();
 	addQtPluginSearchPath();
 
-	state.authController = std::make_unique<AuthController>();
-	state.vendor = std::make_unique<ObsWebSocketVendor>("vorn-zorva");
-	state.obsWebSocketDiscovery = std::make_unique<ObsWebSocketDiscovery>();
-	state.configWatcher = std::make_unique<QFileSystemWatcher>();
-	state.refreshTimer = std::make_unique<QTimer>();
-	state.refreshTimer->setSingleShot(true);
-	state.refreshTimer->setInterval(kConfigRefreshDebounceMs);
-	connectUiObjects(state);
+	createUiObjects(state);
 	armConfigWatcher();
-	static ModuleHostTargets hostTargets;
-	registerHostHandlers(*state.vendor, hostTargets);
+	createWorkerObjects(state);
+	createHostTargets(state);
+	state.dockSet = createDockSet(state);
 	obs_frontend_add_event_callback(&frontendEventCallback, nullptr);
 
-	state.workerThread = std::make_unique<WorkerThread>();
-	state.workerThread->setObjectName(QStringLiteral("zorva-worker"));
-	state.eventProxy = new EventProxyServer();
-	state.vekRuntime = new VekRuntime();
-	state.eventProxy->moveToThread(state.workerThread.get());
-	state.vekRuntime->moveToThread(state.workerThread.get());
-	connectWorkerObjects(state);
-	state.vekRuntime->setEventProxy(state.eventProxy);
-	state.workerThread->start(QThread::InheritPriority);
+	state.workerObjects->start();
 	syncIntegrationsToRuntime();
 }
 
@@ -221,7 +235,8 @@ void postLoadModule()
 	ModuleState &state = moduleState();
 	if (state.vendor)
 		state.vendor->registerVendor();
-	initializeDock();
+	if (state.dockSet)
+		state.dockSet->initializeDock(state.finishedLoading);
 }
 
 void unloadModule()
@@ -232,19 +247,10 @@ void unloadModule()
 	VendorRequestGate::instance().close();
 	if (!state.exitSeen)
 		obs_frontend_remove_event_callback(&frontendEventCallback, nullptr);
-	destroyDocks();
+	state.dockSet.reset();
 
-	if (state.eventProxy)
-		invokeBlocking(state.eventProxy, "stop");
-	if (state.vekRuntime)
-		invokeBlocking(state.vekRuntime, "stop");
-	// Its end in full, exit-time destructors included: OBS may exit right
-	// after this returns.
-	if (state.workerThread && !state.workerThread->quitAndJoin())
+	if (state.workerObjects && !state.workerObjects->stop())
 		logWarning("Worker thread still ending after unload.");
-	state.vekRuntime = nullptr;
-	state.eventProxy = nullptr;
-	state.workerThread.reset();
 	// The proxy is gone: a later load starts without an address until its own
 	// proxy reports one.
 	state.eventProxyPort = 0;
@@ -254,6 +260,8 @@ void unloadModule()
 		state.vendor->forgetRegistration();
 		state.vendor.reset();
 	}
+	state.hostTargets.reset();
+	state.workerObjects.reset();
 	state.refreshTimer.reset();
 	state.configWatcher.reset();
 	state.obsWebSocketDiscovery.reset();

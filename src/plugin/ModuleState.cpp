@@ -1,9 +1,11 @@
 #include "plugin/ModuleState.h"
 
 #include "auth/AuthController.h"
+#include "docks/DockSet.h"
 #include "host/ObsWebSocketDiscovery.h"
 #include "host/ObsWebSocketVendor.h"
-#include "threading/WorkerThread.h"
+#include "plugin/ModuleHostTargets.h"
+#include "plugin/WorkerObjects.h"
 
 #include <QFileSystemWatcher>
 #include <QTimer>

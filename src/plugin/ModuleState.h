@@ -8,17 +8,17 @@
 #include <obs-module.h>
 
 class AuthController;
-class EventProxyServer;
+class DockSet;
+class ModuleHostTargets;
 class ObsWebSocketDiscovery;
 class ObsWebSocketVendor;
 class QFileSystemWatcher;
 class QTimer;
-class VekRuntime;
-class WorkerThread;
+class WorkerObjects;
 
 // The module-wide objects and values, created at load and destroyed at unload
-// in a fixed order. Touched on the UI thread only, except the two objects that
-// live on the worker thread.
+// in a fixed order. Touched on the UI thread only; the worker objects' proxy
+// and runtime live on the worker thread.
 struct ModuleState {
 	obs_module_t *currentModule = nullptr;
 	lookup_t *localeLookup = nullptr;
@@ -28,10 +28,9 @@ struct ModuleState {
 	std::unique_ptr<ObsWebSocketDiscovery> obsWebSocketDiscovery;
 	std::unique_ptr<QFileSystemWatcher> configWatcher;
 	std::unique_ptr<QTimer> refreshTimer;
-	std::unique_ptr<WorkerThread> workerThread;
-	// Deleted on the worker thread when it finishes; only nulled at unload.
-	EventProxyServer *eventProxy = nullptr;
-	VekRuntime *vekRuntime = nullptr;
+	std::unique_ptr<WorkerObjects> workerObjects;
+	std::unique_ptr<ModuleHostTargets> hostTargets;
+	std::unique_ptr<DockSet> dockSet;
 
 	quint16 eventProxyPort = 0;
 	QString eventProxyToken;

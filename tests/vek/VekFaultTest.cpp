@@ -12,8 +12,8 @@
 #include "TestWebSocketClient.h"
 #include "integration/VekConnectionWorker.h"
 #include "integration/VekRuntime.h"
+#include "plugin/WorkerObjects.h"
 #include "proxy/EventProxyServer.h"
-#include "threading/WorkerThread.h"
 
 #include <atomic>
 
@@ -92,26 +92,22 @@ protected:
 		startWorkerThread(testService(vek.port(), QStringLiteral("https://127.0.0.1:1"), retryDelayMs));
 	}
 
-	// The runtime and the event proxy on a worker thread, wired as the module
-	// wires them, with a page listening on the proxy.
+	// The runtime and the event proxy on a worker thread, wired by the
+	// module's own wiring, with a page listening on the proxy.
 	void startWorkerThread(VekService service)
 	{
-		runtime = new VekRuntime(std::move(service));
 		EventProxyServer::Options options;
 		options.port = 0;
-		proxy = new EventProxyServer(options);
+		worker = std::make_unique<WorkerObjects>(options, std::move(service));
+		runtime = worker->vekRuntime();
+		proxy = worker->eventProxy();
 		heartbeat = new Heartbeat;
-		runtime->setEventProxy(proxy);
-		thread.setObjectName(QStringLiteral("zorva-worker"));
-		for (QObject *object : std::initializer_list<QObject *>{runtime, proxy, heartbeat}) {
-			object->moveToThread(&thread);
-			QObject::connect(&thread, &QThread::finished, object, &QObject::deleteLater);
-		}
-		QObject::connect(&thread, &QThread::started, proxy, &EventProxyServer::start);
+		heartbeat->moveToThread(worker->thread());
+		QObject::connect(worker->thread(), &QThread::finished, heartbeat, &QObject::deleteLater);
 		QObject::connect(
 			proxy, &EventProxyServer::started, proxy, [this](quint16 port, std::string) { proxyPort = port; },
 			Qt::DirectConnection);
-		thread.start();
+		worker->start();
 		heartbeat->start();
 		ASSERT_TRUE(waitFor([this] { return proxyPort.load() != 0; }));
 		page = std::make_unique<TestWebSocketClient>();
@@ -158,11 +154,8 @@ protected:
 
 	void shutDown()
 	{
-		if (!thread.isRunning())
-			return;
-		stopRuntime();
-		QMetaObject::invokeMethod(proxy, "stop", Qt::BlockingQueuedConnection);
-		thread.quitAndJoin();
+		if (worker)
+			worker->stop();
 	}
 
 	FakeVekRealtime::Connection &connection(size_t index) { return *vek.connections[index]; }
@@ -245,7 +238,7 @@ protected:
 	}
 
 	FakeVekRealtime vek;
-	WorkerThread thread;
+	std::unique_ptr<WorkerObjects> worker;
 	VekRuntime *runtime = nullptr;
 	EventProxyServer *proxy = nullptr;
 	Heartbeat *heartbeat = nullptr;

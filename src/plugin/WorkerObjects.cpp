@@ -1,0 +1,59 @@
+#include "plugin/WorkerObjects.h"
+
+#include "integration/VekRuntime.h"
+
+namespace {
+
+// A blocking call into the worker thread: the caller waits until it ran.
+void invokeBlocking(QObject *object, const char *slot)
+{
+	QMetaObject::invokeMethod(object, slot, Qt::BlockingQueuedConnection);
+}
+
+} // namespace
+
+WorkerObjects::WorkerObjects(EventProxyServer::Options proxyOptions, VekService service)
+	: proxy(new EventProxyServer(std::move(proxyOptions))), runtime(new VekRuntime(std::move(service)))
+{
+	workerThread.setObjectName(QStringLiteral("zorva-worker"));
+	for (QObject *object : std::initializer_list<QObject *>{proxy, runtime}) {
+		object->moveToThread(&workerThread);
+		QObject::connect(&workerThread, &QThread::finished, object, &QObject::deleteLater);
+	}
+	QObject::connect(&workerThread, &QThread::started, proxy, &EventProxyServer::start);
+	QObject::connect(proxy, &EventProxyServer::vekRequest, runtime, &VekRuntime::handleProxyRequest);
+	QObject::connect(proxy, &EventProxyServer::vekPassthrough, runtime, &VekRuntime::handleProxyPassthrough);
+	runtime->setEventProxy(proxy);
+}
+
+WorkerObjects::~WorkerObjects()
+{
+	stop();
+}
+
+void WorkerObjects::start()
+{
+	started = true;
+	workerThread.start(QThread::InheritPriority);
+}
+
+bool WorkerObjects::stop()
+{
+	if (!proxy)
+		return true;
+	bool ended = true;
+	if (started) {
+		invokeBlocking(proxy, "stop");
+		invokeBlocking(runtime, "stop");
+		// Its end in full, exit-time destructors included: OBS may exit
+		// right after the module unloads.
+		ended = workerThread.quitAndJoin();
+	} else {
+		// No thread ran, so no event loop deletes them.
+		delete proxy;
+		delete runtime;
+	}
+	proxy = nullptr;
+	runtime = nullptr;
+	return ended;
+}
