@@ -50,7 +50,7 @@ void appendMaskedTextFrame(std::string &out, const std::string &payload)
 
 } // namespace
 
-RelayRun::RelayRun(const ServerProcess &server, Settings settings) : server(server), settings(settings) {}
+RelayRun::RelayRun(const ServerProcess &target, Settings runSettings) : server(target), settings(runSettings) {}
 
 RelayRun::~RelayRun()
 {

@@ -14,8 +14,8 @@
 class ServerProcess {
 public:
 	// Standard error goes to the log file (appended) when one is named.
-	ServerProcess(std::vector<std::string> command, std::string logFile)
-		: command(std::move(command)), logFile(std::move(logFile))
+	ServerProcess(std::vector<std::string> commandLine, std::string logPath)
+		: command(std::move(commandLine)), logFile(std::move(logPath))
 	{
 	}
 	~ServerProcess();

@@ -77,9 +77,9 @@ QSslConfiguration tlsConfiguration(const QString &certificateFile, const QString
 
 } // namespace
 
-SampleVekService::SampleVekService(const QString &certificateFile, const QString &keyFile, QString signInPageUrl,
+SampleVekService::SampleVekService(const QString &certificateFile, const QString &keyFile, QString signInPage,
 				   QObject *parent)
-	: SampleHttpService(parent), signInPageUrl(std::move(signInPageUrl))
+	: SampleHttpService(parent), signInPageUrl(std::move(signInPage))
 {
 	sslSetup(tlsConfiguration(certificateFile, keyFile));
 	connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &SampleVekService::acceptWebSockets);

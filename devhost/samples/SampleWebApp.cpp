@@ -40,7 +40,8 @@ QByteArray contentType(const QString &file)
 
 } // namespace
 
-SampleWebApp::SampleWebApp(QString pagesDir, QObject *parent) : SampleHttpService(parent), pagesDir(std::move(pagesDir))
+SampleWebApp::SampleWebApp(QString pagesFolder, QObject *parent)
+	: SampleHttpService(parent), pagesDir(std::move(pagesFolder))
 {
 }
 

@@ -25,16 +25,15 @@ QLabel *fallbackLabel(QWidget *parent)
 
 } // namespace
 
-ZorvaDock::ZorvaDock(DockKind kind, QCef *panelHost, AuthController *authController,
-		     std::shared_ptr<UrlState> urlState, EventProxyUrlProvider eventProxyUrlProvider,
-		     BootstrapProvider bootstrapProvider, QWidget *parent)
+ZorvaDock::ZorvaDock(DockKind dockKind, QCef *host, AuthController *controller, std::shared_ptr<UrlState> sharedUrls,
+		     EventProxyUrlProvider eventProxyUrl, BootstrapProvider bootstrap, QWidget *parent)
 	: QWidget(parent),
-	  kind(kind),
-	  panelHost(panelHost),
-	  authController(authController),
-	  urlState(std::move(urlState)),
-	  eventProxyUrlProvider(std::move(eventProxyUrlProvider)),
-	  bootstrapProvider(std::move(bootstrapProvider))
+	  kind(dockKind),
+	  panelHost(host),
+	  authController(controller),
+	  urlState(std::move(sharedUrls)),
+	  eventProxyUrlProvider(std::move(eventProxyUrl)),
+	  bootstrapProvider(std::move(bootstrap))
 {
 	if (this->urlState) {
 		for (auto [field, fieldKind] : {std::pair{&UrlState::accountsUrl, DockKind::Accounts},

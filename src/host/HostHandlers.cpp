@@ -75,7 +75,7 @@ void logoutIntegration(HostTargets &targets, const QJsonObject &params, const Re
 
 class Registrar {
 public:
-	Registrar(ObsWebSocketVendor &vendor, HostTargets &targets) : vendor(vendor), targets(targets) {}
+	Registrar(ObsWebSocketVendor &into, HostTargets &on) : vendor(into), targets(on) {}
 
 	// A handler that answers with the operation's result.
 	template<typename Operation> void result(const char *method, Operation operation)
@@ -93,10 +93,10 @@ public:
 		});
 	}
 
-	template<typename Handler> void handler(const char *method, Handler handler)
+	template<typename Handler> void handler(const char *method, Handler serve)
 	{
 		HostTargets *t = &targets;
-		add(method, [t, handler](const QJsonObject &params, const Responder &r) { handler(*t, params, r); });
+		add(method, [t, serve](const QJsonObject &params, const Responder &r) { serve(*t, params, r); });
 	}
 
 	void fixedResult(const char *method, const QJsonValue &value)

@@ -85,7 +85,7 @@ const json &shutdownAnswer()
 
 } // namespace
 
-ObsWebSocketVendor::ObsWebSocketVendor(std::string vendorName) : vendorName(std::move(vendorName))
+ObsWebSocketVendor::ObsWebSocketVendor(std::string name) : vendorName(std::move(name))
 {
 	VendorRequestGate::instance().setLiveVendor(this);
 }

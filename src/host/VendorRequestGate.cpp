@@ -23,9 +23,9 @@ struct Outcome {
 // releases its waiter, as a refusal.
 class VendorRequestGate::Ticket {
 public:
-	Ticket(VendorRequestGate &gate, const void *vendor, const std::function<void()> &serve,
-	       std::shared_ptr<Outcome> outcome)
-		: gate(gate), vendor(vendor), serve(serve), outcome(std::move(outcome))
+	Ticket(VendorRequestGate &owner, const void *forVendor, const std::function<void()> &request,
+	       std::shared_ptr<Outcome> result)
+		: gate(owner), vendor(forVendor), serve(request), outcome(std::move(result))
 	{
 	}
 	Ticket(const Ticket &) = delete;

@@ -27,8 +27,8 @@ void record(int panel, const char *operation, std::string argument = {})
 
 class RecordingPanel : public QCefWidget {
 public:
-	RecordingPanel(QWidget *parent, int number, const std::string &url)
-		: QCefWidget(parent), number(number), page(new QLabel(this))
+	RecordingPanel(QWidget *parent, int panelNumber, const std::string &url)
+		: QCefWidget(parent), number(panelNumber), page(new QLabel(this))
 	{
 		record(number, "create_widget", url);
 		// Shows the page address, so a person running the host sees where it points.

@@ -46,8 +46,8 @@ double nextZoom(double current, int direction)
 // to the log, where someone running the development host looks.
 class PanelPage : public QWebEnginePage {
 public:
-	PanelPage(QWebEngineProfile *profile, WebEnginePanel *panel, QObject *parent)
-		: QWebEnginePage(profile, parent), panel(panel)
+	PanelPage(QWebEngineProfile *profile, WebEnginePanel *owner, QObject *parent)
+		: QWebEnginePage(profile, parent), panel(owner)
 	{
 	}
 
