@@ -5,6 +5,7 @@
 #include "host/HostHandlers.h"
 #include "host/ObsWebSocketDiscovery.h"
 #include "host/ObsWebSocketVendor.h"
+#include "host/RefreshDebounce.h"
 #include "host/VendorRequestGate.h"
 #include "integration/VekRuntime.h"
 #include "obs/FrontendApi.h"
@@ -19,13 +20,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QTimer>
 
 #include <obs-module.h>
 
 namespace {
-
-constexpr int kConfigRefreshDebounceMs = 150;
 
 QString moduleConfigPath(const char *file)
 {
@@ -110,8 +108,8 @@ void armConfigWatcher()
 void onObsWebSocketConfigChanged()
 {
 	armConfigWatcher();
-	if (QTimer *timer = moduleState().refreshTimer.get())
-		timer->start();
+	if (RefreshDebounce *debounce = moduleState().refreshDebounce.get())
+		debounce->notice();
 	else
 		refreshHostState();
 }
@@ -163,12 +161,9 @@ void createUiObjects(ModuleState &state)
 	state.vendor = std::make_unique<ObsWebSocketVendor>("vorn-zorva");
 	state.obsWebSocketDiscovery = std::make_unique<ObsWebSocketDiscovery>();
 	state.configWatcher = std::make_unique<QFileSystemWatcher>();
-	state.refreshTimer = std::make_unique<QTimer>();
-	state.refreshTimer->setSingleShot(true);
-	state.refreshTimer->setInterval(kConfigRefreshDebounceMs);
+	state.refreshDebounce = std::make_unique<RefreshDebounce>(&refreshHostState);
 
 	AuthController *context = state.authController.get();
-	QObject::connect(state.refreshTimer.get(), &QTimer::timeout, context, &refreshHostState);
 	QObject::connect(state.configWatcher.get(), &QFileSystemWatcher::fileChanged, context,
 			 &onObsWebSocketConfigChanged);
 	QObject::connect(state.configWatcher.get(), &QFileSystemWatcher::directoryChanged, context,
@@ -262,7 +257,7 @@ void unloadModule()
 	}
 	state.hostTargets.reset();
 	state.workerObjects.reset();
-	state.refreshTimer.reset();
+	state.refreshDebounce.reset();
 	state.configWatcher.reset();
 	state.obsWebSocketDiscovery.reset();
 	state.authController.reset();

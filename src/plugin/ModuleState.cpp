@@ -4,11 +4,11 @@
 #include "docks/DockSet.h"
 #include "host/ObsWebSocketDiscovery.h"
 #include "host/ObsWebSocketVendor.h"
+#include "host/RefreshDebounce.h"
 #include "plugin/ModuleHostTargets.h"
 #include "plugin/WorkerObjects.h"
 
 #include <QFileSystemWatcher>
-#include <QTimer>
 
 ModuleState &moduleState()
 {

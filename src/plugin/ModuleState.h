@@ -13,7 +13,7 @@ class ModuleHostTargets;
 class ObsWebSocketDiscovery;
 class ObsWebSocketVendor;
 class QFileSystemWatcher;
-class QTimer;
+class RefreshDebounce;
 class WorkerObjects;
 
 // The module-wide objects and values, created at load and destroyed at unload
@@ -27,7 +27,7 @@ struct ModuleState {
 	std::unique_ptr<ObsWebSocketVendor> vendor;
 	std::unique_ptr<ObsWebSocketDiscovery> obsWebSocketDiscovery;
 	std::unique_ptr<QFileSystemWatcher> configWatcher;
-	std::unique_ptr<QTimer> refreshTimer;
+	std::unique_ptr<RefreshDebounce> refreshDebounce;
 	std::unique_ptr<WorkerObjects> workerObjects;
 	std::unique_ptr<ModuleHostTargets> hostTargets;
 	std::unique_ptr<DockSet> dockSet;
