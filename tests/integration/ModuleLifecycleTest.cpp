@@ -62,6 +62,20 @@ json lastStatusParams(const std::vector<ObsWebSocketStandin::Event> &events)
 	return json::parse(events.back().dataJson)["params"];
 }
 
+// The module refreshes the host state 150 ms after the last change notice
+// of obs-websocket's configuration; Qt's coarse timers may fire 5 % early.
+constexpr std::chrono::milliseconds kEarliestRefresh{142};
+
+// Status event `count` went out, and no other follows while the module's
+// refresh debounce passes twice over.
+bool statusEventsSettleAt(size_t count, const std::function<size_t()> &eventCount)
+{
+	if (!waitUntil([&] { return eventCount() >= count; }, 5s))
+		return false;
+	pumpEvents(300ms);
+	return eventCount() == count;
+}
+
 // Unload must end in bounded time: the worker is joined without a deadline.
 std::chrono::milliseconds timedUnload(const std::function<void()> &unload)
 {
@@ -307,23 +321,17 @@ TEST_F(ModuleHostTest, ConfigBurstGivesOneRefreshAndTheFileStaysWatched)
 	writeObsWebSocketConfig({{"server_enabled", false}});
 	load();
 	postLoad();
-	ASSERT_TRUE(waitUntil([&] { return statusEvents().size() == 1; }, 5s));
-	pumpEvents(300ms);
-	ASSERT_EQ(statusEvents().size(), 1u);
+	const auto eventCount = [&] { return statusEvents().size(); };
+	ASSERT_TRUE(statusEventsSettleAt(1, eventCount));
 
-	std::chrono::steady_clock::time_point lastWrite;
-	for (int i = 0; i < 5; ++i) {
+	// Written five times before the module's event loop runs again: one
+	// refresh, with the last content, no sooner than the debounce after it.
+	for (int i = 0; i < 5; ++i)
 		writeObsWebSocketConfig({{"server_enabled", false}, {"server_port", 4455 + i}});
-		lastWrite = std::chrono::steady_clock::now();
-		pumpEvents(40ms);
-	}
-	pumpEvents(800ms);
-	auto events = statusEvents();
-	ASSERT_EQ(events.size(), 2u);
-	const auto delay = std::chrono::duration_cast<std::chrono::milliseconds>(events[1].at - lastWrite);
-	// Qt's coarse timers may fire up to 5 % early.
-	EXPECT_GE(delay, 140ms);
-	EXPECT_LT(delay, 600ms);
+	const auto lastWrite = std::chrono::steady_clock::now();
+	ASSERT_TRUE(statusEventsSettleAt(2, eventCount));
+	const auto events = statusEvents();
+	EXPECT_GE(events[1].at - lastWrite, kEarliestRefresh);
 	EXPECT_EQ(lastStatusParams(events)["hostBootstrap"]["obsWebSocket"]["port"], 4459);
 
 	// Saved again, this time replaced as a whole (new file, renamed into place).
@@ -331,14 +339,12 @@ TEST_F(ModuleHostTest, ConfigBurstGivesOneRefreshAndTheFileStaysWatched)
 	ASSERT_TRUE(save.open(QIODevice::WriteOnly));
 	save.write(R"({"server_enabled": false, "server_port": 5000})");
 	ASSERT_TRUE(save.commit());
-	pumpEvents(800ms);
-	ASSERT_EQ(statusEvents().size(), 3u);
+	ASSERT_TRUE(statusEventsSettleAt(3, eventCount));
 	EXPECT_EQ(lastStatusParams(statusEvents())["hostBootstrap"]["obsWebSocket"]["port"], 5000);
 
 	// And the replacement is watched too.
 	writeObsWebSocketConfig({{"server_enabled", false}, {"server_port", 5001}});
-	pumpEvents(800ms);
-	ASSERT_EQ(statusEvents().size(), 4u);
+	ASSERT_TRUE(statusEventsSettleAt(4, eventCount));
 	EXPECT_EQ(lastStatusParams(statusEvents())["hostBootstrap"]["obsWebSocket"]["port"], 5001);
 }
 
@@ -347,18 +353,16 @@ TEST_F(ModuleHostTest, ConfigFileCreatedAfterLoadIsPickedUpThroughItsFolder)
 	QDir().mkpath(QFileInfo(obsWebSocketConfigPath()).absolutePath());
 	load();
 	postLoad();
-	ASSERT_TRUE(waitUntil([&] { return statusEvents().size() == 1; }, 5s));
-	pumpEvents(300ms);
+	const auto eventCount = [&] { return statusEvents().size(); };
+	ASSERT_TRUE(statusEventsSettleAt(1, eventCount));
 
 	writeObsWebSocketConfig({{"server_enabled", false}, {"server_port", 4460}});
-	pumpEvents(800ms);
-	ASSERT_EQ(statusEvents().size(), 2u);
+	ASSERT_TRUE(statusEventsSettleAt(2, eventCount));
 	EXPECT_EQ(lastStatusParams(statusEvents())["hostBootstrap"]["obsWebSocket"]["port"], 4460);
 
 	// The new file is now watched itself: editing it in place refreshes again.
 	writeObsWebSocketConfig({{"server_enabled", false}, {"server_port", 4461}});
-	pumpEvents(800ms);
-	ASSERT_EQ(statusEvents().size(), 3u);
+	ASSERT_TRUE(statusEventsSettleAt(3, eventCount));
 	EXPECT_EQ(lastStatusParams(statusEvents())["hostBootstrap"]["obsWebSocket"]["port"], 4461);
 }
 
