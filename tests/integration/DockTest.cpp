@@ -9,6 +9,7 @@
 #include "LogCapture.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QDockWidget>
@@ -29,6 +30,23 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 
 namespace {
+
+// The first placement of the docks looks for the main dock at once and, while
+// it is missing, 40 more times 50 ms apart; once placed, it runs again up to
+// 1.2 s later (Qt's coarse timers may fire 5 % late).
+constexpr int kPlacementRetries = 40;
+constexpr std::chrono::milliseconds kPlacementRetryDelay{50};
+constexpr std::chrono::milliseconds kLastPlacementFollowUp{1200 * 105 / 100};
+
+// The runs after the first placement are done, and what they posted (page
+// reloads of the docks they showed, layouts) is handled.
+bool placementFollowUpsDone()
+{
+	if (!waitForTimersDueWithin(kLastPlacementFollowUp))
+		return false;
+	QCoreApplication::sendPostedEvents();
+	return true;
+}
 
 // Panels are made in dock-table order.
 enum Panel { MainPanel = 0, ChatPanel = 1, AccountsPanel = 2, StreamManagerPanel = 3 };
@@ -155,7 +173,7 @@ TEST_F(DockTest, FirstPlacementOnAFreshConfigFolder)
 	start();
 	FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 	ASSERT_TRUE(waitUntil([&] { return QFile::exists(moduleConfigFile("zorva-ui.json")); }, 5s));
-	pumpEvents(1500ms); // the follow-up runs
+	ASSERT_TRUE(placementFollowUpsDone());
 	QMainWindow *window = FrontendStandin::instance().mainWindow();
 	QDockWidget *main = dock("vorn-zorva-dock");
 	for (const auto &[id, title] : kDocks) {
@@ -192,10 +210,10 @@ TEST_F(DockTest, LateMainDockIsPlacedOnARetry)
 	QDockWidget *main = dock("vorn-zorva-dock");
 	main->setObjectName(QStringLiteral("not-yet"));
 	FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
-	pumpEvents(1000ms);
+	runTimerChain(1 + 5, kPlacementRetryDelay); // the first look and five retries
 	EXPECT_FALSE(QFile::exists(moduleConfigFile("zorva-ui.json")));
 	main->setObjectName(QStringLiteral("vorn-zorva-dock"));
-	ASSERT_TRUE(waitUntil([&] { return QFile::exists(moduleConfigFile("zorva-ui.json")); }, 2s));
+	ASSERT_TRUE(waitUntil([&] { return QFile::exists(moduleConfigFile("zorva-ui.json")); }, 5s));
 }
 
 TEST_F(DockTest, MainDockThatNeverAppearsIsGivenUp)
@@ -204,9 +222,9 @@ TEST_F(DockTest, MainDockThatNeverAppearsIsGivenUp)
 	QDockWidget *main = dock("vorn-zorva-dock");
 	main->setObjectName(QStringLiteral("gone"));
 	FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
-	pumpEvents(2600ms); // 40 retries 50 ms apart, and some
+	runTimerChain(1 + kPlacementRetries, kPlacementRetryDelay);
 	main->setObjectName(QStringLiteral("vorn-zorva-dock"));
-	pumpEvents(1000ms);
+	pumpEvents(6 * kPlacementRetryDelay); // a retry still pending would find it meanwhile
 	EXPECT_FALSE(QFile::exists(moduleConfigFile("zorva-ui.json")));
 }
 
@@ -233,7 +251,7 @@ TEST_F(DockTest, ShowingADockReloadsItsPageOnce)
 	start();
 	FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 	ASSERT_TRUE(waitUntil([&] { return QFile::exists(moduleConfigFile("zorva-ui.json")); }, 5s));
-	pumpEvents(1500ms);
+	ASSERT_TRUE(placementFollowUpsDone());
 	QDockWidget *main = dock("vorn-zorva-dock");
 	const size_t loads = calls(MainPanel, "setURL").size();
 	main->hide();
