@@ -542,7 +542,7 @@ TEST_P(VekSilenceTest, SilentServiceIsGivenUpAfterTheSetupTimeOutAndRetried)
 	makeSilent(true);
 	link("vek-token-2");
 	ASSERT_TRUE(reachedSilence(2));
-	EXPECT_LT(stopRuntime(), kMaxStallMs);
+	stopRuntime(); // a stop that waited on the silent connection shows in expectNoStall
 	ASSERT_TRUE(waitFor([&] { return connection(2).ended; }));
 	pump(std::chrono::milliseconds(kSetupTimeoutMs + 2 * kRetryMs));
 	EXPECT_EQ(vek.connections.size(), 3u);
