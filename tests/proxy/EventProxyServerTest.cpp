@@ -213,8 +213,9 @@ TEST_F(EventProxyTest, RoutingOfAuthenticatedWrites)
 	writer->sendText(R"({"upid":"u1","payload":{}})");
 	writer->sendText("[1,2]");
 	writer->sendText("{bad json");
-	ASSERT_TRUE(reader->waitForMessages(1));
-	pumpFor(100ms);
+	// A last broadcast: the proxy handles a connection's messages in order.
+	writer->sendText(R"({"upid":"u1","forVek":"yes","payload":{"type":"CUSTOM","v":2}})");
+	ASSERT_TRUE(reader->waitForMessages(2));
 
 	ASSERT_EQ(requests.size(), 1u);
 	EXPECT_EQ(requests[0], std::make_pair(std::string("u1"), json({{"type", "X_REQUEST"}, {"nonce", "n1"}})));
@@ -222,8 +223,8 @@ TEST_F(EventProxyTest, RoutingOfAuthenticatedWrites)
 	EXPECT_EQ(passthroughs[0].second["type"], "SEND_CHAT");
 	EXPECT_EQ(pages, std::vector<std::string>{"alerts"});
 	// Only the non-boolean "forVek" message was published, to everyone including the sender.
-	EXPECT_EQ(reader->texts(), std::vector<std::string>{R"({"type":"CUSTOM","v":1})"});
-	EXPECT_TRUE(writer->waitForMessages(1));
+	EXPECT_EQ(reader->texts(), (std::vector<std::string>{R"({"type":"CUSTOM","v":1})", R"({"type":"CUSTOM","v":2})"}));
+	EXPECT_TRUE(writer->waitForMessages(2));
 	EXPECT_EQ(writer->texts(), reader->texts());
 
 	const auto malformed = LogCapture::instance().matching("[vorn-zorva] Event proxy dropping malformed message peer=");
