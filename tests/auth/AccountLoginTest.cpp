@@ -70,7 +70,7 @@ TEST_F(AuthControllerTest, FullLoginThroughTheCallbackListener)
 	EXPECT_TRUE(page.startsWith("HTTP/1.1 200 OK\r\n"));
 	EXPECT_TRUE(page.contains("<h1>Login info sent to the Vorn Studio's Zorva plugin.</h1>"));
 	EXPECT_EQ(redirectsConsumed, 1);
-	ASSERT_TRUE(waitFor([&] { return statusChanges == 1; }, 5s));
+	ASSERT_TRUE(waitUntil([&] { return statusChanges == 1; }, 5s));
 
 	ASSERT_EQ(account.requests.size(), 1);
 	const FakeHttpServer::Request &exchange = account.requests[0];
@@ -111,7 +111,7 @@ TEST_F(AuthControllerTest, SecondBeginDiscardsTheFirstExchange)
 	callbackGet(QStringLiteral("/callback?state=%1&code=first").arg(firstState));
 	const QString secondState = beginLogin().queryItemValue("state");
 	EXPECT_NE(firstState, secondState);
-	pump(700ms);
+	pumpEvents(700ms);
 	EXPECT_EQ(account.requests.size(), 1);
 	EXPECT_EQ(controller().currentAccessToken(), QString());
 	EXPECT_EQ(statusChanges, 0);
@@ -120,7 +120,7 @@ TEST_F(AuthControllerTest, SecondBeginDiscardsTheFirstExchange)
 	EXPECT_TRUE(responseBody(callbackGet(QStringLiteral("/callback?state=%1&code=x").arg(firstState)))
 			    .contains("Login callback could not be accepted."));
 	callbackGet(QStringLiteral("/callback?state=%1&code=second").arg(secondState));
-	ASSERT_TRUE(waitFor([&] { return statusChanges == 1; }, 5s));
+	ASSERT_TRUE(waitUntil([&] { return statusChanges == 1; }, 5s));
 	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT-second"));
 }
 
@@ -129,7 +129,7 @@ TEST_F(AuthControllerTest, ExchangeErrorInTheBodyOrAsHttpStatus)
 	const QJsonObject invalidGrant{{QStringLiteral("error"), QStringLiteral("invalid_grant")}};
 	account.route("POST", QStringLiteral("/oauth2/token"), jsonResponse(invalidGrant));
 	callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(beginLogin().queryItemValue("state")));
-	ASSERT_TRUE(waitFor([&] { return statusChanges == 1; }, 5s));
+	ASSERT_TRUE(waitUntil([&] { return statusChanges == 1; }, 5s));
 	auto lines = LogCapture::instance().matching("[vorn-zorva] Vorn account token exchange failed: ");
 	ASSERT_EQ(lines.size(), 1u);
 	EXPECT_EQ(lines[0].text, "[vorn-zorva] Vorn account token exchange failed: invalid_grant");
@@ -138,7 +138,7 @@ TEST_F(AuthControllerTest, ExchangeErrorInTheBodyOrAsHttpStatus)
 
 	account.route("POST", QStringLiteral("/oauth2/token"), jsonResponse(invalidGrant, 400));
 	callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(beginLogin().queryItemValue("state")));
-	ASSERT_TRUE(waitFor([&] { return statusChanges == 2; }, 5s));
+	ASSERT_TRUE(waitUntil([&] { return statusChanges == 2; }, 5s));
 	lines = LogCapture::instance().matching("[vorn-zorva] Vorn account token exchange failed: ");
 	ASSERT_EQ(lines.size(), 2u);
 	EXPECT_NE(lines[1].text.find("Bad Request: {\"error\":\"invalid_grant\"}"), std::string::npos) << lines[1].text;
@@ -175,7 +175,7 @@ TEST_F(AuthControllerTest, RefreshOutcomes)
 	// Log in to have a refresh token.
 	account.route("POST", QStringLiteral("/oauth2/token"), jsonResponse(tokenResponse(QStringLiteral("AT-1"))));
 	callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(beginLogin().queryItemValue("state")));
-	ASSERT_TRUE(waitFor([&] { return statusChanges == 1; }, 5s));
+	ASSERT_TRUE(waitUntil([&] { return statusChanges == 1; }, 5s));
 
 	// Success: a new access token; the refresh token is kept when none comes back.
 	QJsonObject refreshed = tokenResponse(QStringLiteral("AT-2"));
@@ -238,7 +238,7 @@ TEST_F(AuthControllerTest, RefreshTimesOut)
 		      jsonResponse(tokenResponse(QStringLiteral("late")), 200, 3000));
 	createController();
 	// The start-up refresh runs first, from a zero-delay timer.
-	ASSERT_TRUE(waitFor([] { return LogCapture::instance().count("Startup auth refresh failed") == 1; }, 5s));
+	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("Startup auth refresh failed") == 1; }, 5s));
 	EXPECT_EQ(LogCapture::instance()
 			  .matching("Startup auth refresh failed")[0]
 			  .text,
@@ -248,7 +248,7 @@ TEST_F(AuthControllerTest, RefreshTimesOut)
 	EXPECT_EQ(controller().refreshAccount(),
 		  QJsonObject({{"error", "Timed out refreshing the Vorn account."}, {"errorCode", "ACCOUNT_REFRESH_TIMEOUT"}}));
 	EXPECT_LT(timer.elapsed(), 2000);
-	pump(3500ms); // the abandoned request's late answer changes nothing
+	pumpEvents(3500ms); // the abandoned request's late answer changes nothing
 	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT"));
 	EXPECT_EQ(statusChanges, 0);
 }
@@ -259,7 +259,7 @@ TEST_F(AuthControllerTest, StartupRefreshSucceeds)
 	account.route("POST", QStringLiteral("/oauth2/token"), jsonResponse(tokenResponse(QStringLiteral("fresh"))));
 	createController();
 	EXPECT_EQ(controller().currentAccessToken(), QString()); // expired
-	ASSERT_TRUE(waitFor([&] { return statusChanges == 2; }, 5s)); // applied, then the start-up refresh's own
+	ASSERT_TRUE(waitUntil([&] { return statusChanges == 2; }, 5s)); // applied, then the start-up refresh's own
 	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("fresh"));
 	EXPECT_EQ(account.requests.size(), 1);
 }

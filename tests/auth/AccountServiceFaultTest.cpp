@@ -121,7 +121,7 @@ protected:
 		storeAccount(true);
 		routeToken(fault);
 		createController();
-		EXPECT_TRUE(waitFor([this] { return logCount("[vorn-zorva] Startup auth refresh failed (") == 1; }, 5s));
+		EXPECT_TRUE(waitUntil([this] { return logCount("[vorn-zorva] Startup auth refresh failed (") == 1; }, 5s));
 		return controller().refreshAccount();
 	}
 
@@ -148,7 +148,7 @@ protected:
 	// The login ended with the warning; the listener is closed.
 	void expectExchangeFailed(const QString &errorEnding)
 	{
-		ASSERT_TRUE(waitFor([this] { return statusChanges == 1; }, 5s));
+		ASSERT_TRUE(waitUntil([this] { return statusChanges == 1; }, 5s));
 		const std::vector<LogCapture::Line> lines = newLogLines(kExchangeFailed.toStdString());
 		ASSERT_EQ(lines.size(), 1u);
 		EXPECT_EQ(lines[0].level, LOG_WARNING);
@@ -163,7 +163,7 @@ protected:
 		routeToken(jsonResponse(tokenResponse(QStringLiteral("AT-1"))));
 		const QString state = beginLogin().queryItemValue("state");
 		callbackGet(QStringLiteral("/callback?state=%1&code=c2").arg(state));
-		ASSERT_TRUE(waitFor([this] { return controller().currentAccessToken() == QStringLiteral("AT-1"); }, 5s));
+		ASSERT_TRUE(waitUntil([this] { return controller().currentAccessToken() == QStringLiteral("AT-1"); }, 5s));
 		EXPECT_EQ(account.requests.last().formValue("code"), QStringLiteral("c2"));
 		expectSavedWithNewTokens();
 	}
@@ -292,7 +292,7 @@ TEST_F(AccountServiceFaultTest, HangingTokenEndpointTimesOutTheRefresh)
 	storeAccount(true);
 	routeToken(jsonResponse(tokenResponse(QStringLiteral("AT-1"))));
 	createController();
-	ASSERT_TRUE(waitFor([this] { return statusChanges == 2 && account.openConnections() == 0; }, 5s));
+	ASSERT_TRUE(waitUntil([this] { return statusChanges == 2 && account.openConnections() == 0; }, 5s));
 	stored = fileBytes();
 	FakeHttpServer::Response hang;
 	hang.hang = true;
@@ -308,7 +308,7 @@ TEST_F(AccountServiceFaultTest, HangingTokenEndpointTimesOutTheRefresh)
 	// Once the application's event loop has run the reply's deferred
 	// deletion, the service sees the request go.
 	QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-	EXPECT_TRUE(waitFor([this] { return account.openConnections() == 0; }, 2s));
+	EXPECT_TRUE(waitUntil([this] { return account.openConnections() == 0; }, 2s));
 	EXPECT_EQ(statusChanges, 2);
 	EXPECT_EQ(fileBytes(), stored);
 	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT-1"));
@@ -329,12 +329,12 @@ TEST_F(AccountServiceFaultTest, HangingTokenEndpointLeavesTheLoginToTheListenerT
 	FakeHttpServer::Response late = jsonResponse(tokenResponse(QStringLiteral("AT-late")));
 	late.delayMs = kListenerTimeoutMs + 600;
 	loginAgainst(late);
-	ASSERT_TRUE(waitFor([this] { return statusChanges == 1; }, std::chrono::milliseconds(kListenerTimeoutMs) + 3s));
+	ASSERT_TRUE(waitUntil([this] { return statusChanges == 1; }, std::chrono::milliseconds(kListenerTimeoutMs) + 3s));
 	EXPECT_EQ(logCount("[vorn-zorva] Auth callback listener timed out before completion (account=1, vek=0)."), 1u);
 	EXPECT_EQ(callbackGet(QStringLiteral("/callback")), "<no connection>");
 	// The late answer arrives (the fake closes once it has answered) and is ignored.
-	ASSERT_TRUE(waitFor([this] { return account.openConnections() == 0; }, 5s));
-	pump(200ms);
+	ASSERT_TRUE(waitUntil([this] { return account.openConnections() == 0; }, 5s));
+	pumpEvents(200ms);
 	EXPECT_EQ(statusChanges, 1);
 	EXPECT_EQ(logCount("Authenticated Vorn account"), 0u);
 	expectStoredAccountIntact();
@@ -347,7 +347,7 @@ TEST_F(AccountServiceFaultTest, HangingTokenEndpointLeavesTheLoginToTheListenerT
 TEST_F(AccountServiceFaultTest, LoginExchangeAnsweredWithTheWrongShape)
 {
 	loginAgainst(jsonResponse({{"data", tokenResponse(QStringLiteral("AT-cut"))}}));
-	ASSERT_TRUE(waitFor([this] { return logCount("unsupported token type") == 1; }, 5s));
+	ASSERT_TRUE(waitUntil([this] { return logCount("unsupported token type") == 1; }, 5s));
 	EXPECT_EQ(newLogLines("unsupported token type")[0].text,
 		  "[vorn-zorva] Vorn account exchange failed: unsupported token type.");
 	EXPECT_EQ(callbackGet(QStringLiteral("/callback")), "<no connection>");
@@ -376,7 +376,7 @@ TEST_F(AccountServiceFaultTest, VekExchangeDroppedAfterTheTokenKeepsItOutOfTheLo
 	vek.route("GET", QStringLiteral("/v2/vek/auth/exchange"), cut);
 	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("kick")).value("opened").toBool(), true);
 	EXPECT_TRUE(callbackGet(QStringLiteral("/callback?state=LS1&code=kc")).contains("Login info sent"));
-	ASSERT_TRUE(waitFor([this] { return logCount("[vorn-zorva] Vek token exchange failed: ") == 1; }, 5s));
+	ASSERT_TRUE(waitUntil([this] { return logCount("[vorn-zorva] Vek token exchange failed: ") == 1; }, 5s));
 	EXPECT_EQ(newLogLines("[vorn-zorva] Vek token exchange failed: ")[0].text,
 		  R"([vorn-zorva] Vek token exchange failed: Connection closed: {"data":{"state":"S","token":"<redacted>"},"errors":[]})");
 	EXPECT_EQ(logCount("vt-cut"), 0u);

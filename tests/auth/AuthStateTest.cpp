@@ -32,7 +32,7 @@ TEST_F(AuthControllerTest, NoFileMeansLoggedOut)
 	EXPECT_EQ(controller().integrationsStatus(), QJsonObject());
 	EXPECT_EQ(controller().statusSnapshot().keys(), QStringList({"account", "integrations", "vekEndpoint"}));
 	EXPECT_EQ(controller().statusSnapshot().value("vekEndpoint").toString(), options.endpoints.vekApiBaseUrl);
-	pump(50ms);
+	pumpEvents(50ms);
 	EXPECT_TRUE(account.requests.isEmpty()); // no refresh without a refresh token
 	EXPECT_FALSE(QFile::exists(options.stateFilePath));
 }

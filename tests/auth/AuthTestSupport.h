@@ -23,16 +23,6 @@
 
 #include <util/base.h>
 
-inline bool waitFor(const std::function<bool()> &predicate, std::chrono::milliseconds timeout)
-{
-	return waitUntil(predicate, timeout);
-}
-
-inline void pump(std::chrono::milliseconds duration)
-{
-	pumpEvents(duration);
-}
-
 
 QJsonObject parseObject(const QByteArray &json);
 

@@ -74,9 +74,9 @@ TEST_F(AuthControllerTest, MissingCodeAndRepeatedCallbacks)
 	callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(state));
 	callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(state));
 	EXPECT_EQ(redirectsConsumed, 2);
-	ASSERT_TRUE(waitFor([&] { return account.requests.size() == 2; }, 5s));
-	ASSERT_TRUE(waitFor([&] { return statusChanges == 1; }, 5s));
-	pump(700ms);
+	ASSERT_TRUE(waitUntil([&] { return account.requests.size() == 2; }, 5s));
+	ASSERT_TRUE(waitUntil([&] { return statusChanges == 1; }, 5s));
+	pumpEvents(700ms);
 	EXPECT_EQ(statusChanges, 1); // the second reply came after the login ended
 }
 
@@ -90,14 +90,14 @@ TEST_F(AuthControllerTest, VornRedirects)
 	EXPECT_EQ(redirectsConsumed, 0);
 	EXPECT_TRUE(controller().handleRedirect(QUrl(QStringLiteral("vorn://auth#state=%1&code=c").arg(state))));
 	EXPECT_EQ(redirectsConsumed, 1);
-	ASSERT_TRUE(waitFor([&] { return controller().currentAccessToken() == QStringLiteral("AT"); }, 5s));
+	ASSERT_TRUE(waitUntil([&] { return controller().currentAccessToken() == QStringLiteral("AT"); }, 5s));
 }
 
 TEST_F(AuthControllerTest, ListenerTimeOutEndsPendingLogins)
 {
 	options.callbackTimeoutMs = 300;
 	beginLogin();
-	ASSERT_TRUE(waitFor([&] { return statusChanges == 1; }, 3s));
+	ASSERT_TRUE(waitUntil([&] { return statusChanges == 1; }, 3s));
 	const auto lines = LogCapture::instance().matching("[vorn-zorva] Auth callback listener timed out");
 	ASSERT_EQ(lines.size(), 1u);
 	EXPECT_EQ(lines[0].text, "[vorn-zorva] Auth callback listener timed out before completion (account=1, vek=0).");
@@ -144,7 +144,7 @@ TEST_F(AuthControllerTest, VekLoginPendingThenAuthorizingThenLinked)
 	// A repeated callback is refused.
 	EXPECT_TRUE(callbackGet(QStringLiteral("/callback?state=LS1&code=kc")).contains("could not be accepted"));
 
-	ASSERT_TRUE(waitFor([&] { return !controller().integrationSnapshot().isEmpty(); }, 5s));
+	ASSERT_TRUE(waitUntil([&] { return !controller().integrationSnapshot().isEmpty(); }, 5s));
 	EXPECT_EQ(controller().integrationSnapshot()[0].toObject(),
 		  QJsonObject({{"platform", "KICK"}, {"token", "vek-token"}, {"upid", "kick-42"}, {"username", "zoe"}}));
 	EXPECT_EQ(vek.requests.last().headers.value("authorization"), "Vek vek-token");
@@ -168,12 +168,12 @@ TEST_F(AuthControllerTest, ConnectionsLeftMidHeadAtDestructionAreDroppedCleanly)
 	for (int i = 0; i < 3; ++i) {
 		midHead.push_back(std::make_unique<QTcpSocket>());
 		midHead.back()->connectToHost(QStringLiteral("127.0.0.1"), 49231);
-		ASSERT_TRUE(waitFor([&] { return midHead.back()->state() == QAbstractSocket::ConnectedState; }, 5s));
+		ASSERT_TRUE(waitUntil([&] { return midHead.back()->state() == QAbstractSocket::ConnectedState; }, 5s));
 		midHead.back()->write("GET /callback?state=");
 	}
 	// Answered only once the listener has taken the connections before it.
 	EXPECT_TRUE(callbackGet(QStringLiteral("/other")).contains("<p>Unknown callback path.</p>"));
 	instance.reset();
 	for (const auto &socket : midHead)
-		EXPECT_TRUE(waitFor([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 5s));
+		EXPECT_TRUE(waitUntil([&] { return socket->state() == QAbstractSocket::UnconnectedState; }, 5s));
 }

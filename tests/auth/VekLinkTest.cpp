@@ -68,7 +68,7 @@ protected:
 		ASSERT_EQ(controller().beginIntegrationLogin(platform).value("opened").toBool(), true);
 		ASSERT_TRUE(callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(loginState)).contains("Login info sent"));
 		// Linked when the record with this UPID carries this token.
-		ASSERT_TRUE(waitFor(
+		ASSERT_TRUE(waitUntil(
 			[&] {
 				for (const QJsonValue &record : controller().integrationSnapshot()) {
 					if (record[QStringLiteral("upid")] == upid && record[QStringLiteral("token")] == token)
@@ -147,7 +147,7 @@ TEST_F(VekLinkTest, VornRedirectKeepsLoggingInAndBadRepliesEndTheLogin)
 	EXPECT_EQ(statusChanges, 1); // nothing announced on this path
 	EXPECT_EQ(controller().integrationsStatus().value("pending:YOUTUBE").toObject().value("state").toString(),
 		  QStringLiteral("logging_in"));
-	ASSERT_TRUE(waitFor([&] { return statusChanges == 2; }, 5s));
+	ASSERT_TRUE(waitUntil([&] { return statusChanges == 2; }, 5s));
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek token exchange failed: invalid response."), 1u);
 	EXPECT_TRUE(controller().integrationSnapshot().isEmpty());
 	EXPECT_FALSE(controller().integrationsStatus().contains("pending:YOUTUBE"));
@@ -156,14 +156,14 @@ TEST_F(VekLinkTest, VornRedirectKeepsLoggingInAndBadRepliesEndTheLogin)
 	routeExchange(QStringLiteral("tok"), false);
 	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("youtube")).value("opened").toBool(), true);
 	EXPECT_TRUE(controller().handleRedirect(QUrl(QStringLiteral("vorn://auth?state=LS-Y&code=c"))));
-	ASSERT_TRUE(waitFor([&] { return LogCapture::instance().count("Vek token exchange failed: invalid response.") == 2; }, 5s));
+	ASSERT_TRUE(waitUntil([&] { return LogCapture::instance().count("Vek token exchange failed: invalid response.") == 2; }, 5s));
 
 	// An identity without UPID.
 	routeExchange(QStringLiteral("tok"));
 	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/inspect"), reply({{"data", QJsonObject{{"username", "zoe"}}}}));
 	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("youtube")).value("opened").toBool(), true);
 	EXPECT_TRUE(controller().handleRedirect(QUrl(QStringLiteral("vorn://auth#state=LS-Y&code=c"))));
-	ASSERT_TRUE(waitFor([] { return LogCapture::instance().count("[vorn-zorva] Vek inspect failed: invalid identity response.") == 1; }, 5s));
+	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("[vorn-zorva] Vek inspect failed: invalid identity response.") == 1; }, 5s));
 	EXPECT_TRUE(controller().integrationSnapshot().isEmpty());
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek token exchange completed for YOUTUBE; inspecting identity."), 1u);
 }
@@ -173,7 +173,7 @@ TEST_F(VekLinkTest, ListenerTimeOutCountsVekLogins)
 	options.callbackTimeoutMs = 300;
 	routeLogin(QStringLiteral("KICK"), QStringLiteral("LS-K"));
 	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("kick")).value("opened").toBool(), true);
-	ASSERT_TRUE(waitFor([&] { return statusChanges == 2; }, 3s));
+	ASSERT_TRUE(waitUntil([&] { return statusChanges == 2; }, 3s));
 	EXPECT_EQ(LogCapture::instance().count(
 			  "[vorn-zorva] Auth callback listener timed out before completion (account=0, vek=1)."),
 		  1u);
@@ -199,11 +199,11 @@ TEST_F(VekLinkTest, SecondLoginDuringTheFirstOnesWait)
 	routeExchange(QStringLiteral("first-token"));
 	routeInspect(QStringLiteral("kick-1"), QStringLiteral("one"));
 	callbackGet(QStringLiteral("/callback?state=LS-1&code=c"));
-	pump(500ms);
+	pumpEvents(500ms);
 	EXPECT_TRUE(controller().integrationSnapshot().isEmpty());
 	// The second one links.
 	callbackGet(QStringLiteral("/callback?state=LS-2&code=c"));
-	ASSERT_TRUE(waitFor([&] { return controller().integrationsStatus().contains("kick-1"); }, 5s));
+	ASSERT_TRUE(waitUntil([&] { return controller().integrationsStatus().contains("kick-1"); }, 5s));
 }
 
 TEST_F(VekLinkTest, RecordsAreReplacedByTokenAndByUpid)

@@ -21,16 +21,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool pumpUntil(const std::function<bool()> &predicate, std::chrono::milliseconds timeout = 5s)
-{
-	return waitUntil(predicate, timeout);
-}
-
-void pumpFor(std::chrono::milliseconds duration)
-{
-	pumpEvents(duration);
-}
-
 json parsed(const std::string &text)
 {
 	return json::parse(text);
@@ -129,17 +119,17 @@ TEST_F(EventProxyTest, HeadInSeveralReadsAndFirstFrameWithTheRequest)
 {
 	QTcpSocket socket;
 	socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-	ASSERT_TRUE(pumpUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }));
+	ASSERT_TRUE(waitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }));
 	QByteArray received;
 	QObject::connect(&socket, &QTcpSocket::readyRead, [&] { received += socket.readAll(); });
 	const QByteArray request = "GET /?token=" + QByteArray::fromStdString(token) +
 				   " HTTP/1.1\r\nHost: x\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n";
 	socket.write(request.left(20));
-	pumpFor(50ms);
+	pumpEvents(50ms);
 	EXPECT_TRUE(received.isEmpty());
 	// The rest of the head and a first frame in one write.
 	socket.write(request.mid(20) + QByteArray::fromStdString(encodeFrame(R"({"payload":{"type":"X_INIT"}})", 1, true)));
-	ASSERT_TRUE(pumpUntil([&] { return received.count("X_FEATURES") == 1; }));
+	ASSERT_TRUE(waitUntil([&] { return received.count("X_FEATURES") == 1; }));
 	EXPECT_TRUE(received.startsWith("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
 					"Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n"));
 }
@@ -246,7 +236,7 @@ TEST_F(EventProxyTest, FramingPingFragmentsBinaryAndClose)
 	client->sendFrame(WebSocketOpcode::Continuation, R"({"type":"X_INIT"}})", true);
 	client->sendFrame(WebSocketOpcode::Binary, "binary is dropped");
 	ASSERT_TRUE(client->waitForMessages(2));
-	ASSERT_TRUE(pumpUntil([&] { return client->controlFrames().size() == 2; }));
+	ASSERT_TRUE(waitUntil([&] { return client->controlFrames().size() == 2; }));
 	EXPECT_EQ(client->controlFrames()[0].opcode, WebSocketOpcode::Pong);
 	EXPECT_EQ(client->controlFrames()[0].payload, "abc");
 	EXPECT_EQ(client->controlFrames()[1].payload, "mid");
@@ -273,9 +263,9 @@ TEST_F(EventProxyTest, OversizedInputClosesWithOneWarning)
 
 	QTcpSocket endless;
 	endless.connectToHost(QStringLiteral("127.0.0.1"), port);
-	ASSERT_TRUE(pumpUntil([&] { return endless.state() == QAbstractSocket::ConnectedState; }));
+	ASSERT_TRUE(waitUntil([&] { return endless.state() == QAbstractSocket::ConnectedState; }));
 	endless.write("GET / HTTP/1.1\r\n" + QByteArray(70 * 1024, 'h'));
-	EXPECT_TRUE(pumpUntil([&] { return endless.state() == QAbstractSocket::UnconnectedState; }));
+	EXPECT_TRUE(waitUntil([&] { return endless.state() == QAbstractSocket::UnconnectedState; }));
 	EXPECT_EQ(LogCapture::instance().count("reason=request_too_large"), 1u);
 }
 
@@ -290,7 +280,7 @@ TEST_F(EventProxyTest, ResponsesGoToAuthenticatedPagesWithInvalidUtf8Replaced)
 	// A client without the token gets events, never the bodies of requests
 	// made with the user's Vek token.
 	ASSERT_TRUE(readOnly->waitForMessages(1));
-	pumpFor(100ms);
+	pumpEvents(100ms);
 	ASSERT_EQ(readOnly->texts().size(), 1u);
 	EXPECT_EQ(parsed(readOnly->texts()[0])["event_type"], "FOLLOW");
 	EXPECT_EQ(parsed(client->texts()[0]), json({{"event_type", "X_RESPONSE"}, {"nonce", "n1"}, {"response", "{\"ok\":true}"}}));
@@ -424,15 +414,15 @@ TEST_F(EventProxyTest, RepliesToAClientThatDoesNotReadStayWithinTheLimit)
 		greedy->sendText(R"({"payload":{"type":"X_INIT"}})");
 		greedy->sendFrame(WebSocketOpcode::Ping, std::string(125, 'p'));
 	}
-	ASSERT_TRUE(pumpUntil([&] { return served[0]->bytesToWrite() > options.maxUnsentBytesPerClient; }, 30s));
-	pumpFor(200ms);
+	ASSERT_TRUE(waitUntil([&] { return served[0]->bytesToWrite() > options.maxUnsentBytesPerClient; }, 30s));
+	pumpEvents(200ms);
 	const qint64 oneReply = 110 * 1024;
 	EXPECT_LE(served[0]->bytesToWrite(), options.maxUnsentBytesPerClient + oneReply);
 
 	// Reading again, it gets every reply it asked for.
 	greedy->resumeReading();
 	ASSERT_TRUE(greedy->waitForMessages(size_t(2 * requests), 60s));
-	EXPECT_TRUE(pumpUntil([&] { return greedy->controlFrames().size() == size_t(requests); }));
+	EXPECT_TRUE(waitUntil([&] { return greedy->controlFrames().size() == size_t(requests); }));
 	EXPECT_EQ(closingLines(), 0u);
 }
 
@@ -447,7 +437,7 @@ TEST_F(EventProxyTest, AClosingClientIsReadNoMore)
 	for (int i = 0; i < 20000; ++i) // 20 MB: more than the kernel takes for a page that does not read
 		proxy->publishRawEvent("u1", {{"event_type", "RICH_MESSAGE"}, {"raw", std::string(1000, 'x')}});
 	page->sendFrame(WebSocketOpcode::Close, "");
-	ASSERT_TRUE(pumpUntil([&] { return served && served->state() == QAbstractSocket::ClosingState; }));
+	ASSERT_TRUE(waitUntil([&] { return served && served->state() == QAbstractSocket::ClosingState; }));
 	EXPECT_FALSE(QObject::disconnect(served, &QTcpSocket::readyRead, proxy.get(), nullptr));
 }
 
@@ -480,7 +470,7 @@ TEST_F(EventProxyTest, AClientThatStopsReadingIsClosedAndTheOthersMissNothing)
 	for (int i = 0; i < 100; ++i, ++published)
 		proxy->publishRawEvent("u1", {{"event_type", "RICH_MESSAGE"}, {"n", published}, {"raw", text}});
 	ASSERT_TRUE(reader->waitForMessages(size_t(published), 10s));
-	pumpFor(100ms);
+	pumpEvents(100ms);
 	ASSERT_EQ(reader->texts().size(), size_t(published));
 	for (int i = 0; i < published; ++i)
 		ASSERT_EQ(parsed(reader->texts()[size_t(i)])["n"], i);

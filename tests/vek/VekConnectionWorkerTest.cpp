@@ -29,7 +29,7 @@ protected:
 
 	bool loggedIn()
 	{
-		return waitFor([this] { return !vek.connections.empty() && !vek.last().texts.empty(); });
+		return waitUntil([this] { return !vek.connections.empty() && !vek.last().texts.empty(); });
 	}
 
 	FakeVekRealtime vek;
@@ -95,11 +95,11 @@ TEST_F(VekWorkerTest, MessagesFromTheService)
 	vek.sendText(connection, R"({"type":7})");
 	vek.sendText(connection, R"({"type":"ERROR","error":"RATE_LIMITED"})");
 	vek.sendText(connection, "not json");
-	ASSERT_TRUE(waitFor([&] { return connection.texts.size() == 2 && connection.control.size() == 1; }));
+	ASSERT_TRUE(waitUntil([&] { return connection.texts.size() == 2 && connection.control.size() == 1; }));
 	EXPECT_EQ(connection.texts[1], R"({"type":"KEEP_ALIVE"})");
 	EXPECT_EQ(connection.control[0].opcode, WebSocketOpcode::Pong);
 	EXPECT_EQ(connection.control[0].payload, "abc");
-	ASSERT_TRUE(waitFor([&] { return LogCapture::instance().count("reason=invalid_json") == 1; }));
+	ASSERT_TRUE(waitUntil([&] { return LogCapture::instance().count("reason=invalid_json") == 1; }));
 	ASSERT_EQ(events.size(), 1u);
 	EXPECT_EQ(events[0].first, "u1");
 	EXPECT_EQ(events[0].second, json({{"event_type", "RICH_MESSAGE"}, {"raw", "hi é"}}));
@@ -116,8 +116,8 @@ TEST_F(VekWorkerTest, RejectedTokenLogsOutOnceWithoutRetry)
 	start();
 	ASSERT_TRUE(loggedIn());
 	vek.sendText(vek.last(), R"({"type":"ERROR","error":"USER_AUTH_INVALID"})");
-	ASSERT_TRUE(waitFor([&] { return !logouts.empty(); }));
-	pump(800ms); // past the retry delay
+	ASSERT_TRUE(waitUntil([&] { return !logouts.empty(); }));
+	pumpEvents(800ms); // past the retry delay
 	EXPECT_EQ(logouts, std::vector<std::string>{"u1"});
 	EXPECT_EQ(vek.connections.size(), 1u);
 	EXPECT_FALSE(worker->retryPending());
@@ -125,7 +125,7 @@ TEST_F(VekWorkerTest, RejectedTokenLogsOutOnceWithoutRetry)
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek websocket auth rejected platform=TWITCH upid=u1"), 1u);
 	// Without a token nothing connects.
 	worker->openConnection();
-	pump(200ms);
+	pumpEvents(200ms);
 	EXPECT_EQ(vek.connections.size(), 1u);
 }
 
@@ -135,7 +135,7 @@ TEST_F(VekWorkerTest, CloseFrameIsRetriedWithANewKey)
 	ASSERT_TRUE(loggedIn());
 	const std::string firstKey = vek.last().key;
 	vek.sendFrame(vek.last(), WebSocketOpcode::Close, "\x03\xe8");
-	ASSERT_TRUE(waitFor([&] { return vek.connections.size() == 2 && !vek.last().texts.empty(); }));
+	ASSERT_TRUE(waitUntil([&] { return vek.connections.size() == 2 && !vek.last().texts.empty(); }));
 	EXPECT_NE(vek.last().key, firstKey);
 	EXPECT_TRUE(vek.connections[0]->control.empty() || vek.connections[0]->control[0].opcode != WebSocketOpcode::Close);
 }
@@ -144,25 +144,25 @@ TEST_F(VekWorkerTest, FailedUpgradesAreRetried)
 {
 	vek.upgrade = FakeVekRealtime::Upgrade::Status200;
 	start();
-	ASSERT_TRUE(waitFor([&] { return vek.connections.size() == 2; }));
+	ASSERT_TRUE(waitUntil([&] { return vek.connections.size() == 2; }));
 	EXPECT_GE(LogCapture::instance().count("[vorn-zorva] Vek websocket handshake failed platform=TWITCH upid=u1"), 1u);
 	vek.upgrade = FakeVekRealtime::Upgrade::WrongAcceptKey;
-	ASSERT_TRUE(waitFor([&] { return LogCapture::instance().count("Vek websocket accept mismatch") >= 1; }));
+	ASSERT_TRUE(waitUntil([&] { return LogCapture::instance().count("Vek websocket accept mismatch") >= 1; }));
 	const auto line = LogCapture::instance().matching("Vek websocket accept mismatch")[0].text;
 	EXPECT_EQ(line.rfind("[vorn-zorva] Vek websocket accept mismatch platform=TWITCH upid=u1 expected=", 0), 0u);
 	EXPECT_NE(line.find(" actual=" + computeAcceptKey("other")), std::string::npos);
 	vek.upgrade = FakeVekRealtime::Upgrade::Accept;
-	ASSERT_TRUE(waitFor([&] { return worker->isOpen(); }));
+	ASSERT_TRUE(waitUntil([&] { return worker->isOpen(); }));
 }
 
 TEST_F(VekWorkerTest, EndlessResponseHeadIsRefused)
 {
 	vek.upgrade = FakeVekRealtime::Upgrade::EndlessHead;
 	start();
-	ASSERT_TRUE(waitFor([] { return LogCapture::instance().count("[vorn-zorva] Vek websocket handshake failed platform=TWITCH upid=u1") >= 1; }));
+	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("[vorn-zorva] Vek websocket handshake failed platform=TWITCH upid=u1") >= 1; }));
 	EXPECT_FALSE(worker->isOpen());
 	vek.upgrade = FakeVekRealtime::Upgrade::Accept;
-	ASSERT_TRUE(waitFor([&] { return worker->isOpen(); })); // and retried as usual
+	ASSERT_TRUE(waitUntil([&] { return worker->isOpen(); })); // and retried as usual
 }
 
 TEST_F(VekWorkerTest, RefusedConnectionIsRetried)
@@ -174,12 +174,12 @@ TEST_F(VekWorkerTest, RefusedConnectionIsRetried)
 	worker = std::make_unique<VekConnectionWorker>("KICK", "t", "u2", "zoe",
 						       testService(port, QStringLiteral("https://127.0.0.1:1")));
 	worker->openConnection();
-	ASSERT_TRUE(waitFor([] { return LogCapture::instance().count("[vorn-zorva] Vek socket error platform=KICK upid=u2 error=0") >= 1; }));
-	ASSERT_TRUE(waitFor([&] { return worker->retryPending(); }));
+	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("[vorn-zorva] Vek socket error platform=KICK upid=u2 error=0") >= 1; }));
+	ASSERT_TRUE(waitUntil([&] { return worker->retryPending(); }));
 	// The service comes up on that port; the retry reaches it.
 	FakeVekRealtime late;
 	ASSERT_TRUE(late.listen(port));
-	ASSERT_TRUE(waitFor([&] { return worker->isOpen(); }));
+	ASSERT_TRUE(waitUntil([&] { return worker->isOpen(); }));
 }
 
 TEST_F(VekWorkerTest, UntrustedCertificateIsNeverIgnored)
@@ -189,9 +189,9 @@ TEST_F(VekWorkerTest, UntrustedCertificateIsNeverIgnored)
 	worker = std::make_unique<VekConnectionWorker>("YOUTUBE", "t", "u3", "cy",
 						       testService(impostor.port(), QStringLiteral("https://127.0.0.1:1")));
 	worker->openConnection();
-	ASSERT_TRUE(waitFor([] { return LogCapture::instance().count("[vorn-zorva] Vek SSL errors platform=YOUTUBE upid=u3: ") == 1; }));
-	ASSERT_TRUE(waitFor([] { return LogCapture::instance().count("[vorn-zorva] Vek socket error platform=YOUTUBE upid=u3") >= 1; }));
-	ASSERT_TRUE(waitFor([&] { return worker->retryPending(); }));
+	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("[vorn-zorva] Vek SSL errors platform=YOUTUBE upid=u3: ") == 1; }));
+	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("[vorn-zorva] Vek socket error platform=YOUTUBE upid=u3") >= 1; }));
+	ASSERT_TRUE(waitUntil([&] { return worker->retryPending(); }));
 	EXPECT_FALSE(worker->isOpen());
 	EXPECT_TRUE(impostor.connections.empty() || impostor.last().requestHead.empty());
 }
@@ -202,7 +202,7 @@ TEST_F(VekWorkerTest, SendJsonOnlyWhenOpen)
 	worker->sendJson({{"type", "EARLY"}}); // still connecting: dropped
 	ASSERT_TRUE(loggedIn());
 	worker->sendJson({{"type", "SEND_CHAT"}, {"text", "hi"}});
-	ASSERT_TRUE(waitFor([&] { return vek.last().texts.size() == 2; }));
+	ASSERT_TRUE(waitUntil([&] { return vek.last().texts.size() == 2; }));
 	EXPECT_EQ(vek.last().texts[1], R"({"text":"hi","type":"SEND_CHAT"})");
 	const std::string key = worker->handshakeKeyInUse();
 	worker->openConnection(); // already connected: nothing changes

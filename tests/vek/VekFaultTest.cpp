@@ -109,7 +109,7 @@ protected:
 			Qt::DirectConnection);
 		worker->start();
 		heartbeat->start();
-		ASSERT_TRUE(waitFor([this] { return proxyPort.load() != 0; }));
+		ASSERT_TRUE(waitUntil([this] { return proxyPort.load() != 0; }));
 		page = std::make_unique<TestWebSocketClient>();
 		ASSERT_TRUE(page->open(proxyPort.load(), QStringLiteral("/")));
 		ASSERT_TRUE(page->waitForUpgrade());
@@ -163,7 +163,7 @@ protected:
 	// Connection `index` has sent its LOGIN.
 	bool loggedIn(size_t index, std::chrono::milliseconds timeout = 5s)
 	{
-		return waitFor([&] { return vek.connections.size() > index && !connection(index).texts.empty(); },
+		return waitUntil([&] { return vek.connections.size() > index && !connection(index).texts.empty(); },
 			       timeout);
 	}
 
@@ -190,7 +190,7 @@ protected:
 
 	void expectPageEvents(const std::vector<int> &numbers)
 	{
-		pump(100ms); // time for anything relayed twice to show up
+		pumpEvents(100ms); // time for anything relayed twice to show up
 		std::vector<std::string> expected;
 		for (int n : numbers)
 			expected.push_back(eventJson(n));
@@ -268,7 +268,7 @@ TEST_F(VekFaultTiming, DroppedMidFrameRetriesAfterFiveSeconds)
 	const std::string third = eventFrame(3);
 	vek.sendRaw(first, eventFrame(2) + third.substr(0, third.size() / 2));
 	vek.close(first);
-	ASSERT_TRUE(waitFor([&] { return first.ended; }));
+	ASSERT_TRUE(waitUntil([&] { return first.ended; }));
 	expectRetried(0, first.closedAtMs, moduleDelay);
 	EXPECT_LT(connection(1).acceptedAtMs - first.closedAtMs, moduleDelay + 1500);
 
@@ -286,7 +286,7 @@ TEST_F(VekFaultTest, DroppedMidUpgradeResponseIsRetried)
 	vek.upgrade = FakeVekRealtime::Upgrade::PartialHeadThenClose;
 	startRuntime();
 	link();
-	ASSERT_TRUE(waitFor([&] { return !vek.connections.empty() && connection(0).ended; }));
+	ASSERT_TRUE(waitUntil([&] { return !vek.connections.empty() && connection(0).ended; }));
 	vek.upgrade = FakeVekRealtime::Upgrade::Accept;
 	EXPECT_FALSE(connection(0).requestHead.empty());
 	EXPECT_TRUE(connection(0).texts.empty()); // never logged in on half a head
@@ -308,7 +308,7 @@ TEST_F(VekFaultTest, DroppedMidTlsHandshakeIsRetried)
 	vek.setTls(FakeVekRealtime::Tls::CloseAfterClientHello);
 	startRuntime();
 	link();
-	ASSERT_TRUE(waitFor([&] { return !vek.connections.empty() && connection(0).ended; }));
+	ASSERT_TRUE(waitUntil([&] { return !vek.connections.empty() && connection(0).ended; }));
 	vek.setTls(FakeVekRealtime::Tls::Handshake);
 	// The fake read a TLS handshake record (the ClientHello) before closing.
 	ASSERT_FALSE(connection(0).clientHello.empty());
@@ -351,7 +351,7 @@ TEST_F(VekFaultTest, GarbageAfterTheUpgradeClosesAndRetries)
 		const qint64 faultAt = vek.elapsedMs();
 		vek.sendRaw(current, eventFrame(before) + cases[i].bytes);
 		relayed.push_back(before);
-		ASSERT_TRUE(waitFor([&] { return current.ended; })); // closed by the worker
+		ASSERT_TRUE(waitUntil([&] { return current.ended; })); // closed by the worker
 		EXPECT_EQ(logCount(cases[i].warning), 1u);
 		expectRetried(i, faultAt);
 	}
@@ -374,7 +374,7 @@ TEST_F(VekFaultTest, FrameOverTheSixteenMebibyteLimitIsRefusedAtItsHeader)
 	// Not JSON, so the worker reports its exact size and drops it cheaply.
 	const size_t atLimit = kFrameLimit - 10; // 10 header bytes
 	vek.sendText(first, std::string(atLimit, 'x'));
-	ASSERT_TRUE(waitFor([&] { return logCount("reason=invalid_json") == 1; }, 10s));
+	ASSERT_TRUE(waitUntil([&] { return logCount("reason=invalid_json") == 1; }, 10s));
 	EXPECT_EQ(logCount("[vorn-zorva] Vek text message ignored platform=TWITCH upid=u1 reason=invalid_json bytes=" +
 			   std::to_string(atLimit)),
 		  1u);
@@ -384,7 +384,7 @@ TEST_F(VekFaultTest, FrameOverTheSixteenMebibyteLimitIsRefusedAtItsHeader)
 	const qint64 faultAt = vek.elapsedMs();
 	// Only the header goes out: the worker cannot be waiting for the bytes.
 	vek.sendRaw(first, eventFrame(2) + textFrameHeader(kFrameLimit + 1));
-	ASSERT_TRUE(waitFor([&] { return first.ended; }));
+	ASSERT_TRUE(waitUntil([&] { return first.ended; }));
 	EXPECT_EQ(logCount("[vorn-zorva] Vek frame parse failed platform=TWITCH upid=u1 error=WebSocket message too large."),
 		  1u);
 	expectRetried(0, faultAt);
@@ -408,7 +408,7 @@ TEST_F(VekFaultTest, CloseFramesWithAndWithoutCodeAreRetriedSilently)
 		const qint64 faultAt = vek.elapsedMs();
 		vek.sendRaw(current, eventFrame(int(i) + 1) + encodeFrame(payloads[i], WebSocketOpcode::Close, false));
 		relayed.push_back(int(i) + 1);
-		ASSERT_TRUE(waitFor([&] { return current.ended; }));
+		ASSERT_TRUE(waitUntil([&] { return current.ended; }));
 		EXPECT_TRUE(current.control.empty()); // no close frame sent back
 		expectRetried(i, faultAt);
 	}
@@ -433,7 +433,7 @@ TEST_F(VekFaultTest, CertificateForAnotherHostIsRefusedAndRetried)
 	service.hostHeader = QStringLiteral("127.0.0.2:%1").arg(elsewhere.port());
 	startWorkerThread(service);
 	link();
-	ASSERT_TRUE(waitFor([&] { return elsewhere.connections.size() >= 2; }, 3s));
+	ASSERT_TRUE(waitUntil([&] { return elsewhere.connections.size() >= 2; }, 3s));
 	const QString mismatch = QSslError(QSslError::HostNameMismatch).errorString();
 	const auto sslLines = LogCapture::instance().matching("[vorn-zorva] Vek SSL errors platform=TWITCH upid=u1: ");
 	ASSERT_FALSE(sslLines.empty());
@@ -441,7 +441,7 @@ TEST_F(VekFaultTest, CertificateForAnotherHostIsRefusedAndRetried)
 	EXPECT_GE(logCount("[vorn-zorva] Vek socket error platform=TWITCH upid=u1 error=" +
 			   std::to_string(int(QAbstractSocket::SslHandshakeFailedError))),
 		  1u);
-	ASSERT_TRUE(waitFor([&] { return elsewhere.connections[0]->ended; }));
+	ASSERT_TRUE(waitUntil([&] { return elsewhere.connections[0]->ended; }));
 	EXPECT_GE(elsewhere.connections[1]->acceptedAtMs - elsewhere.connections[0]->acceptedAtMs, kRetryMs * 94 / 100);
 	for (const auto &attempt : elsewhere.connections) {
 		EXPECT_TRUE(attempt->requestHead.empty());
@@ -490,7 +490,7 @@ protected:
 	// The silent connection has reached the stage where the service stops.
 	bool reachedSilence(size_t index)
 	{
-		return waitFor([&] {
+		return waitUntil([&] {
 			if (vek.connections.size() <= index)
 				return false;
 			const FakeVekRealtime::Connection &c = connection(index);
@@ -522,7 +522,7 @@ TEST_P(VekSilenceTest, SilentServiceIsGivenUpAfterTheSetupTimeOutAndRetried)
 	startWorkerThread(service);
 	link();
 	ASSERT_TRUE(reachedSilence(0));
-	ASSERT_TRUE(waitFor([&] { return connection(0).ended; }, std::chrono::milliseconds(kSetupTimeoutMs) + 5s));
+	ASSERT_TRUE(waitUntil([&] { return connection(0).ended; }, std::chrono::milliseconds(kSetupTimeoutMs) + 5s));
 	const qint64 endedAtMs = vek.elapsedMs();
 	// The time-out counts from the start of the attempt, not from the silence.
 	EXPECT_GE(endedAtMs - connection(0).acceptedAtMs, kSetupTimeoutMs * 94 / 100 - 50);
@@ -539,7 +539,7 @@ TEST_P(VekSilenceTest, SilentServiceIsGivenUpAfterTheSetupTimeOutAndRetried)
 	makeSilent(false);
 	expectRetried(0, endedAtMs);
 	expectEventFlows(connection(1), 1);
-	pump(std::chrono::milliseconds(kSetupTimeoutMs)); // a spoken service is not timed out
+	pumpEvents(std::chrono::milliseconds(kSetupTimeoutMs)); // a spoken service is not timed out
 	EXPECT_FALSE(connection(1).ended);
 	EXPECT_EQ(warnings(), 1u);
 
@@ -548,8 +548,8 @@ TEST_P(VekSilenceTest, SilentServiceIsGivenUpAfterTheSetupTimeOutAndRetried)
 	link("vek-token-2");
 	ASSERT_TRUE(reachedSilence(2));
 	stopRuntime(); // a stop that waited on the silent connection shows in expectNoStall
-	ASSERT_TRUE(waitFor([&] { return connection(2).ended; }));
-	pump(std::chrono::milliseconds(kSetupTimeoutMs + 2 * kRetryMs));
+	ASSERT_TRUE(waitUntil([&] { return connection(2).ended; }));
+	pumpEvents(std::chrono::milliseconds(kSetupTimeoutMs + 2 * kRetryMs));
 	EXPECT_EQ(vek.connections.size(), 3u);
 	expectPageEvents({1});
 	expectNoStall();

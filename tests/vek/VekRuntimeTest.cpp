@@ -36,7 +36,7 @@ protected:
 
 	bool openFor(const char *upid)
 	{
-		return waitFor([&] { return runtime->worker(upid) && runtime->worker(upid)->isOpen(); });
+		return waitUntil([&] { return runtime->worker(upid) && runtime->worker(upid)->isOpen(); });
 	}
 
 	// A dock page: it holds the proxy token, so request responses reach it.
@@ -71,7 +71,7 @@ TEST_F(VekRuntimeTest, WorkersFollowTheSnapshot)
 
 	const size_t lines = LogCapture::instance().lines().size();
 	runtime->syncIntegrations(two);
-	pump(100ms);
+	pumpEvents(100ms);
 	EXPECT_EQ(LogCapture::instance().lines().size(), lines);
 	EXPECT_EQ(realtime.connections.size(), 2u);
 
@@ -81,7 +81,7 @@ TEST_F(VekRuntimeTest, WorkersFollowTheSnapshot)
 	runtime->syncIntegrations({entry("TWITCH", "t1-new", "u1"), entry("KICK", "t2", "u2")});
 	EXPECT_EQ(runtime->worker("u1"), u1);
 	EXPECT_NE(u1->handshakeKeyInUse(), oldKey);
-	ASSERT_TRUE(waitFor([&] { return realtime.connections.size() == 3 && !realtime.last().texts.empty(); }));
+	ASSERT_TRUE(waitUntil([&] { return realtime.connections.size() == 3 && !realtime.last().texts.empty(); }));
 	EXPECT_EQ(realtime.last().texts[0], R"({"nonce":"_login","token":"t1-new","type":"LOGIN"})");
 
 	// u2 lost its token: removed; then everything goes.
@@ -90,7 +90,7 @@ TEST_F(VekRuntimeTest, WorkersFollowTheSnapshot)
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek worker remove upid=u2"), 1u);
 	runtime->syncIntegrations({});
 	EXPECT_EQ(runtime->workerCount(), 0u);
-	pump(600ms); // no retries from removed workers
+	pumpEvents(600ms); // no retries from removed workers
 	EXPECT_EQ(realtime.connections.size(), 3u);
 }
 
@@ -131,7 +131,7 @@ TEST_F(VekRuntimeTest, ProxiedRequests)
 	runtime->handleProxyRequest("u1", {{"endpoint", "/chat/send"}, {"method", "POST"}, {"nonce", "n2"}, {"json", {{"a", 1}}}});
 	runtime->handleProxyRequest("u1", {{"endpoint", "/chat/send"}, {"method", "PUT"}, {"nonce", "n3"},
 					   {"bytes", "AAEC"}, {"json", "{}"}});
-	ASSERT_TRUE(waitFor([&] { return rest.requests.size() == 3; }));
+	ASSERT_TRUE(waitUntil([&] { return rest.requests.size() == 3; }));
 	// The two go out on separate connections: find them by method.
 	const auto byMethod = [this](const QByteArray &method) {
 		for (const FakeHttpServer::Request &request : rest.requests.mid(1)) {
@@ -171,7 +171,7 @@ TEST_F(VekRuntimeTest, ProxiedRequests)
 	runtime->handleProxyRequest("u1", {{"endpoint", "/chat/send"}, {"method", "PATCH"}, {"nonce", "n6"}});
 	runtime->handleProxyRequest("u1", {{"endpoint", "/chat/send"}, {"method", "GET"}});
 	runtime->handleProxyRequest("nobody", {{"endpoint", "/chat/send"}, {"method", "GET"}, {"nonce", "n7"}});
-	pump(300ms);
+	pumpEvents(300ms);
 	EXPECT_EQ(rest.requests.size(), before);
 	EXPECT_EQ(reader->texts().size(), 5u);
 }
@@ -197,7 +197,7 @@ TEST_F(VekRuntimeTest, PassthroughGoesToTheAccountsConnection)
 	ASSERT_TRUE(openFor("u1"));
 	runtime->handleProxyPassthrough("u1", {{"type", "SEND_CHAT"}, {"text", "hello"}});
 	runtime->handleProxyPassthrough("other", {{"type", "SEND_CHAT"}});
-	ASSERT_TRUE(waitFor([&] { return realtime.last().texts.size() == 2; }));
+	ASSERT_TRUE(waitUntil([&] { return realtime.last().texts.size() == 2; }));
 	EXPECT_EQ(realtime.last().texts[1], R"({"text":"hello","type":"SEND_CHAT"})");
 	runtime->stop();
 	EXPECT_EQ(runtime->workerCount(), 0u);

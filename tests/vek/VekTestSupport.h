@@ -19,16 +19,6 @@
 
 using namespace std::chrono_literals;
 
-inline bool waitFor(const std::function<bool()> &predicate, std::chrono::milliseconds timeout = 5s)
-{
-	return waitUntil(predicate, timeout);
-}
-
-inline void pump(std::chrono::milliseconds duration)
-{
-	pumpEvents(duration);
-}
-
 // A service description pointing at the fakes, with a short retry delay.
 inline VekService testService(quint16 realtimePort, const QString &restBase, int retryDelayMs = 300)
 {
