@@ -98,16 +98,16 @@ protected:
 	{
 		EventProxyServer::Options options;
 		options.port = 0;
-		worker = std::make_unique<WorkerObjects>(options, std::move(service));
-		runtime = worker->vekRuntime();
-		proxy = worker->eventProxy();
+		workerObjects = std::make_unique<WorkerObjects>(options, std::move(service));
+		runtime = workerObjects->vekRuntime();
+		proxy = workerObjects->eventProxy();
 		heartbeat = new Heartbeat;
-		heartbeat->moveToThread(worker->thread());
-		QObject::connect(worker->thread(), &QThread::finished, heartbeat, &QObject::deleteLater);
+		heartbeat->moveToThread(workerObjects->thread());
+		QObject::connect(workerObjects->thread(), &QThread::finished, heartbeat, &QObject::deleteLater);
 		QObject::connect(
 			proxy, &EventProxyServer::started, proxy, [this](quint16 port, std::string) { proxyPort = port; },
 			Qt::DirectConnection);
-		worker->start();
+		workerObjects->start();
 		heartbeat->start();
 		ASSERT_TRUE(waitUntil([this] { return proxyPort.load() != 0; }));
 		page = std::make_unique<TestWebSocketClient>();
@@ -154,8 +154,8 @@ protected:
 
 	void shutDown()
 	{
-		if (worker)
-			worker->stop();
+		if (workerObjects)
+			workerObjects->stop();
 	}
 
 	FakeVekRealtime::Connection &connection(size_t index) { return *vek.connections[index]; }
@@ -238,7 +238,7 @@ protected:
 	}
 
 	FakeVekRealtime vek;
-	std::unique_ptr<WorkerObjects> worker;
+	std::unique_ptr<WorkerObjects> workerObjects;
 	VekRuntime *runtime = nullptr;
 	EventProxyServer *proxy = nullptr;
 	Heartbeat *heartbeat = nullptr;
@@ -557,4 +557,4 @@ TEST_P(VekSilenceTest, SilentServiceIsGivenUpAfterTheSetupTimeOutAndRetried)
 
 INSTANTIATE_TEST_SUITE_P(Stages, VekSilenceTest,
 			 ::testing::Values(Silence::AfterTcpAccept, Silence::AfterTlsHandshake, Silence::AfterUpgrade),
-			 [](const ::testing::TestParamInfo<Silence> &info) { return stageName(info.param); });
+			 [](const ::testing::TestParamInfo<Silence> &stage) { return stageName(stage.param); });
