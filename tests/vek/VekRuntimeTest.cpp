@@ -190,6 +190,27 @@ TEST_F(VekRuntimeTest, ProxiedRequestTimeOutAnswersWithAnEmptyBody)
 	EXPECT_EQ(json::parse(reader->texts()[0]), json({{"event_type", "X_RESPONSE"}, {"nonce", "slow"}, {"response", ""}}));
 }
 
+// An account that goes takes its pending requests along: aborted, unanswered.
+TEST_F(VekRuntimeTest, RemovedAccountsPendingRequestIsDropped)
+{
+	auto reader = page();
+	runtime->syncIntegrations({entry("TWITCH", "t1", "u1"), entry("KICK", "t2", "u2")});
+	FakeHttpServer::Response never{200, "never", 0, "text/plain"};
+	never.hang = true;
+	rest.route("GET", QStringLiteral("/v2/vek/hang"), never);
+	rest.route("GET", QStringLiteral("/v2/vek/quick"), FakeHttpServer::Response{200, "quick", 0, "text/plain"});
+	runtime->handleProxyRequest("u1", {{"endpoint", "/hang"}, {"method", "GET"}, {"nonce", "n1"}});
+	ASSERT_TRUE(waitFor([&] { return rest.requests.size() == 1; }));
+	runtime->syncIntegrations({entry("KICK", "t2", "u2")});
+	// The worker thread's loop deletes the removed worker; here no loop runs.
+	QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+	ASSERT_TRUE(waitFor([&] { return rest.openConnections() == 0; }));
+	runtime->handleProxyRequest("u2", {{"endpoint", "/quick"}, {"method", "GET"}, {"nonce", "n2"}});
+	ASSERT_TRUE(reader->waitForMessages(1));
+	EXPECT_EQ(json::parse(reader->texts()[0]), json({{"event_type", "X_RESPONSE"}, {"nonce", "n2"}, {"response", "quick"}}));
+	EXPECT_EQ(rest.requests.last().headers.value("authorization"), "Vek t2");
+}
+
 TEST_F(VekRuntimeTest, PassthroughGoesToTheAccountsConnection)
 {
 	runtime->syncIntegrations({entry("TWITCH", "t1", "u1")});
