@@ -2,14 +2,10 @@
 
 #include "integration/VekMessage.h"
 #include "obs/Log.h"
-#include "websocket/Base64.h"
 #include "websocket/FrameProcessor.h"
 #include "websocket/WebSocketHandshake.h"
 
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QStringList>
-#include <QUrl>
 
 #include <obs.h>
 
@@ -267,44 +263,4 @@ void VekConnectionWorker::onSslErrors(QList<QSslError> errors)
 		descriptions << error.errorString();
 	logWarning("Vek SSL errors platform=%s upid=%s: %s", platform.c_str(), upid.c_str(),
 	     descriptions.join(QStringLiteral("; ")).toUtf8().constData());
-}
-
-void VekConnectionWorker::sendApiRequest(const nlohmann::json &payload)
-{
-	const std::string endpoint = stringMember(payload, "endpoint");
-	const std::string method = QString::fromStdString(stringMember(payload, "method")).toUpper().toStdString();
-	const std::string nonce = stringMember(payload, "nonce");
-	if (endpoint.empty() || method.empty() || nonce.empty())
-		return;
-
-	QNetworkRequest request(QUrl(service.restBaseUrl + QString::fromStdString(endpoint), QUrl::TolerantMode));
-	request.setRawHeader("Client-ID", VekService::clientId);
-	request.setRawHeader("Authorization", QByteArray("Vek ") + QByteArray::fromStdString(token));
-	request.setTransferTimeout(service.requestTimeoutMs);
-
-	QByteArray body;
-	if (auto bytes = payload.find("bytes"); bytes != payload.end() && bytes->is_string()) {
-		body = QByteArray::fromStdString(base64Decode(bytes->get_ref<const std::string &>()));
-		request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/octet-stream"));
-	} else if (auto text = payload.find("json"); text != payload.end() && text->is_string()) {
-		body = QByteArray::fromStdString(text->get_ref<const std::string &>());
-		request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json; charset=utf-8"));
-	}
-
-	QNetworkReply *reply = nullptr;
-	if (method == "GET")
-		reply = network.get(request);
-	else if (method == "POST")
-		reply = network.post(request, body);
-	else if (method == "PUT")
-		reply = network.put(request, body);
-	else if (method == "DELETE")
-		reply = network.deleteResource(request);
-	if (!reply)
-		return;
-	connect(reply, &QNetworkReply::finished, this, [this, reply, nonce] {
-		const QByteArray response = reply->readAll();
-		reply->deleteLater();
-		Q_EMIT apiResponse(nonce, response.toStdString());
-	});
 }

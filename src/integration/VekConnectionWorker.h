@@ -8,7 +8,6 @@
 #include <string>
 
 #include <QList>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QSslError>
 #include <QSslSocket>
@@ -16,8 +15,8 @@
 
 // The live connection of one linked account: a TLS WebSocket to Vek's
 // realtime endpoint that logs in with the account's token, echoes the
-// keep-alives and reports events, token rejection and proxied REST replies.
-// Lives on the module's worker thread.
+// keep-alives and reports events and token rejection. Lives on the module's
+// worker thread.
 class VekConnectionWorker : public QObject {
 	Q_OBJECT
 
@@ -32,7 +31,6 @@ public:
 	// notification of the abort reaches the worker, so no retry is armed.
 	void retire();
 	void sendJson(const nlohmann::json &value);
-	void sendApiRequest(const nlohmann::json &payload);
 
 	const std::string &currentToken() const { return token; }
 	void setToken(std::string value) { token = std::move(value); }
@@ -44,7 +42,6 @@ public:
 Q_SIGNALS:
 	void rawEvent(std::string upid, nlohmann::json event);
 	void loggedOut(std::string upid);
-	void apiResponse(std::string nonce, std::string response);
 
 private Q_SLOTS:
 	void onEncrypted();
@@ -76,7 +73,6 @@ private:
 	// service that accepts the connection and then says nothing would
 	// otherwise keep the account waiting for good.
 	QTimer setupTimer;
-	QNetworkAccessManager network;
 	ReceiveBuffer receiveBuffer;
 	FragmentState fragments;
 	std::string handshakeKey;

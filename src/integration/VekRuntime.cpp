@@ -12,7 +12,10 @@
 
 VekRuntime::VekRuntime() : VekRuntime(VekService::fromEndpoints(ServiceEndpoints())) {}
 
-VekRuntime::VekRuntime(VekService service, QObject *parent) : QObject(parent), service(std::move(service)) {}
+VekRuntime::VekRuntime(VekService vekService, QObject *parent)
+	: QObject(parent), service(std::move(vekService)), restClient(service, this)
+{
+}
 
 VekRuntime::~VekRuntime()
 {
@@ -22,6 +25,8 @@ VekRuntime::~VekRuntime()
 void VekRuntime::setEventProxy(EventProxyServer *proxy)
 {
 	eventProxy = proxy;
+	if (eventProxy)
+		connect(&restClient, &VekRestClient::apiResponse, eventProxy, &EventProxyServer::publishResponse);
 }
 
 VekConnectionWorker *VekRuntime::worker(const std::string &upid) const
@@ -37,7 +42,6 @@ VekConnectionWorker *VekRuntime::createWorker(const std::string &platform, const
 	if (eventProxy) {
 		connect(worker, &VekConnectionWorker::rawEvent, eventProxy, &EventProxyServer::publishRawEvent);
 		connect(worker, &VekConnectionWorker::loggedOut, eventProxy, &EventProxyServer::publishLogout);
-		connect(worker, &VekConnectionWorker::apiResponse, eventProxy, &EventProxyServer::publishResponse);
 	}
 	connect(worker, &VekConnectionWorker::loggedOut, this, &VekRuntime::integrationLoggedOut);
 	return worker;
@@ -95,8 +99,9 @@ void VekRuntime::syncIntegrations(QJsonArray snapshot)
 
 void VekRuntime::handleProxyRequest(std::string upid, nlohmann::json payload)
 {
+	// The account's own token; an account without a worker gets nothing sent.
 	if (VekConnectionWorker *target = worker(upid))
-		target->sendApiRequest(payload);
+		restClient.send(payload, target->currentToken(), target);
 }
 
 void VekRuntime::handleProxyPassthrough(std::string upid, nlohmann::json payload)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "values/MetaTypes.h"
+#include "integration/VekRestClient.h"
 #include "integration/VekService.h"
 
 #include <string>
@@ -43,6 +44,8 @@ private:
 	static void dismiss(VekConnectionWorker *worker);
 
 	VekService service;
+	// A child, so that it moves to the worker thread with the runtime.
+	VekRestClient restClient;
 	EventProxyServer *eventProxy = nullptr;
 	std::unordered_map<std::string, VekConnectionWorker *> workers;
 };
