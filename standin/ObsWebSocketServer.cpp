@@ -114,36 +114,6 @@ bool sameSecret(const std::string &presented, const std::string &expected)
 	return difference == 0;
 }
 
-std::string trimmed(std::string_view text)
-{
-	while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
-		text.remove_prefix(1);
-	while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
-		text.remove_suffix(1);
-	return std::string(text);
-}
-
-// Whether a comma-separated header value lists the token.
-bool listsToken(const std::string &value, std::string_view token)
-{
-	size_t start = 0;
-	while (start <= value.size()) {
-		size_t end = value.find(',', start);
-		if (end == std::string::npos)
-			end = value.size();
-		if (trimmed(std::string_view(value).substr(start, end - start)) == token)
-			return true;
-		start = end + 1;
-	}
-	return false;
-}
-
-bool equalsIgnoringCase(const std::string &text, std::string_view expected)
-{
-	return QString::fromStdString(text).compare(QLatin1String(expected.data(), qsizetype(expected.size())),
-						     Qt::CaseInsensitive) == 0;
-}
-
 std::string closePayload(uint16_t code, const std::string &reason)
 {
 	std::string payload;
@@ -396,29 +366,20 @@ bool ObsWebSocketServer::runUpgrade(Connection &connection)
 			rejectUpgrade(connection, "431 Request Header Fields Too Large", "request head too large");
 		return false;
 	}
-	const std::string key = findHeaderValue(*head, "Sec-WebSocket-Key");
-	if (head->rfind("GET ", 0) != 0 || key.empty() ||
-	    !equalsIgnoringCase(findHeaderValue(*head, "Upgrade"), "websocket")) {
+	const UpgradeRequest request = readUpgradeRequest(*head);
+	if (!isWebSocketUpgrade(request)) {
 		rejectUpgrade(connection, "400 Bad Request", "not a WebSocket upgrade");
 		return false;
 	}
 	// Only the JSON encoding is served; a client that offers subprotocols
 	// must offer it, or it would expect MessagePack frames.
-	const std::string offered = findHeaderValue(*head, "Sec-WebSocket-Protocol");
-	const bool json = listsToken(offered, kJsonSubprotocol);
-	if (!offered.empty() && !json) {
+	const bool json = listsToken(request.protocols, kJsonSubprotocol);
+	if (!request.protocols.empty() && !json) {
 		rejectUpgrade(connection, "400 Bad Request", "only the obswebsocket.json subprotocol is served");
 		return false;
 	}
 
-	std::string response = "HTTP/1.1 101 Switching Protocols\r\n"
-			       "Upgrade: websocket\r\n"
-			       "Connection: Upgrade\r\n"
-			       "Sec-WebSocket-Accept: " +
-			       computeAcceptKey(key) + "\r\n";
-	if (json)
-		response += std::string("Sec-WebSocket-Protocol: ") + kJsonSubprotocol + "\r\n";
-	response += "\r\n";
+	const std::string response = buildUpgradeReply(request.key, json ? kJsonSubprotocol : "");
 	connection.socket->write(response.data(), qint64(response.size()));
 	connection.upgraded = true;
 	blog(LOG_INFO, "[obs-websocket stand-in] client %s connected", connection.peer.c_str());

@@ -125,19 +125,9 @@ void VekConnectionWorker::closeGracefully()
 
 void VekConnectionWorker::onEncrypted()
 {
-	const std::string request = "GET /v2/vek?client_id=" + std::string(VekService::clientId) +
-				    " HTTP/1.1\r\n"
-				    "Host: " +
-				    service.hostHeader.toStdString() +
-				    "\r\n"
-				    "Upgrade: websocket\r\n"
-				    "Connection: Upgrade\r\n"
-				    "Sec-WebSocket-Version: 13\r\n"
-				    "Sec-WebSocket-Key: " +
-				    handshakeKey +
-				    "\r\n"
-				    "Origin: " +
-				    service.origin.toStdString() + "\r\n\r\n";
+	const std::string request = buildUpgradeRequest("/v2/vek?client_id=" + std::string(VekService::clientId),
+							 service.hostHeader.toStdString(), handshakeKey,
+							 service.origin.toStdString());
 	socket.write(request.data(), qint64(request.size()));
 }
 
@@ -163,20 +153,19 @@ void VekConnectionWorker::onReadyRead()
 void VekConnectionWorker::processHandshake()
 {
 	const std::optional<std::string> head = extractHttpHead(receiveBuffer);
-	const bool endless = !head && receiveBuffer.size() > kMaxResponseHeadBytes;
-	if (!head && !endless)
+	if (!head && receiveBuffer.size() <= kMaxResponseHeadBytes)
 		return;
-	if (endless || head->size() < 12 || head->compare(0, 12, "HTTP/1.1 101") != 0) {
+	// A head that never ends is no 101 either.
+	const UpgradeReplyCheck check = head ? checkUpgradeReply(*head, handshakeKey) : UpgradeReplyCheck();
+	if (check.verdict == UpgradeReplyCheck::Verdict::NotSwitching) {
 		logWarning("Vek websocket handshake failed platform=%s upid=%s", platform.c_str(),
 		     upid.c_str());
 		closeGracefully();
 		return;
 	}
-	const std::string expected = computeAcceptKey(handshakeKey);
-	const std::string actual = findHeaderValue(*head, "Sec-WebSocket-Accept");
-	if (actual != expected) {
+	if (check.verdict == UpgradeReplyCheck::Verdict::AcceptMismatch) {
 		logWarning("Vek websocket accept mismatch platform=%s upid=%s expected=%s actual=%s",
-		     platform.c_str(), upid.c_str(), expected.c_str(), actual.c_str());
+		     platform.c_str(), upid.c_str(), check.expectedAccept.c_str(), check.presentedAccept.c_str());
 		closeGracefully();
 		return;
 	}

@@ -34,19 +34,6 @@ std::string peerLabel(const QTcpSocket *socket)
 	return socket->peerAddress().toString().toStdString() + ":" + std::to_string(socket->peerPort());
 }
 
-// The request target of the head's first line: between the first and the
-// second space.
-QUrl requestTarget(const std::string &head)
-{
-	const std::string_view firstLine = std::string_view(head).substr(0, head.find('\n'));
-	const size_t first = firstLine.find(' ');
-	const size_t second = first == std::string_view::npos ? first : firstLine.find(' ', first + 1);
-	if (second == std::string_view::npos)
-		return QUrl();
-	const std::string_view target = firstLine.substr(first + 1, second - first - 1);
-	return QUrl(QString::fromUtf8(target.data(), qsizetype(target.size())), QUrl::TolerantMode);
-}
-
 // An unmasked text frame in a QByteArray, so that one allocation can serve
 // every client of a broadcast.
 QByteArray textFrame(std::string_view text)
@@ -258,20 +245,17 @@ bool EventProxyServer::runHandshake(QTcpSocket *socket, ClientState &client)
 		return false;
 	}
 
-	const std::string key = findHeaderValue(*head, "Sec-WebSocket-Key");
-	const QUrl target = requestTarget(*head);
-	if (key.empty()) {
+	// Any request with a key is answered; the token decides what the client may do.
+	const UpgradeRequest request = readUpgradeRequest(*head);
+	if (request.key.empty()) {
 		rejectClient(socket, "missing_ws_key");
 		return false;
 	}
 
+	const QUrl target(QString::fromStdString(request.target), QUrl::TolerantMode);
 	const QString presented = QUrlQuery(target).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
 	client.authenticated = tokenMatches(presented.toStdString());
-	const std::string response = "HTTP/1.1 101 Switching Protocols\r\n"
-				     "Upgrade: websocket\r\n"
-				     "Connection: Upgrade\r\n"
-				     "Sec-WebSocket-Accept: " +
-				     computeAcceptKey(key) + "\r\n\r\n";
+	const std::string response = buildUpgradeReply(request.key);
 	socket->write(response.data(), qint64(response.size()));
 	client.handshakeComplete = true;
 	logInfo("Event proxy accepted %s client from %s:%u",
