@@ -68,7 +68,6 @@ constexpr char kGetVersion[] = "GetVersion";
 constexpr char kPasswordAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr int kPasswordLength = 16;
 constexpr size_t kMaxUpgradeBytes = 64 * 1024;
-constexpr qint64 kReadChunk = 64 * 1024;
 constexpr size_t kMaxCloseReason = 123; // a close frame's payload is at most 125 bytes
 
 std::string dumpJson(const json &value)
@@ -330,15 +329,7 @@ void ObsWebSocketServer::onNewConnection()
 
 void ObsWebSocketServer::onReadyRead(const std::shared_ptr<Connection> &connection)
 {
-	QTcpSocket *socket = connection->socket;
-	for (qint64 available = socket->bytesAvailable(); available > 0; available = socket->bytesAvailable()) {
-		const qint64 chunk = std::min(available, kReadChunk);
-		char *room = connection->buffer.prepareAppend(size_t(chunk));
-		const qint64 read = socket->read(room, chunk);
-		connection->buffer.commitAppend(read > 0 ? size_t(read) : 0);
-		if (read <= 0)
-			break;
-	}
+	connection->buffer.appendAvailable(*connection->socket);
 	// After a close nothing more is read: the session is over.
 	if (connection->closing)
 		return;

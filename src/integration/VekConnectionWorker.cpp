@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr qint64 kReadChunk = 64 * 1024;
 constexpr size_t kMaxUnprocessedBytes = 16 * 1024 * 1024;
 // An upgrade response head is a few hundred bytes; more is not a WebSocket.
 constexpr size_t kMaxResponseHeadBytes = 64 * 1024;
@@ -133,14 +132,7 @@ void VekConnectionWorker::onEncrypted()
 
 void VekConnectionWorker::onReadyRead()
 {
-	for (qint64 available = socket.bytesAvailable(); available > 0; available = socket.bytesAvailable()) {
-		const qint64 chunk = std::min(available, kReadChunk);
-		char *room = receiveBuffer.prepareAppend(size_t(chunk));
-		const qint64 read = socket.read(room, chunk);
-		receiveBuffer.commitAppend(read > 0 ? size_t(read) : 0);
-		if (read <= 0)
-			break;
-	}
+	receiveBuffer.appendAvailable(socket);
 	if (handshakeComplete) {
 		processFrames();
 		return;

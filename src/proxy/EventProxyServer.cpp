@@ -23,7 +23,6 @@ namespace {
 constexpr char kTokenAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
 constexpr quint64 kTokenAlphabetSize = sizeof(kTokenAlphabet) - 1;
 constexpr int kTokenLength = 32;
-constexpr qint64 kReadChunk = 64 * 1024;
 
 const char kForbidden[] = "HTTP/1.1 403 Forbidden\r\nConnection: close\r\n\r\n";
 
@@ -213,15 +212,7 @@ void EventProxyServer::readInput(QTcpSocket *socket, const std::shared_ptr<Clien
 	// Left with Qt and the kernel until the client takes its replies.
 	if (client->inputPaused)
 		return;
-	for (qint64 available = socket->bytesAvailable(); available > 0; available = socket->bytesAvailable()) {
-		const qint64 chunk = std::min(available, kReadChunk);
-		char *room = client->receiveBuffer.prepareAppend(size_t(chunk));
-		const qint64 read = socket->read(room, chunk);
-		client->receiveBuffer.commitAppend(read > 0 ? size_t(read) : 0);
-		if (read <= 0)
-			break;
-	}
-
+	client->receiveBuffer.appendAvailable(*socket);
 	if (!client->handshakeComplete && !runHandshake(socket, *client))
 		return;
 	runFrameProcessing(socket, client);
@@ -363,7 +354,7 @@ void EventProxyServer::sendReply(QTcpSocket *socket, ClientState &client, const 
 	if (!client.inputPaused && socket->bytesToWrite() > options.maxUnsentBytesPerClient) {
 		client.inputPaused = true;
 		// Qt then stops taking the client's bytes from the kernel.
-		socket->setReadBufferSize(kReadChunk);
+		socket->setReadBufferSize(ReceiveBuffer::readChunk);
 		connect(socket, &QTcpSocket::bytesWritten, this, &EventProxyServer::onClientBytesWritten,
 			Qt::UniqueConnection);
 	}

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,6 +19,14 @@ public:
 	char *prepareAppend(size_t size);
 	void commitAppend(size_t written);
 
+	// The most one read from a device asks for.
+	static constexpr int64_t readChunk = 64 * 1024;
+	// Appends what the device has available, a read of at most readChunk
+	// bytes at a time, until it has nothing more or a read yields nothing
+	// (end or error). A Device is a QIODevice, or anything with its
+	// bytesAvailable() and read(char *, qint64).
+	template <typename Device> void appendAvailable(Device &device);
+
 	std::string_view view() const { return std::string_view(storage).substr(offset); }
 	size_t size() const { return storage.size() - offset; }
 	bool empty() const { return size() == 0; }
@@ -31,3 +41,15 @@ private:
 	size_t offset = 0;
 	size_t reserved = 0; // bytes handed out by prepareAppend and not committed
 };
+
+template <typename Device> void ReceiveBuffer::appendAvailable(Device &device)
+{
+	for (int64_t available = device.bytesAvailable(); available > 0; available = device.bytesAvailable()) {
+		const int64_t chunk = std::min(available, readChunk);
+		char *room = prepareAppend(size_t(chunk));
+		const int64_t read = device.read(room, chunk);
+		commitAppend(read > 0 ? size_t(read) : 0);
+		if (read <= 0)
+			break;
+	}
+}

@@ -1,9 +1,11 @@
 // Frame coding and reassembly.
 
+#include "websocket/ReceiveBuffer.h"
 #include "websocket/WebSocketFrame.h"
 
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -186,6 +188,48 @@ TEST(ReceiveBuffer, ConsumesFromTheFrontAndAppendsAtTheEnd)
 	EXPECT_EQ(buffer.view(), "llo world!?");
 	buffer.consume(100);
 	EXPECT_TRUE(buffer.empty());
+}
+
+namespace {
+
+// A device with bytes waiting; `failAfter` reads later its reads fail, as a
+// socket's do when the connection breaks while bytes are still reported.
+struct ScriptedDevice {
+	std::string pending;
+	int failAfter = -1;
+	std::vector<int64_t> asked;
+
+	int64_t bytesAvailable() const { return int64_t(pending.size()); }
+	int64_t read(char *into, int64_t room)
+	{
+		asked.push_back(room);
+		if (failAfter >= 0 && int(asked.size()) > failAfter)
+			return -1;
+		const size_t count = std::min(size_t(room), pending.size());
+		std::memcpy(into, pending.data(), count);
+		pending.erase(0, count);
+		return int64_t(count);
+	}
+};
+
+} // namespace
+
+TEST(ReceiveBuffer, TakesWhatADeviceHasInBoundedReads)
+{
+	std::string bytes(150 * 1024, '\0');
+	for (size_t i = 0; i < bytes.size(); ++i)
+		bytes[i] = char(i * 13);
+	ScriptedDevice device{bytes};
+	ReceiveBuffer buffer("x");
+	buffer.appendAvailable(device);
+	EXPECT_EQ(device.asked, (std::vector<int64_t>{64 * 1024, 64 * 1024, 22 * 1024}));
+	EXPECT_EQ(buffer.view(), "x" + bytes);
+
+	// A failed read ends the loop and adds nothing, though bytes are reported.
+	ScriptedDevice failing{"abcdef", 0};
+	buffer.appendAvailable(failing);
+	EXPECT_EQ(failing.asked.size(), 1u);
+	EXPECT_EQ(buffer.size(), 1 + bytes.size());
 }
 
 TEST(WebSocketFrame, MaskingMatchesByteWiseXorAtEveryLengthAndOffset)
