@@ -1,6 +1,7 @@
 #include "ObsWebSocketServer.h"
 
 #include "obs/ObsString.h"
+#include "values/SecretCompare.h"
 #include "websocket/Base64.h"
 #include "websocket/FrameProcessor.h"
 #include "websocket/WebSocketHandshake.h"
@@ -102,15 +103,6 @@ std::string sha256Base64(const std::string &input)
 {
 	const QByteArray digest = QCryptographicHash::hash(QByteArray::fromStdString(input), QCryptographicHash::Sha256);
 	return base64Encode(std::string_view(digest.constData(), size_t(digest.size())));
-}
-
-// Constant time: every byte is compared whatever the first difference.
-bool sameSecret(const std::string &presented, const std::string &expected)
-{
-	unsigned char difference = presented.size() == expected.size() ? 0 : 1;
-	for (size_t i = 0; i < expected.size(); ++i)
-		difference |= (i < presented.size() ? uint8_t(presented[i]) : 0) ^ uint8_t(expected[i]);
-	return difference == 0;
 }
 
 std::string closePayload(uint16_t code, const std::string &reason)

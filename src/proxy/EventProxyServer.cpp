@@ -3,6 +3,7 @@
 #include "obs/Log.h"
 #include "proxy/ProxyMessageRouting.h"
 #include "proxy/SimulatedEvents.h"
+#include "values/SecretCompare.h"
 #include "websocket/FrameProcessor.h"
 #include "websocket/WebSocketHandshake.h"
 
@@ -127,15 +128,6 @@ std::string EventProxyServer::generateToken()
 	return result;
 }
 
-bool EventProxyServer::tokenMatches(const std::string &presented) const
-{
-	// Constant time: every byte is compared whatever the first difference.
-	unsigned char difference = presented.size() == token.size() ? 0 : 1;
-	for (size_t i = 0; i < token.size(); ++i)
-		difference |= (i < presented.size() ? uint8_t(presented[i]) : 0) ^ uint8_t(token[i]);
-	return difference == 0;
-}
-
 void EventProxyServer::start()
 {
 	if (server && server->isListening())
@@ -245,7 +237,7 @@ bool EventProxyServer::runHandshake(QTcpSocket *socket, ClientState &client)
 
 	const QUrl target(QString::fromStdString(request.target), QUrl::TolerantMode);
 	const QString presented = QUrlQuery(target).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
-	client.authenticated = tokenMatches(presented.toStdString());
+	client.authenticated = sameSecret(presented.toStdString(), token);
 	const std::string response = buildUpgradeReply(request.key);
 	socket->write(response.data(), qint64(response.size()));
 	client.handshakeComplete = true;

@@ -91,7 +91,6 @@ private:
 	class ClientEndpoint;
 
 	static std::string generateToken();
-	bool tokenMatches(const std::string &presented) const;
 	bool runHandshake(QTcpSocket *socket, ClientState &client);
 	void rejectClient(QTcpSocket *socket, const char *reason);
 	void stopReadingFrom(QTcpSocket *socket);
