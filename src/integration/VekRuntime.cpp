@@ -2,7 +2,6 @@
 
 #include "integration/VekConnectionWorker.h"
 #include "obs/Log.h"
-#include "proxy/EventProxyServer.h"
 
 #include <unordered_set>
 
@@ -15,18 +14,12 @@ VekRuntime::VekRuntime() : VekRuntime(VekService::fromEndpoints(ServiceEndpoints
 VekRuntime::VekRuntime(VekService vekService, QObject *parent)
 	: QObject(parent), service(std::move(vekService)), restClient(service, this)
 {
+	connect(&restClient, &VekRestClient::apiResponse, this, &VekRuntime::apiResponse);
 }
 
 VekRuntime::~VekRuntime()
 {
 	stop();
-}
-
-void VekRuntime::setEventProxy(EventProxyServer *proxy)
-{
-	eventProxy = proxy;
-	if (eventProxy)
-		connect(&restClient, &VekRestClient::apiResponse, eventProxy, &EventProxyServer::publishResponse);
 }
 
 VekConnectionWorker *VekRuntime::worker(const std::string &upid) const
@@ -39,10 +32,9 @@ VekConnectionWorker *VekRuntime::createWorker(const std::string &platform, const
 					      const std::string &upid, const std::string &username)
 {
 	auto *worker = new VekConnectionWorker(platform, token, upid, username, service, this);
-	if (eventProxy) {
-		connect(worker, &VekConnectionWorker::rawEvent, eventProxy, &EventProxyServer::publishRawEvent);
-		connect(worker, &VekConnectionWorker::loggedOut, eventProxy, &EventProxyServer::publishLogout);
-	}
+	connect(worker, &VekConnectionWorker::rawEvent, this, &VekRuntime::rawEvent);
+	// In this order: the pages hear of a logout before the account is dropped.
+	connect(worker, &VekConnectionWorker::loggedOut, this, &VekRuntime::loggedOut);
 	connect(worker, &VekConnectionWorker::loggedOut, this, &VekRuntime::integrationLoggedOut);
 	return worker;
 }

@@ -10,12 +10,11 @@
 #include <QJsonArray>
 #include <QObject>
 
-class EventProxyServer;
 class VekConnectionWorker;
 
 // Keeps one live Vek connection per linked account of the integration
-// snapshot, relays their traffic to the event proxy and carries the pages'
-// requests to them. Lives on the module's worker thread.
+// snapshot, announces their traffic and carries the pages' requests to them.
+// Lives on the module's worker thread.
 class VekRuntime : public QObject {
 	Q_OBJECT
 
@@ -24,12 +23,17 @@ public:
 	explicit VekRuntime(VekService service, QObject *parent = nullptr);
 	~VekRuntime() override;
 
-	void setEventProxy(EventProxyServer *proxy);
-
 	size_t workerCount() const { return workers.size(); }
 	VekConnectionWorker *worker(const std::string &upid) const;
 
 Q_SIGNALS:
+	// What the accounts' connections and REST replies bring, for the pages.
+	// By reference: an event reaches the proxy within the worker thread
+	// without a copy.
+	void rawEvent(const std::string &upid, const nlohmann::json &event);
+	void loggedOut(const std::string &upid);
+	void apiResponse(const std::string &nonce, const std::string &response);
+	// Vek rejected the account's token; emitted after loggedOut.
 	void integrationLoggedOut(std::string upid);
 
 public Q_SLOTS:
@@ -46,6 +50,5 @@ private:
 	VekService service;
 	// A child, so that it moves to the worker thread with the runtime.
 	VekRestClient restClient;
-	EventProxyServer *eventProxy = nullptr;
 	std::unordered_map<std::string, VekConnectionWorker *> workers;
 };

@@ -23,7 +23,9 @@ WorkerObjects::WorkerObjects(EventProxyServer::Options proxyOptions, VekService 
 	QObject::connect(&workerThread, &QThread::started, proxy, &EventProxyServer::start);
 	QObject::connect(proxy, &EventProxyServer::vekRequest, runtime, &VekRuntime::handleProxyRequest);
 	QObject::connect(proxy, &EventProxyServer::vekPassthrough, runtime, &VekRuntime::handleProxyPassthrough);
-	runtime->setEventProxy(proxy);
+	QObject::connect(runtime, &VekRuntime::rawEvent, proxy, &EventProxyServer::publishRawEvent);
+	QObject::connect(runtime, &VekRuntime::loggedOut, proxy, &EventProxyServer::publishLogout);
+	QObject::connect(runtime, &VekRuntime::apiResponse, proxy, &EventProxyServer::publishResponse);
 }
 
 WorkerObjects::~WorkerObjects()

@@ -30,8 +30,16 @@ protected:
 		proxy = std::make_unique<EventProxyServer>(options);
 		QObject::connect(proxy.get(), &EventProxyServer::started, [this](quint16 p, std::string) { proxyPort = p; });
 		proxy->start();
-		runtime->setEventProxy(proxy.get());
+		relayToProxy();
 		QObject::connect(runtime.get(), &VekRuntime::integrationLoggedOut, [this](std::string upid) { loggedOut.push_back(upid); });
+	}
+
+	// The runtime's announcements to the proxy, wired as the module wires them.
+	void relayToProxy()
+	{
+		QObject::connect(runtime.get(), &VekRuntime::rawEvent, proxy.get(), &EventProxyServer::publishRawEvent);
+		QObject::connect(runtime.get(), &VekRuntime::loggedOut, proxy.get(), &EventProxyServer::publishLogout);
+		QObject::connect(runtime.get(), &VekRuntime::apiResponse, proxy.get(), &EventProxyServer::publishResponse);
 	}
 
 	bool openFor(const char *upid)
@@ -181,7 +189,7 @@ TEST_F(VekRuntimeTest, ProxiedRequestTimeOutAnswersWithAnEmptyBody)
 	VekService service = testService(realtime.port(), rest.baseUrl());
 	service.requestTimeoutMs = 200;
 	runtime = std::make_unique<VekRuntime>(service);
-	runtime->setEventProxy(proxy.get());
+	relayToProxy();
 	auto reader = page();
 	runtime->syncIntegrations({entry("TWITCH", "t1", "u1")});
 	rest.route("GET", QStringLiteral("/v2/vek/slow"), FakeHttpServer::Response{200, "late", 3000, "text/plain"});
