@@ -47,30 +47,6 @@ QByteArray textFrame(std::string_view text)
 	return frame;
 }
 
-// A client has stopped reading when, of what it had been sent by the time its
-// unsent data first went over the limit, more than the limit is still unsent a
-// grace period later. Judged over time, not per frame: one large frame, or a
-// burst handled in one turn of the event loop, does not close a page that reads.
-bool stoppedReading(const QTcpSocket &socket, ClientState &client, const EventProxyServer::Options &options)
-{
-	const qint64 unsent = socket.bytesToWrite();
-	if (unsent <= options.maxUnsentBytesPerClient) {
-		client.queuedAtCheckpoint = -1;
-		return false;
-	}
-	const auto now = std::chrono::steady_clock::now();
-	if (client.queuedAtCheckpoint >= 0 && now - client.checkpointAt < options.unsentGrace)
-		return false;
-	if (client.queuedAtCheckpoint >= 0) {
-		const qint64 sent = client.queuedBytes - unsent;
-		if (client.queuedAtCheckpoint - sent > options.maxUnsentBytesPerClient)
-			return true;
-	}
-	client.queuedAtCheckpoint = client.queuedBytes;
-	client.checkpointAt = now;
-	return false;
-}
-
 } // namespace
 
 // Frame processing's view of one client.
@@ -91,7 +67,7 @@ public:
 		return acceptsMore();
 	}
 	// Only while the client is still connected and taking its replies.
-	bool acceptsMore() const override { return server.clients.contains(socket) && !client.inputPaused; }
+	bool acceptsMore() const override { return server.clients.contains(socket) && !client.backlog.inputPaused(); }
 
 private:
 	EventProxyServer &server;
@@ -167,7 +143,8 @@ void EventProxyServer::onNewConnection()
 {
 	while (QTcpSocket *socket = server->nextPendingConnection()) {
 		if (!clients.contains(socket))
-			clients.insert(socket, std::make_shared<ClientState>());
+			clients.insert(socket, std::make_shared<ClientState>(ClientBacklog::Limits{
+						       options.maxUnsentBytesPerClient, options.unsentGrace}));
 		// Events are small and each should leave at once: no Nagle delay
 		// waiting for the page's acknowledgement of the previous one.
 		socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -190,19 +167,17 @@ void EventProxyServer::onClientBytesWritten()
 {
 	auto *socket = qobject_cast<QTcpSocket *>(sender());
 	const std::shared_ptr<ClientState> client = clients.value(socket);
-	if (!client || socket->bytesToWrite() > options.maxUnsentBytesPerClient)
+	if (!client || !client->backlog.resumeInputIfCaughtUp(*socket))
 		return;
 	// It caught up with its replies: its waiting requests go on.
 	disconnect(socket, &QTcpSocket::bytesWritten, this, &EventProxyServer::onClientBytesWritten);
-	client->inputPaused = false;
-	socket->setReadBufferSize(0);
 	readInput(socket, client);
 }
 
 void EventProxyServer::readInput(QTcpSocket *socket, const std::shared_ptr<ClientState> &client)
 {
 	// Left with Qt and the kernel until the client takes its replies.
-	if (client->inputPaused)
+	if (client->backlog.inputPaused())
 		return;
 	client->receiveBuffer.appendAvailable(*socket);
 	if (!client->handshakeComplete && !runHandshake(socket, *client))
@@ -337,19 +312,13 @@ void EventProxyServer::sendInitialState(QTcpSocket *socket, ClientState &client)
 // leaves them unread it is sent no more, and its further requests wait.
 void EventProxyServer::sendReply(QTcpSocket *socket, ClientState &client, const QByteArray &frame)
 {
-	if (stoppedReading(*socket, client, options)) {
+	if (!client.backlog.send(*socket, frame)) {
 		closeStalledClient(socket);
 		return;
 	}
-	socket->write(frame);
-	client.queuedBytes += frame.size();
-	if (!client.inputPaused && socket->bytesToWrite() > options.maxUnsentBytesPerClient) {
-		client.inputPaused = true;
-		// Qt then stops taking the client's bytes from the kernel.
-		socket->setReadBufferSize(ReceiveBuffer::readChunk);
+	if (client.backlog.pauseInputIfBehind(*socket))
 		connect(socket, &QTcpSocket::bytesWritten, this, &EventProxyServer::onClientBytesWritten,
 			Qt::UniqueConnection);
-	}
 }
 
 void EventProxyServer::broadcastText(const std::string &text, Audience audience)
@@ -360,7 +329,6 @@ void EventProxyServer::broadcastText(const std::string &text, Audience audience)
 	// copying it; smaller ones are copied into its current chunk, which costs
 	// less than a chunk of their own would.
 	const QByteArray frame = textFrame(text);
-	const qint64 frameSize = frame.size();
 	std::vector<QTcpSocket *> stalled;
 	for (auto it = clients.cbegin(); it != clients.cend(); ++it) {
 		ClientState &client = *it.value();
@@ -369,12 +337,8 @@ void EventProxyServer::broadcastText(const std::string &text, Audience audience)
 		QTcpSocket *socket = it.key();
 		// A page that stopped reading would otherwise have every broadcast
 		// kept for it for as long as OBS runs.
-		if (stoppedReading(*socket, client, options)) {
+		if (!client.backlog.send(*socket, frame))
 			stalled.push_back(socket);
-			continue;
-		}
-		socket->write(frame);
-		client.queuedBytes += frameSize;
 	}
 	// Closed after the loop: closing removes the client from the table.
 	for (QTcpSocket *socket : stalled)

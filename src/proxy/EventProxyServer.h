@@ -2,6 +2,7 @@
 
 #include "values/MetaTypes.h"
 #include "values/ServiceEndpoints.h"
+#include "proxy/ClientBacklog.h"
 #include "proxy/UpidHistory.h"
 #include "websocket/ReceiveBuffer.h"
 #include "websocket/WebSocketFrame.h"
@@ -22,18 +23,15 @@ struct ProxyRoute;
 
 // One accepted connection of the event proxy.
 struct ClientState {
+	explicit ClientState(ClientBacklog::Limits limits) : backlog(limits) {}
+
 	ReceiveBuffer receiveBuffer;
 	FragmentState fragments;
 	bool handshakeComplete = false;
 	bool authenticated = false;
-	// Its input waits while it has not taken the replies it asked for.
-	bool inputPaused = false;
-	// Every byte handed to its socket, and the count at the moment its unsent
-	// data was first seen over the limit (-1 while it is not): what it has
-	// left unread over time is judged from these.
-	qint64 queuedBytes = 0;
-	qint64 queuedAtCheckpoint = -1;
-	std::chrono::steady_clock::time_point checkpointAt;
+	// What it was handed and has not taken; its input waits while it has not
+	// taken the replies it asked for.
+	ClientBacklog backlog;
 };
 
 // Loopback WebSocket server the dock pages connect to: relays every event of

@@ -1,0 +1,56 @@
+#include "proxy/ClientBacklog.h"
+
+#include "websocket/ReceiveBuffer.h"
+
+#include <QByteArray>
+#include <QTcpSocket>
+
+bool ClientBacklog::send(QTcpSocket &socket, const QByteArray &frame)
+{
+	if (stoppedReading(socket.bytesToWrite(), std::chrono::steady_clock::now()))
+		return false;
+	socket.write(frame);
+	recordQueued(frame.size());
+	return true;
+}
+
+bool ClientBacklog::pauseInputIfBehind(QTcpSocket &socket)
+{
+	if (paused || socket.bytesToWrite() <= limits.maxUnsentBytes)
+		return false;
+	paused = true;
+	// Qt then stops taking the client's bytes from the kernel.
+	socket.setReadBufferSize(ReceiveBuffer::readChunk);
+	return true;
+}
+
+bool ClientBacklog::resumeInputIfCaughtUp(QTcpSocket &socket)
+{
+	if (socket.bytesToWrite() > limits.maxUnsentBytes)
+		return false;
+	paused = false;
+	socket.setReadBufferSize(0);
+	return true;
+}
+
+// A client has stopped reading when, of what it had been sent by the time its
+// unsent data first went over the limit, more than the limit is still unsent a
+// grace period later. Judged over time, not per frame: one large frame, or a
+// burst handled in one turn of the event loop, does not close a page that reads.
+bool ClientBacklog::stoppedReading(qint64 unsent, std::chrono::steady_clock::time_point now)
+{
+	if (unsent <= limits.maxUnsentBytes) {
+		queuedAtCheckpoint = -1;
+		return false;
+	}
+	if (queuedAtCheckpoint >= 0 && now - checkpointAt < limits.grace)
+		return false;
+	if (queuedAtCheckpoint >= 0) {
+		const qint64 sent = queuedBytes - unsent;
+		if (queuedAtCheckpoint - sent > limits.maxUnsentBytes)
+			return true;
+	}
+	queuedAtCheckpoint = queuedBytes;
+	checkpointAt = now;
+	return false;
+}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <chrono>
+
+#include <QtGlobal>
+
+class QByteArray;
+class QTcpSocket;
+
+// What one client of the event proxy has been handed and not yet taken. A
+// client that leaves too much of it unread over time has stopped reading and
+// is to be closed; one that is merely behind has its input paused until it
+// catches up with its replies.
+class ClientBacklog {
+public:
+	struct Limits {
+		qint64 maxUnsentBytes;
+		std::chrono::milliseconds grace;
+	};
+
+	explicit ClientBacklog(Limits clientLimits) : limits(clientLimits) {}
+
+	// Hands the frame to the socket, unless the client has stopped reading:
+	// then nothing is written and the answer is false.
+	bool send(QTcpSocket &socket, const QByteArray &frame);
+	// Pauses the client's input while its unsent data is over the limit;
+	// true when that happened just now.
+	bool pauseInputIfBehind(QTcpSocket &socket);
+	// Resumes it once its unsent data is back within the limit; true when
+	// that happened just now.
+	bool resumeInputIfCaughtUp(QTcpSocket &socket);
+	bool inputPaused() const { return paused; }
+
+	// Whether the client has stopped reading, judged from its unsent bytes
+	// at `now` and the bytes recorded as handed to it.
+	bool stoppedReading(qint64 unsent, std::chrono::steady_clock::time_point now);
+	void recordQueued(qint64 bytes) { queuedBytes += bytes; }
+
+private:
+	Limits limits;
+	bool paused = false;
+	// Every byte handed to the socket, and the count at the moment its unsent
+	// data was first seen over the limit (-1 while it is not).
+	qint64 queuedBytes = 0;
+	qint64 queuedAtCheckpoint = -1;
+	std::chrono::steady_clock::time_point checkpointAt;
+};
