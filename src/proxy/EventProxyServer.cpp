@@ -1,6 +1,7 @@
 #include "proxy/EventProxyServer.h"
 
 #include "obs/Log.h"
+#include "proxy/AccessToken.h"
 #include "proxy/ProxyMessageRouting.h"
 #include "proxy/SimulatedEvents.h"
 #include "values/SecretCompare.h"
@@ -8,7 +9,6 @@
 #include "websocket/WebSocketHandshake.h"
 
 #include <QHostAddress>
-#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
@@ -20,10 +20,6 @@
 #include <vector>
 
 namespace {
-
-constexpr char kTokenAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-constexpr quint64 kTokenAlphabetSize = sizeof(kTokenAlphabet) - 1;
-constexpr int kTokenLength = 32;
 
 const char kForbidden[] = "HTTP/1.1 403 Forbidden\r\nConnection: close\r\n\r\n";
 
@@ -78,7 +74,7 @@ private:
 EventProxyServer::EventProxyServer() : EventProxyServer(Options()) {}
 
 EventProxyServer::EventProxyServer(Options options, QObject *parent)
-	: QObject(parent), options(std::move(options)), token(generateToken())
+	: QObject(parent), options(std::move(options)), token(generateAccessToken())
 {
 }
 
@@ -87,21 +83,6 @@ EventProxyServer::~EventProxyServer()
 	for (auto it = clients.cbegin(); it != clients.cend(); ++it)
 		it.key()->disconnect(this);
 	delete server;
-}
-
-std::string EventProxyServer::generateToken()
-{
-	std::string result;
-	result.reserve(kTokenLength);
-	// The operating system's generator: the process-wide one also makes the
-	// simulated events' picks, which every page sees.
-	QRandomGenerator *random = QRandomGenerator::system();
-	for (int i = 0; i < kTokenLength; ++i) {
-		// Multiply-shift maps a 32-bit value onto the alphabet without division.
-		const quint64 index = (quint64(random->generate()) * kTokenAlphabetSize) >> 32;
-		result.push_back(kTokenAlphabet[index]);
-	}
-	return result;
 }
 
 void EventProxyServer::start()

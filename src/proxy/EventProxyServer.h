@@ -88,7 +88,6 @@ private Q_SLOTS:
 private:
 	class ClientEndpoint;
 
-	static std::string generateToken();
 	bool runHandshake(QTcpSocket *socket, ClientState &client);
 	void rejectClient(QTcpSocket *socket, const char *reason);
 	void stopReadingFrom(QTcpSocket *socket);
