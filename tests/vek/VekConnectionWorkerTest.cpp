@@ -50,9 +50,6 @@ TEST(VekService, ProductionUsesPort443AndAPlainHost)
 	EXPECT_EQ(service.realtimePort, 443);
 	EXPECT_EQ(service.hostHeader, QStringLiteral("api.vek.test"));
 	EXPECT_EQ(service.origin, QStringLiteral("https://app.zorva.test"));
-	EXPECT_EQ(service.retryDelayMs, 5000);
-	EXPECT_EQ(service.requestTimeoutMs, 30000);
-	EXPECT_STREQ(VekService::clientId, "Xq7Tn2LpW9cRv4HbZk1Md8Fs");
 }
 
 TEST_F(VekWorkerTest, UpgradeRequestAndLoginInTheSameTurn)
