@@ -134,7 +134,7 @@ Field stringField(const json &object, const char *key, std::string &value)
 // answer is dropped instead of reaching a deleted object.
 class ObsWebSocketServer::Relay {
 public:
-	explicit Relay(ObsWebSocketServer *server) : server(server) {}
+	explicit Relay(ObsWebSocketServer *owner) : server(owner) {}
 
 	void post(std::function<void(ObsWebSocketServer &)> work)
 	{
@@ -173,7 +173,7 @@ struct ObsWebSocketServer::Connection {
 // Frame processing's view of one connection.
 class ObsWebSocketServer::Endpoint : public FrameEndpoint {
 public:
-	Endpoint(ObsWebSocketServer &server, Connection &connection) : server(server), connection(connection) {}
+	Endpoint(ObsWebSocketServer &owner, Connection &served) : server(owner), connection(served) {}
 
 	void sendFrame(std::string &&frame) override
 	{
@@ -356,13 +356,13 @@ bool ObsWebSocketServer::runUpgrade(Connection &connection)
 	}
 	// Only the JSON encoding is served; a client that offers subprotocols
 	// must offer it, or it would expect MessagePack frames.
-	const bool json = listsToken(request.protocols, kJsonSubprotocol);
-	if (!request.protocols.empty() && !json) {
+	const bool offersJson = listsToken(request.protocols, kJsonSubprotocol);
+	if (!request.protocols.empty() && !offersJson) {
 		rejectUpgrade(connection, "400 Bad Request", "only the obswebsocket.json subprotocol is served");
 		return false;
 	}
 
-	const std::string response = buildUpgradeReply(request.key, json ? kJsonSubprotocol : "");
+	const std::string response = buildUpgradeReply(request.key, offersJson ? kJsonSubprotocol : "");
 	connection.socket->write(response.data(), qint64(response.size()));
 	connection.upgraded = true;
 	blog(LOG_INFO, "[obs-websocket stand-in] client %s connected", connection.peer.c_str());

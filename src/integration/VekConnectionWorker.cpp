@@ -20,7 +20,7 @@ constexpr size_t kMaxResponseHeadBytes = 64 * 1024;
 // Frame processing's view of the worker.
 class VekConnectionWorker::Endpoint : public FrameEndpoint {
 public:
-	explicit Endpoint(VekConnectionWorker &worker) : worker(worker) {}
+	explicit Endpoint(VekConnectionWorker &owner) : worker(owner) {}
 	void sendFrame(std::string &&frame) override { worker.socket.write(frame.data(), qint64(frame.size())); }
 	bool onTextMessage(std::string &&text) override
 	{
@@ -33,14 +33,15 @@ private:
 	VekConnectionWorker &worker;
 };
 
-VekConnectionWorker::VekConnectionWorker(std::string platform, std::string token, std::string upid,
-					 std::string username, VekService service, QObject *parent)
+VekConnectionWorker::VekConnectionWorker(std::string accountPlatform, std::string accountToken,
+					 std::string accountUpid, std::string accountUsername, VekService vekService,
+					 QObject *parent)
 	: QObject(parent),
-	  platform(std::move(platform)),
-	  token(std::move(token)),
-	  upid(std::move(upid)),
-	  username(std::move(username)),
-	  service(std::move(service))
+	  platform(std::move(accountPlatform)),
+	  token(std::move(accountToken)),
+	  upid(std::move(accountUpid)),
+	  username(std::move(accountUsername)),
+	  service(std::move(vekService))
 {
 	qRegisterMetaType<QList<QSslError>>("QList<QSslError>");
 	qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");

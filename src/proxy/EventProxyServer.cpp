@@ -48,8 +48,8 @@ QByteArray textFrame(std::string_view text)
 // Frame processing's view of one client.
 class EventProxyServer::ClientEndpoint : public FrameEndpoint {
 public:
-	ClientEndpoint(EventProxyServer &server, QTcpSocket *socket, ClientState &client)
-		: server(server), socket(socket), client(client)
+	ClientEndpoint(EventProxyServer &owner, QTcpSocket *clientSocket, ClientState &state)
+		: server(owner), socket(clientSocket), client(state)
 	{
 	}
 
@@ -73,8 +73,8 @@ private:
 
 EventProxyServer::EventProxyServer() : EventProxyServer(Options()) {}
 
-EventProxyServer::EventProxyServer(Options options, QObject *parent)
-	: QObject(parent), options(std::move(options)), token(generateAccessToken())
+EventProxyServer::EventProxyServer(Options serverOptions, QObject *parent)
+	: QObject(parent), options(std::move(serverOptions)), token(generateAccessToken())
 {
 }
 
