@@ -219,14 +219,14 @@ TEST(ReceiveBuffer, TakesWhatADeviceHasInBoundedReads)
 	std::string bytes(150 * 1024, '\0');
 	for (size_t i = 0; i < bytes.size(); ++i)
 		bytes[i] = char(i * 13);
-	ScriptedDevice device{bytes};
+	ScriptedDevice device{bytes, -1, {}};
 	ReceiveBuffer buffer("x");
 	buffer.appendAvailable(device);
 	EXPECT_EQ(device.asked, (std::vector<int64_t>{64 * 1024, 64 * 1024, 22 * 1024}));
 	EXPECT_EQ(buffer.view(), "x" + bytes);
 
 	// A failed read ends the loop and adds nothing, though bytes are reported.
-	ScriptedDevice failing{"abcdef", 0};
+	ScriptedDevice failing{"abcdef", 0, {}};
 	buffer.appendAvailable(failing);
 	EXPECT_EQ(failing.asked.size(), 1u);
 	EXPECT_EQ(buffer.size(), 1 + bytes.size());

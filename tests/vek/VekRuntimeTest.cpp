@@ -208,11 +208,11 @@ TEST_F(VekRuntimeTest, RemovedAccountsPendingRequestIsDropped)
 	rest.route("GET", QStringLiteral("/v2/vek/hang"), never);
 	rest.route("GET", QStringLiteral("/v2/vek/quick"), FakeHttpServer::Response{200, "quick", 0, "text/plain"});
 	runtime->handleProxyRequest("u1", {{"endpoint", "/hang"}, {"method", "GET"}, {"nonce", "n1"}});
-	ASSERT_TRUE(waitFor([&] { return rest.requests.size() == 1; }));
+	ASSERT_TRUE(waitUntil([&] { return rest.requests.size() == 1; }));
 	runtime->syncIntegrations({entry("KICK", "t2", "u2")});
 	// The worker thread's loop deletes the removed worker; here no loop runs.
 	QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-	ASSERT_TRUE(waitFor([&] { return rest.openConnections() == 0; }));
+	ASSERT_TRUE(waitUntil([&] { return rest.openConnections() == 0; }));
 	runtime->handleProxyRequest("u2", {{"endpoint", "/quick"}, {"method", "GET"}, {"nonce", "n2"}});
 	ASSERT_TRUE(reader->waitForMessages(1));
 	EXPECT_EQ(json::parse(reader->texts()[0]), json({{"event_type", "X_RESPONSE"}, {"nonce", "n2"}, {"response", "quick"}}));
