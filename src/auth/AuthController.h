@@ -1,12 +1,14 @@
 #pragma once
 
-#include "auth/IntegrationRecord.h"
+#include "auth/AccountOAuthClient.h"
+#include "auth/AuthStateFile.h"
+#include "auth/CallbackListener.h"
+#include "auth/IntegrationLogins.h"
+#include "auth/LinkedAccounts.h"
+#include "auth/TokenStore.h"
+#include "auth/VekLoginClient.h"
 #include "values/ServiceEndpoints.h"
 
-#include <map>
-
-#include <QDateTime>
-#include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -14,30 +16,14 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QTcpServer>
-#include <QTimer>
 #include <QUrl>
 
-class QNetworkReply;
-class QTcpSocket;
-class QUrlQuery;
-
-// An integration login waiting for its callback, exchange or inspection.
-struct PendingIntegrationLogin {
-	QString platform;
-	QString requestState; // sent to Vek with the login-URL request; echoed by the exchange
-	QString loginState;   // "state" of Vek's login URL; the map key
-	QString status;       // "logging_in", then "authorizing"
-	quint64 attemptId = 0;
-};
-
-// "Authorizing", "Logging in" or "Pending".
-QString displayReason(const QString &status);
-
-// Owner of everything the module knows about who is logged in: the Vorn
-// account (OAuth tokens and identity), the platform accounts linked through
-// Vek, the platforms the pages require and the logins in progress. Lives on
-// the UI thread; persisted in "zorva-auth.json".
+// Everything the module knows about who is logged in: the Vorn account
+// (OAuth tokens and identity), the platform accounts linked through Vek, the
+// platforms the pages require and the logins in progress. It coordinates the
+// pieces that do the work: the token store, the auth file, the account
+// service's OAuth client, Vek's login calls, the integration login attempts
+// and the callback listener. Lives on the UI thread.
 class AuthController : public QObject {
 	Q_OBJECT
 
@@ -52,7 +38,7 @@ public:
 		quint16 callbackPort = 49231;
 	};
 
-	static constexpr const char *accountClientId = "5b9e2c7a1d4f8e3b6a0c9d2e7f1a4b8c";
+	static constexpr const char *accountClientId = AccountOAuthClient::clientId;
 
 	AuthController();
 	explicit AuthController(Options options, QObject *parent = nullptr);
@@ -82,81 +68,46 @@ public:
 	// Consumes a "vorn" redirect carrying the code of a pending login.
 	bool handleRedirect(const QUrl &url);
 
-	QString authStateFilePath() const { return options.stateFilePath; }
+	QString authStateFilePath() const { return stateFile.path(); }
 
 Q_SIGNALS:
 	void statusChanged();
 	void redirectConsumed();
 
 private:
-	// State operations.
-	void resetAccountLogin();
-	void finishAttempt(quint64 id);
-	bool isAttemptLive(quint64 id) const;
+	// The callback listener runs while a login waits for it.
 	bool hasPendingWork() const;
-	void cancelPlatformLogins(const QString &platform);
-	void cancelAllIntegrationLogins();
-	bool ensureCallbackListener();
 	void stopListenerIfIdle();
-	bool isAuthenticated() const;
-
-	// Persistence.
+	void onListenerTimedOut();
+	bool takeCallbackCode(const QString &state, const QString &code);
 	void saveAuthState();
-	void loadAuthState();
-	void applyIdTokenClaims();
 	void startupRefresh();
 
 	// Account flow.
-	QString buildAuthorizeUrl();
+	bool acceptAccountCallback(const QString &state, const QString &code);
 	void exchangeAccountCode(const QString &code, const QString &state);
+	void onAccountCodeExchanged(const QJsonObject &response, const QString &error);
 	void applyTokenResponse(const QJsonObject &response);
-	QNetworkReply *postForm(const QString &url, const QList<std::pair<QString, QString>> &items);
-	// Waits in a nested event loop for the reply, at most the request time-out;
-	// true when it timed out (the reply is then still unfinished).
-	bool waitForReply(QNetworkReply *reply);
 
 	// Integration flow.
+	bool acceptIntegrationCallback(const QString &state, const QString &code);
 	void exchangeIntegrationCode(const QString &code, const QString &state);
-	void inspectIntegration(const QString &platform, const QString &token, quint64 attemptId);
-	// Ends a failed or abandoned integration attempt; with a warning, the
-	// change is announced.
-	void endIntegrationAttempt(quint64 attemptId, const char *warning = nullptr, const QString &detail = QString());
-	QNetworkReply *getFromVek(const QString &path, const QUrlQuery &query, const QByteArray &authorization = {});
+	void onIntegrationCodeExchanged(const PendingIntegrationLogin &login, const VekAnswer &answer);
+	void onIntegrationInspected(const PendingIntegrationLogin &login, const QString &token, const VekAnswer &answer);
+	// Ends an attempt that failed or lost its purpose; a failure is announced.
+	void endIntegrationAttempt(quint64 attemptId);
+	void failIntegrationAttempt(quint64 attemptId);
+	// Unlinks the account and cancels its platform's logins; false when none has this UPID.
+	bool unlinkIntegration(const QString &upid);
 
-	// Callback listener.
-	void onNewCallbackConnection();
-	void handleCallbackRequest(QTcpSocket *socket);
-	bool handleAccountCallback(const QUrlQuery &query);
-	bool handleIntegrationCallback(const QUrlQuery &query);
-	void writeCallbackPage(QTcpSocket *socket, bool success, const QString &message);
-	void onCallbackTimeout();
-
-	Options options;
-
+	const Options options;
 	QNetworkAccessManager network;
-	// Bytes of callback connections whose request head is still incomplete.
-	// Declared before the server: the server deletes the connections still
-	// open when it is destroyed, and each removes itself from this table.
-	QHash<QTcpSocket *, QByteArray> callbackBytes;
-	QTcpServer callbackServer;
-	QTimer callbackTimeout;
-	QString idToken;
-	QString accessToken;
-	QString refreshToken;
-	QDateTime expiresAt;
-	QString subject;
-	QString email;
-	QString displayName;
-	std::map<QString, IntegrationRecord> integrations; // ascending UPID order
+	AuthStateFile stateFile;
+	TokenStore account;
+	LinkedAccounts linkedAccounts;
 	QSet<QString> requiredPlatforms;
-	QString pendingAccountState;
-	QString pendingCodeVerifier;
-	QString pendingRedirectUri;
-	quint64 pendingAccountAttempt = 0;
-	std::map<QString, PendingIntegrationLogin> pendingIntegrationLogins; // by loginState
-	std::map<quint64, QString> attemptPlatforms;
-	QSet<quint64> activeAttempts;
-	QSet<quint64> cancelledAttempts;
-	quint64 nextAccountAttempt = 1;
-	quint64 nextIntegrationAttempt = 1;
+	AccountOAuthClient oauth;
+	VekLoginClient vek;
+	IntegrationLogins integrationLogins;
+	CallbackListener listener;
 };

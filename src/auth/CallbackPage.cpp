@@ -65,6 +65,11 @@ CallbackRequest parseCallbackRequest(const QByteArray &bytes)
 	return request;
 }
 
+QString decodedQueryItem(const QUrlQuery &query, const char *name)
+{
+	return query.queryItemValue(QLatin1String(name), QUrl::FullyDecoded);
+}
+
 QByteArray callbackPageResponse(bool success, const QString &message, const QString &iconUrl)
 {
 	const QString title = success ? QStringLiteral("Sending you back to Vorn Studio's Zorva plugin to finalize your login")

@@ -18,5 +18,8 @@ struct CallbackRequest {
 
 CallbackRequest parseCallbackRequest(const QByteArray &bytes);
 
+// The fully decoded value of a callback or redirect query item; empty when absent.
+QString decodedQueryItem(const QUrlQuery &query, const char *name);
+
 // The complete HTTP response with the login result page.
 QByteArray callbackPageResponse(bool success, const QString &message, const QString &iconUrl);

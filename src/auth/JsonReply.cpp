@@ -1,8 +1,10 @@
 #include "auth/JsonReply.h"
 
+#include <QEventLoop>
 #include <QJsonDocument>
 #include <QNetworkReply>
 #include <QRegularExpression>
+#include <QTimer>
 
 QJsonObject readJsonReply(QNetworkReply *reply, QString &error)
 {
@@ -28,6 +30,23 @@ QJsonObject readJsonReply(QNetworkReply *reply, QString &error)
 		return {};
 	}
 	return object;
+}
+
+bool waitForReply(QNetworkReply *reply, int timeoutMs)
+{
+	QEventLoop loop;
+	QTimer timer;
+	timer.setSingleShot(true);
+	bool timedOut = false;
+	QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+	QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+		timedOut = true;
+		loop.quit();
+	});
+	timer.start(timeoutMs);
+	loop.exec();
+	timer.stop();
+	return timedOut;
 }
 
 QJsonObject errorObject(const QString &error, const char *code)

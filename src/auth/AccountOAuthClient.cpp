@@ -1,0 +1,121 @@
+#include "auth/AccountOAuthClient.h"
+
+#include "auth/JsonReply.h"
+#include "auth/Pkce.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+#include <QUrlQuery>
+
+namespace {
+
+const char *const kScope = "openid profile email offline";
+const char *const kAccountStatePrefix = "vorn.";
+const char *const kFormContentType = "application/x-www-form-urlencoded; charset=UTF-8";
+
+QByteArray formBody(const QList<std::pair<QString, QString>> &items)
+{
+	QByteArray body;
+	for (const auto &[key, value] : items) {
+		if (!body.isEmpty())
+			body += '&';
+		body += QUrl::toPercentEncoding(key) + '=' + QUrl::toPercentEncoding(value);
+	}
+	return body;
+}
+
+} // namespace
+
+AccountOAuthClient::AccountOAuthClient(QNetworkAccessManager &manager, const ServiceEndpoints &serviceEndpoints,
+				       int timeoutMs)
+	: network(manager),
+	  endpoints(serviceEndpoints),
+	  requestTimeoutMs(timeoutMs)
+{
+}
+
+QString AccountOAuthClient::startLogin()
+{
+	login.state = makeState(QString::fromLatin1(kAccountStatePrefix));
+	login.codeVerifier = makeCodeVerifier();
+	login.redirectUri = endpoints.accountRedirectUrl;
+	login.id = nextLoginId++;
+
+	QUrlQuery query;
+	const QList<std::pair<QString, QString>> items = {
+		{QStringLiteral("redirect"), QStringLiteral("vorn")},
+		{QStringLiteral("response_type"), QStringLiteral("code")},
+		{QStringLiteral("force_verify"), QStringLiteral("true")},
+		{QStringLiteral("client_id"), QString::fromLatin1(clientId)},
+		{QStringLiteral("redirect_uri"), login.redirectUri},
+		{QStringLiteral("scope"), QString::fromLatin1(kScope)},
+		{QStringLiteral("state"), login.state},
+		{QStringLiteral("code_challenge"), makeCodeChallenge(login.codeVerifier)},
+		{QStringLiteral("code_challenge_method"), QStringLiteral("S256")},
+		{QStringLiteral("start_page"), QStringLiteral("registration")},
+	};
+	for (const auto &[key, value] : items)
+		query.addQueryItem(key, QString::fromUtf8(QUrl::toPercentEncoding(value)));
+	QUrl url(endpoints.accountLoginUrl);
+	url.setQuery(query);
+	return url.toString();
+}
+
+QNetworkReply *AccountOAuthClient::postForm(const QList<std::pair<QString, QString>> &items)
+{
+	QNetworkRequest request{QUrl(endpoints.accountBaseUrl + QStringLiteral("/oauth2/token"))};
+	request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray(kFormContentType));
+	return network.post(request, formBody(items));
+}
+
+void AccountOAuthClient::exchangeCode(const QString &code, const QString &state, QObject *context, ExchangeDone done)
+{
+	if (state != login.state || login.codeVerifier.isEmpty())
+		return;
+	const quint64 loginId = login.id;
+	QNetworkReply *reply = postForm({{QStringLiteral("client_id"), QString::fromLatin1(clientId)},
+					 {QStringLiteral("grant_type"), QStringLiteral("authorization_code")},
+					 {QStringLiteral("redirect_uri"), login.redirectUri},
+					 {QStringLiteral("code"), code},
+					 {QStringLiteral("code_verifier"), login.codeVerifier}});
+	QObject::connect(reply, &QNetworkReply::finished, context, [this, reply, loginId, done = std::move(done)] {
+		QString error;
+		const QJsonObject response = readJsonReply(reply, error);
+		reply->deleteLater();
+		// Only the login that is still current may change the tokens.
+		if (login.id == 0 || login.id != loginId)
+			return;
+		done(response, error);
+	});
+}
+
+TokenAnswer AccountOAuthClient::refresh(const QString &refreshToken)
+{
+	QNetworkReply *reply = postForm({{QStringLiteral("client_id"), QString::fromLatin1(clientId)},
+					 {QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
+					 {QStringLiteral("refresh_token"), refreshToken}});
+	TokenAnswer answer;
+	if (waitForReply(reply, requestTimeoutMs)) {
+		answer.error = QStringLiteral("Timed out refreshing the Vorn account.");
+		answer.errorCode = "ACCOUNT_REFRESH_TIMEOUT";
+	} else {
+		answer.response = readJsonReply(reply, answer.error);
+		if (!answer.error.isEmpty())
+			answer.errorCode = "ACCOUNT_REFRESH_FAILED";
+	}
+	// Deleting an unfinished reply cancels its request.
+	reply->deleteLater();
+	return answer;
+}
+
+QString AccountOAuthClient::logoutUrl() const
+{
+	QUrl url(endpoints.accountBaseUrl + QStringLiteral("/logout"));
+	QUrlQuery query;
+	query.addQueryItem(QStringLiteral("redirect"),
+			   QString::fromUtf8(QUrl::toPercentEncoding(endpoints.accountPostLogoutUrl)));
+	url.setQuery(query);
+	return url.toString();
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "values/ServiceEndpoints.h"
+
+#include <functional>
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QObject;
+
+// The Vorn account login in progress: what the authorize URL carried.
+struct AccountLoginAttempt {
+	quint64 id = 0;
+	QString state;        // "vorn." and a random UUID
+	QString codeVerifier; // PKCE verifier of the authorize URL's challenge
+	QString redirectUri;
+};
+
+// The account service's answer to a token request: the token object, or an
+// error text and the error code operations report it with.
+struct TokenAnswer {
+	QJsonObject response;
+	QString error;
+	const char *errorCode = nullptr;
+};
+
+// OAuth client of the Vorn account service: the login with PKCE (authorize
+// URL, then the code exchange), the refresh and the logout URL.
+class AccountOAuthClient {
+public:
+	static constexpr const char *clientId = "5b9e2c7a1d4f8e3b6a0c9d2e7f1a4b8c";
+
+	using ExchangeDone = std::function<void(const QJsonObject &response, const QString &error)>;
+
+	AccountOAuthClient(QNetworkAccessManager &network, const ServiceEndpoints &endpoints, int requestTimeoutMs);
+
+	// Starts a new login, replacing any other; its authorize URL.
+	QString startLogin();
+	// Forgets the login in progress.
+	void resetLogin() { login = AccountLoginAttempt(); }
+	bool isLoginPending() const { return !login.state.isEmpty(); }
+	// The state of the login in progress.
+	bool isLoginState(const QString &state) const { return !state.isEmpty() && state == login.state; }
+
+	// Exchanges the code of the login in progress; done runs, in the
+	// context's thread, with the token object or the error text, and only if
+	// that login is still the current one when the answer comes.
+	void exchangeCode(const QString &code, const QString &state, QObject *context, ExchangeDone done);
+	// Refreshes the tokens, waiting in a nested event loop at most the
+	// request time-out.
+	TokenAnswer refresh(const QString &refreshToken);
+	// The account service's logout page, returning to the post-logout page.
+	QString logoutUrl() const;
+
+private:
+	QNetworkReply *postForm(const QList<std::pair<QString, QString>> &items);
+
+	QNetworkAccessManager &network;
+	const ServiceEndpoints &endpoints;
+	const int requestTimeoutMs;
+	AccountLoginAttempt login;
+	quint64 nextLoginId = 1;
+};

@@ -1,0 +1,125 @@
+#include "auth/AuthStateFile.h"
+
+#include "obs/Log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <obs.hpp>
+
+namespace {
+
+// libobs writes the temporary file with fopen, which keeps the mode of an
+// existing file, so the temporary file is created owner-only before libobs
+// writes into it.
+void prepareOwnerOnlyFile(const QString &path)
+{
+	const QByteArray native = QFile::encodeName(path);
+	const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
+	if (fd >= 0) {
+		::fchmod(fd, S_IRUSR | S_IWUSR);
+		::close(fd);
+	}
+}
+
+void restrictToOwner(const QString &path)
+{
+	::chmod(QFile::encodeName(path).constData(), S_IRUSR | S_IWUSR);
+}
+
+void setString(obs_data_t *data, const char *name, const QString &value)
+{
+	obs_data_set_string(data, name, value.toUtf8().constData());
+}
+
+QString stringOf(obs_data_t *data, const char *name)
+{
+	return QString::fromUtf8(obs_data_get_string(data, name));
+}
+
+OBSDataAutoRelease accountData(const AccountTokens &account)
+{
+	OBSDataAutoRelease data = obs_data_create();
+	setString(data, "idToken", account.idToken);
+	setString(data, "accessToken", account.accessToken);
+	setString(data, "refreshToken", account.refreshToken);
+	setString(data, "expiresAt", account.expiryText());
+	return data;
+}
+
+OBSDataArrayAutoRelease integrationsData(const LinkedAccounts::Records &integrations)
+{
+	OBSDataArrayAutoRelease array = obs_data_array_create();
+	for (const auto &[upid, record] : integrations) {
+		OBSDataAutoRelease item = obs_data_create();
+		setString(item, "platform", record.platform);
+		setString(item, "token", record.token);
+		setString(item, "upid", record.upid);
+		setString(item, "username", record.username);
+		obs_data_array_push_back(array, item);
+	}
+	return array;
+}
+
+AccountTokens accountOf(obs_data_t *account)
+{
+	return AccountTokens{stringOf(account, "idToken"), stringOf(account, "accessToken"),
+			     stringOf(account, "refreshToken"),
+			     QDateTime::fromString(stringOf(account, "expiresAt"), Qt::ISODate)};
+}
+
+LinkedAccounts::Records integrationsOf(obs_data_array_t *array)
+{
+	LinkedAccounts::Records integrations;
+	const size_t count = obs_data_array_count(array);
+	for (size_t i = 0; i < count; ++i) {
+		OBSDataAutoRelease item = obs_data_array_item(array, i);
+		IntegrationRecord record{stringOf(item, "platform"), stringOf(item, "token"), stringOf(item, "upid"),
+					 stringOf(item, "username")};
+		if (record.platform.isEmpty() || record.upid.isEmpty())
+			continue;
+		integrations[record.upid] = std::move(record);
+	}
+	return integrations;
+}
+
+} // namespace
+
+AuthState AuthStateFile::load() const
+{
+	AuthState state;
+	if (filePath.isEmpty())
+		return state;
+	OBSDataAutoRelease data = obs_data_create_from_json_file_safe(filePath.toUtf8().constData(), "bak");
+	if (!data)
+		return state;
+	if (OBSDataAutoRelease account = obs_data_get_obj(data, "account"))
+		state.account = accountOf(account);
+	if (OBSDataArrayAutoRelease array = obs_data_get_array(data, "integrations"))
+		state.integrations = integrationsOf(array);
+	return state;
+}
+
+void AuthStateFile::save(const AccountTokens &account, const LinkedAccounts::Records &integrations) const
+{
+	if (filePath.isEmpty())
+		return;
+	QDir().mkpath(QFileInfo(filePath).absolutePath());
+
+	OBSDataAutoRelease data = obs_data_create();
+	obs_data_set_obj(data, "account", accountData(account));
+	obs_data_set_array(data, "integrations", integrationsData(integrations));
+
+	const QByteArray nativePath = filePath.toUtf8();
+	prepareOwnerOnlyFile(filePath + QStringLiteral(".tmp"));
+	const bool saved = obs_data_save_json_safe(data, nativePath.constData(), "tmp", "bak");
+	restrictToOwner(filePath);
+	restrictToOwner(filePath + QStringLiteral(".bak"));
+	if (!saved)
+		logWarning("Failed to save auth settings to %s", nativePath.constData());
+}

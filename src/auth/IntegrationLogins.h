@@ -1,0 +1,61 @@
+#pragma once
+
+#include <map>
+#include <vector>
+
+#include <QString>
+
+// One attempt to link a platform account through Vek: from the request for
+// Vek's login URL, through the browser's callback, to the code exchange and
+// the identity inspection.
+struct PendingIntegrationLogin {
+	enum class Status {
+		LoggingIn,   // waiting for the browser's callback
+		Authorizing, // the callback came; exchanging its code
+	};
+
+	quint64 attemptId = 0;
+	QString platform;     // upper case
+	QString requestState; // sent to Vek with the login-URL request; echoed by the exchange
+	QString loginState;   // "state" of Vek's login URL; empty while the attempt is not listed
+	Status status = Status::LoggingIn;
+	// Superseded by a newer login for the platform, a logout or the listener's
+	// time-out: whatever the attempt still receives changes nothing.
+	bool cancelled = false;
+
+	// Listed: shown as pending, and its callback or redirect is taken.
+	bool isListed() const { return !loginState.isEmpty(); }
+};
+
+// The integration logins in progress, one record per attempt.
+class IntegrationLogins {
+public:
+	// A new attempt, not listed yet; its id.
+	quint64 start(const QString &platform, const QString &requestState);
+	// Lists the attempt under Vek's login state. An attempt listed under the
+	// same state before is no longer listed.
+	void list(quint64 attemptId, const QString &loginState);
+	// The listed attempt with this login state, if any.
+	PendingIntegrationLogin *listed(const QString &loginState);
+	// Every listed attempt, in ascending order of login state.
+	std::vector<const PendingIntegrationLogin *> listedAttempts() const;
+	int listedCount() const;
+
+	// Forgets the attempt.
+	void finish(quint64 attemptId);
+	// Cancels the platform's attempts and unlists them.
+	void cancelPlatform(const QString &platform);
+	// Cancels every attempt and unlists it.
+	void cancelAll();
+
+	// Still started and not cancelled.
+	bool isLive(quint64 attemptId) const;
+	// Something still needs the callback listener: a listed or a live attempt.
+	bool hasPendingWork() const;
+
+private:
+	template<typename Predicate> void cancelWhere(Predicate predicate);
+
+	std::map<quint64, PendingIntegrationLogin> attempts;
+	quint64 nextAttemptId = 1;
+};

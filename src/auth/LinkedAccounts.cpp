@@ -1,0 +1,38 @@
+#include "auth/LinkedAccounts.h"
+
+#include <QJsonObject>
+
+void LinkedAccounts::link(const IntegrationRecord &record)
+{
+	for (auto it = byUpid.begin(); it != byUpid.end();) {
+		if (it->second.token == record.token && it->second.upid != record.upid)
+			it = byUpid.erase(it);
+		else
+			++it;
+	}
+	byUpid[record.upid] = record;
+}
+
+std::optional<QString> LinkedAccounts::remove(const QString &upid)
+{
+	const auto it = byUpid.find(upid);
+	if (it == byUpid.end())
+		return std::nullopt;
+	const QString platform = it->second.platform;
+	byUpid.erase(it);
+	return platform;
+}
+
+QJsonArray LinkedAccounts::snapshot() const
+{
+	QJsonArray records;
+	for (const auto &[upid, record] : byUpid) {
+		records.append(QJsonObject{
+			{QStringLiteral("platform"), record.platform},
+			{QStringLiteral("token"), record.token},
+			{QStringLiteral("upid"), record.upid},
+			{QStringLiteral("username"), record.username},
+		});
+	}
+	return records;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "auth/IntegrationRecord.h"
+
+#include <map>
+#include <optional>
+
+#include <QJsonArray>
+#include <QString>
+
+// The platform accounts linked through Vek, by UPID in ascending order.
+class LinkedAccounts {
+public:
+	using Records = std::map<QString, IntegrationRecord>;
+
+	const Records &records() const { return byUpid; }
+
+	// Records read back from the auth file.
+	void restore(Records records) { byUpid = std::move(records); }
+	// Links an account, replacing the one with the same UPID. The same token
+	// under another UPID is the same account renamed by Vek: that record goes.
+	void link(const IntegrationRecord &record);
+	// Unlinks the account; its platform, or nothing when none has this UPID.
+	std::optional<QString> remove(const QString &upid);
+
+	// [{"platform", "token", "upid", "username"}] for the Vek runtime.
+	QJsonArray snapshot() const;
+
+private:
+	Records byUpid;
+};

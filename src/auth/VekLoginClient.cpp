@@ -1,0 +1,116 @@
+#include "auth/VekLoginClient.h"
+
+#include "auth/JsonReply.h"
+#include "integration/VekService.h"
+#include "obs/Log.h"
+
+#include <QJsonArray>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrlQuery>
+
+namespace {
+
+bool hasErrors(const QJsonObject &reply)
+{
+	const QJsonValue errors = reply.value(QStringLiteral("errors"));
+	return errors.isArray() && !errors.toArray().isEmpty();
+}
+
+VekLoginUrl loginUrlError(const QString &error, const char *errorCode)
+{
+	VekLoginUrl result;
+	result.error = error;
+	result.errorCode = errorCode;
+	return result;
+}
+
+} // namespace
+
+VekLoginClient::VekLoginClient(QNetworkAccessManager &manager, const ServiceEndpoints &serviceEndpoints, int timeoutMs)
+	: network(manager),
+	  endpoints(serviceEndpoints),
+	  requestTimeoutMs(timeoutMs)
+{
+}
+
+QNetworkReply *VekLoginClient::get(const QString &path, const QUrlQuery &query, const QByteArray &authorization)
+{
+	QUrl url(endpoints.vekApiBaseUrl + path);
+	url.setQuery(query);
+	QNetworkRequest request(url);
+	request.setRawHeader("Client-ID", VekService::clientId);
+	if (!authorization.isEmpty())
+		request.setRawHeader("Authorization", authorization);
+	return network.get(request);
+}
+
+VekLoginUrl VekLoginClient::fetchLoginUrl(const QString &platform, const QString &requestState)
+{
+	QUrlQuery query;
+	query.addQueryItem(QStringLiteral("state"), requestState);
+	QNetworkReply *reply = get(QStringLiteral("/auth/%1/redirect").arg(platform), query);
+	const bool timedOut = waitForReply(reply, requestTimeoutMs);
+	QString error;
+	const QJsonObject response = timedOut ? QJsonObject() : readJsonReply(reply, error);
+	reply->deleteLater();
+
+	const QByteArray platformText = platform.toUtf8();
+	if (timedOut) {
+		logWarning("Timed out fetching %s login URL from Vek.", platformText.constData());
+		return loginUrlError(QStringLiteral("Timed out preparing the integration login."), "VEK_LOGIN_URL_TIMEOUT");
+	}
+	if (!error.isEmpty()) {
+		logWarning("Failed to fetch %s login URL: %s", platformText.constData(),
+			   redactTokens(error).toUtf8().constData());
+		return loginUrlError(error, "VEK_LOGIN_URL_FAILED");
+	}
+	if (hasErrors(response)) {
+		const QJsonValue first = response.value(QStringLiteral("errors")).toArray().first();
+		const QString message = first.isString() ? first.toString() : QStringLiteral("Vek login failed.");
+		logWarning("Vek returned %s login error: %s", platformText.constData(), message.toUtf8().constData());
+		return loginUrlError(message, "VEK_LOGIN_URL_FAILED");
+	}
+	const QJsonObject data = response.value(QStringLiteral("data")).toObject();
+	if (data.value(QStringLiteral("action")).toString() != QStringLiteral("OPEN_LINK"))
+		return loginUrlError(QStringLiteral("Vek returned an unsupported login action."), "UNSUPPORTED_ACTION");
+	VekLoginUrl result;
+	result.url = QUrl(data.value(QStringLiteral("next")).toString());
+	QUrlQuery nextQuery(result.url);
+	result.loginState = nextQuery.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded);
+	if (!result.url.isValid() || result.loginState.isEmpty())
+		return loginUrlError(QStringLiteral("Vek returned an invalid login URL."), "INVALID_LOGIN_URL");
+
+	nextQuery.removeAllQueryItems(QStringLiteral("redirect_uri"));
+	nextQuery.addQueryItem(QStringLiteral("redirect_uri"),
+			       QString::fromUtf8(QUrl::toPercentEncoding(endpoints.accountRedirectUrl)));
+	result.url.setQuery(nextQuery);
+	return result;
+}
+
+void VekLoginClient::whenAnswered(QNetworkReply *reply, QObject *context, AnswerDone done)
+{
+	QObject::connect(reply, &QNetworkReply::finished, context, [reply, done = std::move(done)] {
+		VekAnswer answer;
+		const QJsonObject response = readJsonReply(reply, answer.error);
+		reply->deleteLater();
+		if (!hasErrors(response))
+			answer.data = response.value(QStringLiteral("data")).toObject();
+		done(answer);
+	});
+}
+
+void VekLoginClient::exchangeCode(const QString &code, const QString &loginState, QObject *context, AnswerDone done)
+{
+	QUrlQuery query;
+	query.addQueryItem(QStringLiteral("code"), QString::fromUtf8(QUrl::toPercentEncoding(code)));
+	query.addQueryItem(QStringLiteral("state"), QString::fromUtf8(QUrl::toPercentEncoding(loginState)));
+	whenAnswered(get(QStringLiteral("/auth/exchange"), query), context, std::move(done));
+}
+
+void VekLoginClient::inspect(const QString &token, QObject *context, AnswerDone done)
+{
+	whenAnswered(get(QStringLiteral("/auth/inspect"), QUrlQuery(), QByteArrayLiteral("Vek ") + token.toUtf8()),
+		     context, std::move(done));
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "values/ServiceEndpoints.h"
+
+#include <functional>
+
+#include <QJsonObject>
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QObject;
+class QUrlQuery;
+
+// Vek's answer to an auth request: its "data", or the reader's error text.
+// The data is empty when the answer lists errors.
+struct VekAnswer {
+	QJsonObject data;
+	QString error;
+};
+
+// Vek's login page for a platform, or why there is none: an error text and
+// the error code operations report it with.
+struct VekLoginUrl {
+	QUrl url;
+	QString loginState; // the page's "state", which its callback carries
+	QString error;
+	const char *errorCode = nullptr;
+};
+
+// Vek's REST calls that link a platform account: the platform's login URL,
+// the exchange of the callback's code for a token, and the identity the
+// token belongs to.
+class VekLoginClient {
+public:
+	using AnswerDone = std::function<void(const VekAnswer &answer)>;
+
+	VekLoginClient(QNetworkAccessManager &network, const ServiceEndpoints &endpoints, int requestTimeoutMs);
+
+	// Asks for the platform's login URL, waiting in a nested event loop at
+	// most the request time-out. The URL returned sends the browser back to
+	// the account redirect page.
+	VekLoginUrl fetchLoginUrl(const QString &platform, const QString &requestState);
+	// Both run done in the context's thread once Vek has answered.
+	void exchangeCode(const QString &code, const QString &loginState, QObject *context, AnswerDone done);
+	void inspect(const QString &token, QObject *context, AnswerDone done);
+
+private:
+	QNetworkReply *get(const QString &path, const QUrlQuery &query, const QByteArray &authorization = {});
+	void whenAnswered(QNetworkReply *reply, QObject *context, AnswerDone done);
+
+	QNetworkAccessManager &network;
+	const ServiceEndpoints &endpoints;
+	const int requestTimeoutMs;
+};
