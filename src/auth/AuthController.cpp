@@ -11,10 +11,6 @@
 #include <QTimer>
 #include <QUrlQuery>
 
-#include <obs-module.h>
-
-AuthController::AuthController() : AuthController(Options()) {}
-
 AuthController::AuthController(Options givenOptions, QObject *parent)
 	: QObject(parent),
 	  options(std::move(givenOptions)),

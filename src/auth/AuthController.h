@@ -33,14 +33,13 @@ public:
 		int callbackTimeoutMs = 600000; // login callback listener
 		int requestTimeoutMs = 15000;   // refresh and login-URL requests
 		// The auth file ("zorva-auth.json" in the module's configuration
-		// folder, as the module passes it). Empty: nothing is loaded or saved.
+		// folder, which the module passes in). Empty: nothing is loaded or saved.
 		QString stateFilePath;
 		quint16 callbackPort = 49231;
 	};
 
 	static constexpr const char *accountClientId = AccountOAuthClient::clientId;
 
-	AuthController();
 	explicit AuthController(Options options, QObject *parent = nullptr);
 	~AuthController() override;
 
