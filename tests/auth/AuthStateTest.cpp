@@ -64,6 +64,27 @@ TEST_F(AuthControllerTest, PersistenceRoundTripDropsIncompleteRecords)
 	EXPECT_FALSE(QFile::exists(options.stateFilePath + QStringLiteral(".tmp")));
 }
 
+// The module passes the auth file's path in; without one nothing is read or written.
+TEST_F(AuthControllerTest, WithoutAStateFilePathNothingIsLoadedOrSaved)
+{
+	EXPECT_TRUE(AuthController::Options().stateFilePath.isEmpty());
+	writeStateFile({{"account", QJsonObject{{"accessToken", "AT"}}}});
+	const QByteArray before = [this] {
+		QFile file(options.stateFilePath);
+		return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+	}();
+	const QString path = options.stateFilePath;
+	options.stateFilePath.clear();
+	EXPECT_EQ(controller().authStateFilePath(), QString());
+	EXPECT_EQ(controller().currentAccessToken(), QString());
+	controller().logoutAccount();
+	controller().logoutIntegration(QStringLiteral("u1"));
+	QFile file(path);
+	ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+	EXPECT_EQ(file.readAll(), before);
+	EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList({"zorva-auth.json"}));
+}
+
 TEST_F(AuthControllerTest, CorruptFileFallsBackToTheBackup)
 {
 	writeStateFile({{"integrations", QJsonArray{linked("YOUTUBE", "yt", "u9", "zoe")}}}, QStringLiteral(".bak"));
