@@ -282,7 +282,7 @@ TEST_P(BadTokenAnswerTest, LoginExchangeFailsAndKeepsTheStoredAccount)
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, BadTokenAnswerTest, ::testing::ValuesIn(badAnswers()),
-			 [](const ::testing::TestParamInfo<BadAnswer> &info) { return std::string(info.param.name); });
+			 [](const ::testing::TestParamInfo<BadAnswer> &answer) { return std::string(answer.param.name); });
 
 // The refresh gives up after its time-out and cancels its request; the event
 // loop keeps running while it waits. (The start-up refresh succeeds here, so
