@@ -85,6 +85,22 @@ TEST_F(AuthControllerTest, WithoutAStateFilePathNothingIsLoadedOrSaved)
 	EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList({"zorva-auth.json"}));
 }
 
+// The file's exact bytes: libobs's compact JSON with sorted members, the
+// linked accounts in UPID order.
+TEST_F(AuthControllerTest, SavedFileBytesAreExact)
+{
+	writeStateFile({{"account", QJsonObject{{"expiresAt", "2031-05-06T07:08:09Z"}, {"refreshToken", "RT"},
+						 {"accessToken", "AT"}, {"idToken", "ID"}}},
+			{"integrations", QJsonArray{linked("KICK", "t2", "u2", "b\u00e9"), linked("TWITCH", "t1", "u1", "a")}}});
+	controller().logoutIntegration(QStringLiteral("nobody"));
+	QFile file(options.stateFilePath);
+	ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+	EXPECT_EQ(file.readAll().toStdString(),
+		  R"({"account":{"accessToken":"AT","expiresAt":"2031-05-06T07:08:09Z","idToken":"ID","refreshToken":"RT"},)"
+		  R"("integrations":[{"platform":"TWITCH","token":"t1","upid":"u1","username":"a"},)"
+		  "{\"platform\":\"KICK\",\"token\":\"t2\",\"upid\":\"u2\",\"username\":\"b\xC3\xA9\"}]}");
+}
+
 TEST_F(AuthControllerTest, CorruptFileFallsBackToTheBackup)
 {
 	writeStateFile({{"integrations", QJsonArray{linked("YOUTUBE", "yt", "u9", "zoe")}}}, QStringLiteral(".bak"));
