@@ -75,7 +75,8 @@ void BM_Memcpy64KiB(benchmark::State &state)
 	std::string payload(kLargeFrame, '\0');
 	for (auto _ : state) {
 		for (int i = 0; i < kFramesPerBatch; ++i) {
-			std::memcpy(payload.data(), frames.data() + i * frameSize + (frameSize - kLargeFrame), kLargeFrame);
+			std::memcpy(payload.data(), frames.data() + i * frameSize + (frameSize - kLargeFrame),
+				    kLargeFrame);
 			benchmark::DoNotOptimize(payload.data());
 			benchmark::ClobberMemory();
 		}
@@ -124,7 +125,11 @@ void BM_ProcessManySmallFrames(benchmark::State &state)
 	state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(count));
 	state.SetComplexityN(int64_t(count));
 }
-BENCHMARK(BM_ProcessManySmallFrames)->Arg(10000)->Arg(100000)->Arg(1000000)->Complexity(benchmark::oN)
+BENCHMARK(BM_ProcessManySmallFrames)
+	->Arg(10000)
+	->Arg(100000)
+	->Arg(1000000)
+	->Complexity(benchmark::oN)
 	->Unit(benchmark::kMillisecond);
 
 void BM_Base64Encode(benchmark::State &state)
@@ -172,15 +177,16 @@ void BM_RouterDispatch(benchmark::State &state)
 {
 	LocalHostRouter router;
 	for (int i = 0; i < 22; ++i)
-		router.setHandler("method." + std::to_string(i), [](const json &, const LocalHostRouter::Responder &r) {
-			r.success(json::object());
-		});
+		router.setHandler("method." + std::to_string(i),
+				  [](const json &, const LocalHostRouter::Responder &r) { r.success(json::object()); });
 	router.setHandler("accounts.list", [](const json &params, const LocalHostRouter::Responder &r) {
 		r.success(json{{"accounts", json::array()}, {"platform", params.value("platform", "")}});
 	});
 	const std::string request = R"({"id":"42","method":"accounts.list","params":{"platform":"twitch"}})";
 	size_t replied = 0;
-	const LocalHostRouter::ReplyFunction reply = [&replied](std::string text) { replied += text.size(); };
+	const LocalHostRouter::ReplyFunction reply = [&replied](std::string text) {
+		replied += text.size();
+	};
 	for (auto _ : state)
 		router.dispatch(request, reply);
 	if (replied == 0)

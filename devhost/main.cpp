@@ -42,31 +42,36 @@ struct Options {
 Options parseOptions(const QApplication &app)
 {
 	QCommandLineParser parser;
-	parser.setApplicationDescription(QStringLiteral("Runs the vorn-zorva module in a stand-in OBS with sample services."));
+	parser.setApplicationDescription(
+		QStringLiteral("Runs the vorn-zorva module in a stand-in OBS with sample services."));
 	parser.addHelpOption();
-	const QCommandLineOption home(QStringLiteral("home"),
-				      QStringLiteral("Folder for the host's settings and the module's files (default: %1).")
-					      .arg(defaultHome()),
-				      QStringLiteral("dir"), defaultHome());
+	const QCommandLineOption home(
+		QStringLiteral("home"),
+		QStringLiteral("Folder for the host's settings and the module's files (default: %1).")
+			.arg(defaultHome()),
+		QStringLiteral("dir"), defaultHome());
 	const QCommandLineOption quitAfter(QStringLiteral("quit-after"),
 					   QStringLiteral("Close the window after this many seconds."),
 					   QStringLiteral("seconds"));
-	const QCommandLineOption screenshot(QStringLiteral("screenshot"),
-					    QStringLiteral("Save a picture of the main window, docks side by side, to this PNG "
-							   "file and close (after --quit-after seconds, 20 by default)."),
-					    QStringLiteral("file"));
-	const QCommandLineOption recording(QStringLiteral("recording-browser"),
-					   QStringLiteral("Panels that only show their address instead of Qt WebEngine."));
-	const QCommandLineOption tile(QStringLiteral("tile-docks"),
-				      QStringLiteral("Once loaded, show the four docks side by side instead of as tabs."));
+	const QCommandLineOption screenshot(
+		QStringLiteral("screenshot"),
+		QStringLiteral("Save a picture of the main window, docks side by side, to this PNG "
+			       "file and close (after --quit-after seconds, 20 by default)."),
+		QStringLiteral("file"));
+	const QCommandLineOption recording(
+		QStringLiteral("recording-browser"),
+		QStringLiteral("Panels that only show their address instead of Qt WebEngine."));
+	const QCommandLineOption tile(
+		QStringLiteral("tile-docks"),
+		QStringLiteral("Once loaded, show the four docks side by side instead of as tabs."));
 	parser.addOptions({home, quitAfter, screenshot, recording, tile});
 	parser.process(app);
 
 	Options options;
 	options.home = QDir(parser.value(home)).absolutePath();
 	options.screenshot = parser.value(screenshot);
-	options.quitAfterSeconds = parser.isSet(quitAfter) ? parser.value(quitAfter).toInt()
-							   : (options.screenshot.isEmpty() ? 0 : 20);
+	options.quitAfterSeconds =
+		parser.isSet(quitAfter) ? parser.value(quitAfter).toInt() : (options.screenshot.isEmpty() ? 0 : 20);
 	// A picture is for seeing all four docks at once.
 	options.tileDocks = parser.isSet(tile) || !options.screenshot.isEmpty();
 	options.recordingBrowser = parser.isSet(recording) || QStringLiteral(ZORVA_WEBENGINE_BROWSER_FILE).isEmpty();
@@ -77,7 +82,9 @@ Options parseOptions(const QApplication &app)
 // column, chat and stream manager in the next.
 void tileDocks(QMainWindow *window)
 {
-	const auto dock = [window](const char *id) { return window->findChild<QDockWidget *>(QLatin1String(id)); };
+	const auto dock = [window](const char *id) {
+		return window->findChild<QDockWidget *>(QLatin1String(id));
+	};
 	QDockWidget *main = dock("vorn-zorva-dock");
 	QDockWidget *accounts = dock("vorn-zorva-integrations-dock");
 	QDockWidget *chat = dock("vorn-zorva-chat-dock");

@@ -19,9 +19,10 @@ int main(int argc, char **argv)
 	QCommandLineParser parser;
 	parser.setApplicationDescription(QStringLiteral("Runs the sample services the development flavour points at."));
 	parser.addHelpOption();
-	const QCommandLineOption seed(QStringLiteral("seed-auth"),
-				      QStringLiteral("Write a linked sample platform account into this auth file first."),
-				      QStringLiteral("file"));
+	const QCommandLineOption seed(
+		QStringLiteral("seed-auth"),
+		QStringLiteral("Write a linked sample platform account into this auth file first."),
+		QStringLiteral("file"));
 	parser.addOption(seed);
 	parser.process(app);
 

@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		buffer.append(bytes.substr(at, chunk));
 		const size_t before = buffer.size();
 		const FrameProcessingResult result = processFrames(buffer, fragments, endpoint, options, error);
-		const bool failed = result == FrameProcessingResult::FrameFailed ||
-				    result == FrameProcessingResult::MessageFailed;
+		const bool failed =
+			result == FrameProcessingResult::FrameFailed || result == FrameProcessingResult::MessageFailed;
 		if (failed && error.empty())
 			std::abort(); // a failure always says why
 		if (buffer.size() > before)

@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		std::abort();
 	if (config.rpcVersion != 1 && !settings.value(QStringLiteral("server_rpc_version")).isDouble())
 		std::abort();
-	if (!config.password.isEmpty() && settings.value(QStringLiteral("server_password")) != QJsonValue(config.password))
+	if (!config.password.isEmpty() &&
+	    settings.value(QStringLiteral("server_password")) != QJsonValue(config.password))
 		std::abort();
 	return 0;
 }

@@ -26,7 +26,8 @@ bool errorMentionsToken(std::string_view text)
 void checkWarnings(const VekMessageAction &action, std::string_view text)
 {
 	for (const std::string &line : action.warnings) {
-		if (!startsWith(line, "[vorn-zorva] Vek ") || line.find(" platform=TWITCH upid=u1") == std::string::npos)
+		if (!startsWith(line, "[vorn-zorva] Vek ") ||
+		    line.find(" platform=TWITCH upid=u1") == std::string::npos)
 			std::abort();
 		if (line.find(kToken) != std::string::npos && !errorMentionsToken(text))
 			std::abort();
@@ -40,7 +41,8 @@ void checkEffects(const VekMessageAction &action)
 		std::abort();
 	if (action.reply) {
 		const std::string sent = compactJson(*action.reply);
-		const std::string login = R"({"nonce":"_login","token":")" + std::string(kToken) + R"(","type":"LOGIN"})";
+		const std::string login =
+			R"({"nonce":"_login","token":")" + std::string(kToken) + R"(","type":"LOGIN"})";
 		if (sent != R"({"type":"KEEP_ALIVE"})" && sent != login)
 			std::abort();
 	}

@@ -5,7 +5,6 @@
 
 #include <QPointer>
 
-
 // What the recording obs-browser stand-in was asked to do. The journal lives
 // in obs-browser.so; hosts reach it through standin_browser_journal().
 struct BrowserJournal {
@@ -17,9 +16,9 @@ struct BrowserJournal {
 
 	std::vector<Call> calls;
 	std::vector<QPointer<QObject>> panels; // the panel widgets, in creation order
-	bool initialized = false;        // what QCef::initialized reports
-	bool createWidgetFails = false;  // create_widget hands back null
-	int callsOffUiThread = 0;        // calls made on another thread than the application's
+	bool initialized = false;              // what QCef::initialized reports
+	bool createWidgetFails = false;        // create_widget hands back null
+	int callsOffUiThread = 0;              // calls made on another thread than the application's
 
 	std::vector<Call> callsOf(int panel) const
 	{

@@ -101,7 +101,8 @@ QString randomPassword()
 
 std::string sha256Base64(const std::string &input)
 {
-	const QByteArray digest = QCryptographicHash::hash(QByteArray::fromStdString(input), QCryptographicHash::Sha256);
+	const QByteArray digest =
+		QCryptographicHash::hash(QByteArray::fromStdString(input), QCryptographicHash::Sha256);
 	return base64Encode(std::string_view(digest.constData(), size_t(digest.size())));
 }
 
@@ -175,10 +176,7 @@ class ObsWebSocketServer::Endpoint : public FrameEndpoint {
 public:
 	Endpoint(ObsWebSocketServer &owner, Connection &served) : server(owner), connection(served) {}
 
-	void sendFrame(std::string &&frame) override
-	{
-		connection.socket->write(frame.data(), qint64(frame.size()));
-	}
+	void sendFrame(std::string &&frame) override { connection.socket->write(frame.data(), qint64(frame.size())); }
 	bool onTextMessage(std::string &&text) override { return server.onMessage(connection, text); }
 
 private:
@@ -373,7 +371,8 @@ bool ObsWebSocketServer::runUpgrade(Connection &connection)
 void ObsWebSocketServer::rejectUpgrade(Connection &connection, const char *status, const char *reason)
 {
 	blog(LOG_WARNING, "[obs-websocket stand-in] refused client %s: %s", connection.peer.c_str(), reason);
-	const std::string response = std::string("HTTP/1.1 ") + status + "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
+	const std::string response =
+		std::string("HTTP/1.1 ") + status + "\r\nConnection: close\r\nContent-Length: 0\r\n\r\n";
 	connection.closing = true;
 	connection.socket->write(response.data(), qint64(response.size()));
 	connection.socket->disconnectFromHost();
@@ -459,8 +458,8 @@ bool ObsWebSocketServer::onIdentify(Connection &connection, const json &data)
 	connection.identified = true;
 	connection.eventSubscriptions = subscriptions;
 	sendMessage(connection, Op::Identified, {{"negotiatedRpcVersion", rpcVersion}});
-	blog(LOG_INFO, "[obs-websocket stand-in] client %s identified (event subscriptions %u)", connection.peer.c_str(),
-	     unsigned(subscriptions));
+	blog(LOG_INFO, "[obs-websocket stand-in] client %s identified (event subscriptions %u)",
+	     connection.peer.c_str(), unsigned(subscriptions));
 	return true;
 }
 
@@ -494,8 +493,7 @@ bool ObsWebSocketServer::onRequest(Connection &connection, const json &data)
 		}
 	}
 	const auto requestData = data.find("requestData");
-	const json &parameters =
-		requestData != data.end() && requestData->is_object() ? *requestData : json::object();
+	const json &parameters = requestData != data.end() && requestData->is_object() ? *requestData : json::object();
 
 	if (requestType == kGetVersion) {
 		const json version = {{"obsVersion", obs_get_version_string()},
@@ -567,7 +565,8 @@ void ObsWebSocketServer::finishVendorRequest(uint64_t id, const std::string &req
 		const auto names = ObsWebSocketStandin::instance().vendorNames();
 		const bool vendorKnown = std::find(names.begin(), names.end(), vendorName) != names.end();
 		sendResponse(connection, kCallVendorRequest, requestId, Status::ResourceNotFound,
-			     vendorKnown ? "The vendor `" + vendorName + "` has no request type `" + vendorRequestType + "`."
+			     vendorKnown ? "The vendor `" + vendorName + "` has no request type `" + vendorRequestType +
+						   "`."
 					 : "No vendor is registered with the name `" + vendorName + "`.");
 		return;
 	}
@@ -582,10 +581,11 @@ void ObsWebSocketServer::relayVendorEvent(const ObsWebSocketStandin::Event &even
 	const json data = {{"eventType", "VendorEvent"},
 			   {"eventIntent", vendorsIntent},
 			   {"eventData",
-			    {{"vendorName", event.vendor}, {"eventType", event.type}, {"eventData", parseObject(event.dataJson)}}}};
+			    {{"vendorName", event.vendor},
+			     {"eventType", event.type},
+			     {"eventData", parseObject(event.dataJson)}}}};
 	// One serialisation and one frame for every subscribed client.
-	const std::string frame =
-		encodeFrame(dumpJson({{"op", Op::Event}, {"d", data}}), WebSocketOpcode::Text, false);
+	const std::string frame = encodeFrame(dumpJson({{"op", Op::Event}, {"d", data}}), WebSocketOpcode::Text, false);
 	for (const auto &[id, connection] : connections) {
 		if (connection->identified && !connection->closing && (connection->eventSubscriptions & vendorsIntent))
 			connection->socket->write(frame.data(), qint64(frame.size()));

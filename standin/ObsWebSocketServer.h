@@ -80,7 +80,8 @@ private:
 	bool onRequest(Connection &connection, const nlohmann::json &data);
 	void callVendor(Connection &connection, const std::string &requestId, const nlohmann::json &requestData);
 	void finishVendorRequest(uint64_t id, const std::string &requestId, const std::string &vendorName,
-				 const std::string &vendorRequestType, const ObsWebSocketStandin::VendorResponse &response);
+				 const std::string &vendorRequestType,
+				 const ObsWebSocketStandin::VendorResponse &response);
 	void relayVendorEvent(const ObsWebSocketStandin::Event &event);
 	std::string expectedAuthentication(const Connection &connection) const;
 	void sendHello(Connection &connection);

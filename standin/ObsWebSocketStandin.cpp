@@ -21,10 +21,12 @@ void ObsWebSocketStandin::install(Options newOptions)
 		return;
 	handler = proc_handler_create();
 	proc_handler_add(handler, "void vendor_register(in string name, out ptr vendor)", &vendorRegister, this);
+	proc_handler_add(
+		handler,
+		"bool vendor_request_register(in ptr vendor, in string type, in ptr callback, out bool success)",
+		&vendorRequestRegister, this);
 	proc_handler_add(handler,
-			 "bool vendor_request_register(in ptr vendor, in string type, in ptr callback, out bool success)",
-			 &vendorRequestRegister, this);
-	proc_handler_add(handler, "bool vendor_event_emit(in ptr vendor, in string type, in ptr data, out bool success)",
+			 "bool vendor_event_emit(in ptr vendor, in string type, in ptr data, out bool success)",
 			 &vendorEventEmit, this);
 	proc_handler_add(obs_get_proc_handler(), "void obs_websocket_api_get_ph(out ptr ph)", &getProcHandler, this);
 }
@@ -104,9 +106,9 @@ void ObsWebSocketStandin::setEventListener(EventListener listener)
 	eventListener = std::move(listener);
 }
 
-std::future<ObsWebSocketStandin::VendorResponse>
-ObsWebSocketStandin::callVendorRequest(const std::string &vendorName, const std::string &type,
-				       const std::string &requestJson)
+std::future<ObsWebSocketStandin::VendorResponse> ObsWebSocketStandin::callVendorRequest(const std::string &vendorName,
+											const std::string &type,
+											const std::string &requestJson)
 {
 	std::promise<VendorResponse> promise;
 	std::future<VendorResponse> future = promise.get_future();
@@ -117,8 +119,8 @@ ObsWebSocketStandin::callVendorRequest(const std::string &vendorName, const std:
 }
 
 ObsWebSocketStandin::VendorResponse ObsWebSocketStandin::callVendorRequestHere(const std::string &vendorName,
-									      const std::string &type,
-									      const std::string &requestJson)
+									       const std::string &type,
+									       const std::string &requestJson)
 {
 	RequestCallback callback{nullptr, nullptr};
 	{

@@ -23,8 +23,8 @@ public:
 	};
 
 	struct VendorResponse {
-		bool found = false;       // vendor and request type were registered
-		std::string responseJson; // the response data the callback wrote
+		bool found = false;                                // vendor and request type were registered
+		std::string responseJson;                          // the response data the callback wrote
 		std::chrono::steady_clock::time_point completedAt; // when the callback returned
 	};
 

@@ -77,7 +77,8 @@ void BenchHost::shutdown()
 
 void BenchHost::writeObsWebSocketConfig(const std::string &json) const
 {
-	const QString path = QDir(xdgConfigHome.path()).filePath(QStringLiteral("obs-studio/plugin_config/obs-websocket/config.json"));
+	const QString path = QDir(xdgConfigHome.path())
+				     .filePath(QStringLiteral("obs-studio/plugin_config/obs-websocket/config.json"));
 	QDir().mkpath(QFileInfo(path).absolutePath());
 	QFile file(path);
 	if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))

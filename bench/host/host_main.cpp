@@ -127,7 +127,8 @@ std::vector<double> timeRequests(const std::string &request, const char *mustCon
 	std::vector<double> times;
 	for (int i = 0; i < calls; ++i) {
 		const auto start = std::chrono::steady_clock::now();
-		auto response = ObsWebSocketStandin::instance().callVendorRequest("vorn-zorva", "agentTools", request).get();
+		auto response =
+			ObsWebSocketStandin::instance().callVendorRequest("vorn-zorva", "agentTools", request).get();
 		times.push_back(msSince(start));
 		if (!response.found || response.responseJson.find(mustContain) == std::string::npos)
 			++failures;
@@ -189,9 +190,9 @@ void writeIntegrations(const QString &moduleConfigDir)
 	std::string text = "{\"integrations\":[";
 	const char *platforms[] = {"TWITCH", "YOUTUBE", "KICK", "TIKTOK"};
 	for (int i = 0; i < kVekSessions; ++i) {
-		text += std::string(i ? "," : "") + "{\"platform\":\"" + platforms[i % 4] + "\",\"token\":\"vek-token-" +
-			std::to_string(i) + "\",\"upid\":\"u" + std::to_string(i) + "\",\"username\":\"user" +
-			std::to_string(i) + "\"}";
+		text += std::string(i ? "," : "") + "{\"platform\":\"" + platforms[i % 4] +
+			"\",\"token\":\"vek-token-" + std::to_string(i) + "\",\"upid\":\"u" + std::to_string(i) +
+			"\",\"username\":\"user" + std::to_string(i) + "\"}";
 	}
 	text += "]}";
 	file.write(text.c_str());
@@ -326,7 +327,8 @@ int runAll(int runs)
 			all += (all.empty() ? "" : " ") + std::to_string(v).substr(0, std::to_string(v).find('.') + 3);
 		std::string goal = "-";
 		if (row.goal > 0)
-			goal = std::string(median(values) <= row.goal ? "<= " : "MISSED <= ") + std::to_string(int(row.goal));
+			goal = std::string(median(values) <= row.goal ? "<= " : "MISSED <= ") +
+			       std::to_string(int(row.goal));
 		std::printf("| %s | %.2f | %s | %s |\n", row.what, median(values), all.c_str(), goal.c_str());
 	}
 	return 0;

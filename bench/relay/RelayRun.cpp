@@ -82,8 +82,8 @@ bool RelayRun::connect(std::string &error)
 void RelayRun::appendEvent(std::string &out)
 {
 	// About eventBytes of relayed payload; "at" first, in every server's order.
-	std::string payload = "{\"at\":" + std::to_string(monotonicNs()) + ",\"event_type\":\"RICH_MESSAGE\",\"n\":" +
-			      std::to_string(published) + ",\"raw\":\"";
+	std::string payload = "{\"at\":" + std::to_string(monotonicNs()) +
+			      ",\"event_type\":\"RICH_MESSAGE\",\"n\":" + std::to_string(published) + ",\"raw\":\"";
 	payload.append(settings.eventBytes > payload.size() + 2 ? settings.eventBytes - payload.size() - 2 : 0, 'x');
 	payload += "\"}";
 	appendMaskedTextFrame(out, "{\"upid\":\"bench\",\"payload\":" + payload + "}");
@@ -241,9 +241,10 @@ void RelayRun::measureLatency(RelayFigures &figures)
 			if ((ready[i].events & EPOLLOUT) && !flushPublisher())
 				figures.latencyProblem = failure;
 			else if ((ready[i].events & (EPOLLIN | EPOLLERR | EPOLLHUP)) &&
-				 !client->readAvailable(readAt, client == &publisher ? nullptr : (measuring ? &samples : nullptr)))
+				 !client->readAvailable(
+					 readAt, client == &publisher ? nullptr : (measuring ? &samples : nullptr)))
 				figures.latencyProblem = client == &publisher ? "publisher closed by the server"
-								       : "a client was closed by the server";
+									      : "a client was closed by the server";
 		}
 	}
 	epoll_ctl(epollFd, EPOLL_CTL_DEL, timer, nullptr);

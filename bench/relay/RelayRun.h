@@ -34,8 +34,8 @@ public:
 		double warmupSeconds = 0.5;
 		double measureSeconds = 2.0;
 		size_t eventBytes = 1024;
-		int window = 1000;        // events the publisher may run ahead of the slowest client
-		int offeredRate = 10000;  // events per second in the latency run
+		int window = 1000;       // events the publisher may run ahead of the slowest client
+		int offeredRate = 10000; // events per second in the latency run
 	};
 
 	RelayRun(const ServerProcess &server, Settings settings);

@@ -3,8 +3,8 @@
 // "PORT <n> TOKEN <t>" once it listens; stops when standard input closes.
 
 #include "proxy/EventProxyServer.h"
-#include "threading/WorkerThread.h"
 #include "relay/QuitWhenInputCloses.h"
+#include "threading/WorkerThread.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -179,10 +179,11 @@ std::string ratioCell(const Results &results, const std::string &base, const std
 void printTable(const Options &options, const Results &results)
 {
 	const std::string &base = options.servers.front().name;
-	std::printf("\n| clients | server | deliveries/s | server CPU (cores) | deliveries per CPU-s | latency load ev/s | "
-		    "p50 us | p99 us | runs ok (rate+latency) | %s throughput vs | %s per CPU-s vs | %s p99 advantage "
-		    "|\n|---|---|---|---|---|---|---|---|---|---|---|---|\n",
-		    base.c_str(), base.c_str(), base.c_str());
+	std::printf(
+		"\n| clients | server | deliveries/s | server CPU (cores) | deliveries per CPU-s | latency load ev/s | "
+		"p50 us | p99 us | runs ok (rate+latency) | %s throughput vs | %s per CPU-s vs | %s p99 advantage "
+		"|\n|---|---|---|---|---|---|---|---|---|---|---|---|\n",
+		base.c_str(), base.c_str(), base.c_str());
 	for (const Load &load : options.loads) {
 		for (const ServerSpec &spec : options.servers) {
 			std::vector<double> rate, cpu, efficiency, p50, p99;
@@ -201,8 +202,8 @@ void printTable(const Options &options, const Results &results)
 				spec.name == base ? "- | - | -" : ratioCell(results, base, spec.name, load);
 			char throughput[96] = "- | - | -";
 			if (load.saturate && !rate.empty())
-				std::snprintf(throughput, sizeof(throughput), "%.0f | %.2f | %.0f", median(rate), median(cpu),
-					      median(efficiency));
+				std::snprintf(throughput, sizeof(throughput), "%.0f | %.2f | %.0f", median(rate),
+					      median(cpu), median(efficiency));
 			else if (load.saturate)
 				std::snprintf(throughput, sizeof(throughput), "failed | - | -");
 			// Past its capacity a server queues without bound (or, the event
@@ -212,8 +213,9 @@ void printTable(const Options &options, const Results &results)
 				std::snprintf(latency, sizeof(latency), "%.0f | %.0f", median(p50), median(p99));
 			else
 				std::snprintf(latency, sizeof(latency), "overloaded | overloaded");
-			std::printf("| %d | %s | %s | %d | %s | %zu+%zu/%d | %s |\n", load.clients, spec.name.c_str(), throughput,
-				    load.rate, latency, rate.size(), p99.size(), options.rounds, ratio.c_str());
+			std::printf("| %d | %s | %s | %d | %s | %zu+%zu/%d | %s |\n", load.clients, spec.name.c_str(),
+				    throughput, load.rate, latency, rate.size(), p99.size(), options.rounds,
+				    ratio.c_str());
 		}
 	}
 }
@@ -224,8 +226,9 @@ int main(int argc, char **argv)
 {
 	Options options;
 	if (!parseOptions(argc, argv, options)) {
-		std::fprintf(stderr, "usage: %s [--rounds R] [--clients 1,20,200] [--warmup S] [--measure S] "
-				     "[--server-log FILE] --server NAME=COMMAND...\n",
+		std::fprintf(stderr,
+			     "usage: %s [--rounds R] [--clients 1,20,200] [--warmup S] [--measure S] "
+			     "[--server-log FILE] --server NAME=COMMAND...\n",
 			     argv[0]);
 		return 2;
 	}
@@ -235,12 +238,14 @@ int main(int argc, char **argv)
 			for (const ServerSpec &spec : options.servers) {
 				const RelayFigures f = measure(spec, options, load);
 				results[spec.name][load.label].push_back(f);
-				std::printf("round %d %-13s clients %3d: %9.0f deliveries/s, server %.2f cores, driver %.2f "
-					    "cores; at %d events/s p50 %.0f us p99 %.0f us (%.3f delivered)%s%s%s%s\n",
-					    round, spec.name.c_str(), load.clients, f.deliveriesPerSecond, f.serverCpu,
-					    f.driverCpu, load.rate, f.p50Us, f.p99Us, f.deliveredShare,
-					    f.saturationProblem.empty() ? "" : "; saturation run: ", f.saturationProblem.c_str(),
-					    f.latencyProblem.empty() ? "" : "; latency run: ", f.latencyProblem.c_str());
+				std::printf(
+					"round %d %-13s clients %3d: %9.0f deliveries/s, server %.2f cores, driver %.2f "
+					"cores; at %d events/s p50 %.0f us p99 %.0f us (%.3f delivered)%s%s%s%s\n",
+					round, spec.name.c_str(), load.clients, f.deliveriesPerSecond, f.serverCpu,
+					f.driverCpu, load.rate, f.p50Us, f.p99Us, f.deliveredShare,
+					f.saturationProblem.empty() ? "" : "; saturation run: ",
+					f.saturationProblem.c_str(),
+					f.latencyProblem.empty() ? "" : "; latency run: ", f.latencyProblem.c_str());
 				std::fflush(stdout);
 			}
 		}

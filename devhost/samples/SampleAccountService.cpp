@@ -68,24 +68,29 @@ void SampleAccountService::authorizePage(const QUrlQuery &query, QHttpServerResp
 	const QString redirectUri = item(query, "redirect_uri");
 	const QString state = item(query, "state");
 	const QString challenge = item(query, "code_challenge");
-	if (redirectUri.isEmpty() || state.isEmpty() || challenge.isEmpty() || item(query, "code_challenge_method") != "S256") {
-		sendHtml(responder, page(QStringLiteral("Bad sign-in request"),
-					 QStringLiteral("<p>redirect_uri, state and an S256 code_challenge are required.</p>")),
+	if (redirectUri.isEmpty() || state.isEmpty() || challenge.isEmpty() ||
+	    item(query, "code_challenge_method") != "S256") {
+		sendHtml(responder,
+			 page(QStringLiteral("Bad sign-in request"),
+			      QStringLiteral("<p>redirect_uri, state and an S256 code_challenge are required.</p>")),
 			 Status::BadRequest);
 		return;
 	}
 	QUrlQuery approveQuery;
-	approveQuery.addQueryItem(QStringLiteral("redirect_uri"), QString::fromUtf8(QUrl::toPercentEncoding(redirectUri)));
+	approveQuery.addQueryItem(QStringLiteral("redirect_uri"),
+				  QString::fromUtf8(QUrl::toPercentEncoding(redirectUri)));
 	approveQuery.addQueryItem(QStringLiteral("state"), QString::fromUtf8(QUrl::toPercentEncoding(state)));
-	approveQuery.addQueryItem(QStringLiteral("code_challenge"), QString::fromUtf8(QUrl::toPercentEncoding(challenge)));
+	approveQuery.addQueryItem(QStringLiteral("code_challenge"),
+				  QString::fromUtf8(QUrl::toPercentEncoding(challenge)));
 	QUrl denied(redirectUri);
 	denied.setQuery(QStringLiteral("error=access_denied&error_description=Sign-in%20was%20cancelled.&state=") +
 			QString::fromUtf8(QUrl::toPercentEncoding(state)));
 	sendHtml(responder,
 		 page(QStringLiteral("Sign in to Vorn (sample)"),
-		      QStringLiteral("<p>Zorva for OBS asks to use your Vorn account <code>streamer@vorn.sample</code>.</p>"
-				     "<a class=\"button\" id=\"approve\" href=\"/login/approve?%1\">Approve</a>"
-				     "<a class=\"button secondary\" href=\"%2\">Cancel</a>")
+		      QStringLiteral(
+			      "<p>Zorva for OBS asks to use your Vorn account <code>streamer@vorn.sample</code>.</p>"
+			      "<a class=\"button\" id=\"approve\" href=\"/login/approve?%1\">Approve</a>"
+			      "<a class=\"button secondary\" href=\"%2\">Cancel</a>")
 			      .arg(approveQuery.toString(QUrl::FullyEncoded).toHtmlEscaped(),
 				   denied.toString(QUrl::FullyEncoded).toHtmlEscaped())));
 }
@@ -141,6 +146,7 @@ QByteArray SampleAccountService::tokenResponse(const QString &subject)
 void SampleAccountService::tokenError(QHttpServerResponder &responder, const char *error, const char *description)
 {
 	sendJson(responder,
-		 QJsonDocument(QJsonObject{{"error", error}, {"error_description", description}}).toJson(QJsonDocument::Compact),
+		 QJsonDocument(QJsonObject{{"error", error}, {"error_description", description}})
+			 .toJson(QJsonDocument::Compact),
 		 Status::BadRequest);
 }

@@ -55,14 +55,15 @@ QString SampleHttpService::htmlEscaped(const QString &text)
 
 QString SampleHttpService::page(const QString &title, const QString &body)
 {
-	return QStringLiteral("<!doctype html><html><head><meta charset=\"utf-8\"><title>%1</title>"
-			      "<meta name=\"viewport\" content=\"width=device-width\">"
-			      "<style>body{font:15px system-ui,sans-serif;background:#14161c;color:#e8e8ee;margin:0;"
-			      "display:flex;min-height:100vh;align-items:center;justify-content:center}"
-			      "main{background:#1f2230;padding:28px 32px;border-radius:12px;max-width:420px}"
-			      "h1{font-size:20px;margin:0 0 12px}a.button,button{display:inline-block;margin:14px 8px 0 0;"
-			      "padding:9px 16px;border-radius:8px;border:0;background:#6c5ce7;color:#fff;"
-			      "text-decoration:none;font:inherit;cursor:pointer}a.secondary{background:#3a3f55}"
-			      "code{color:#a29bfe}</style></head><body><main><h1>%1</h1>%2</main></body></html>")
+	return QStringLiteral(
+		       "<!doctype html><html><head><meta charset=\"utf-8\"><title>%1</title>"
+		       "<meta name=\"viewport\" content=\"width=device-width\">"
+		       "<style>body{font:15px system-ui,sans-serif;background:#14161c;color:#e8e8ee;margin:0;"
+		       "display:flex;min-height:100vh;align-items:center;justify-content:center}"
+		       "main{background:#1f2230;padding:28px 32px;border-radius:12px;max-width:420px}"
+		       "h1{font-size:20px;margin:0 0 12px}a.button,button{display:inline-block;margin:14px 8px 0 0;"
+		       "padding:9px 16px;border-radius:8px;border:0;background:#6c5ce7;color:#fff;"
+		       "text-decoration:none;font:inherit;cursor:pointer}a.secondary{background:#3a3f55}"
+		       "code{color:#a29bfe}</style></head><body><main><h1>%1</h1>%2</main></body></html>")
 		.arg(htmlEscaped(title), body);
 }

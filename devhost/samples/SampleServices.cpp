@@ -14,11 +14,10 @@
 #include <QSslConfiguration>
 
 SampleServices::SampleServices(const QString &pagesDir, const QString &tlsDir)
-	: webApp(std::make_unique<SampleWebApp>(pagesDir)),
-	  account(std::make_unique<SampleAccountService>()),
-	  vek(std::make_unique<SampleVekService>(tlsDir + QStringLiteral("/server.pem"),
-						  tlsDir + QStringLiteral("/server.key"),
-						  QStringLiteral("http://127.0.0.1:%1/platform-sign-in").arg(webAppPort)))
+	: webApp(std::make_unique<SampleWebApp>(pagesDir)), account(std::make_unique<SampleAccountService>()),
+	  vek(std::make_unique<SampleVekService>(
+		  tlsDir + QStringLiteral("/server.pem"), tlsDir + QStringLiteral("/server.key"),
+		  QStringLiteral("http://127.0.0.1:%1/platform-sign-in").arg(webAppPort)))
 {
 }
 
@@ -26,8 +25,8 @@ SampleServices::~SampleServices() = default;
 
 bool SampleServices::start()
 {
-	return webApp->start(webAppPort, "sample web application") && account->start(accountPort, "sample Vorn account service") &&
-	       vek->start(vekPort, "sample Vek (TLS)");
+	return webApp->start(webAppPort, "sample web application") &&
+	       account->start(accountPort, "sample Vorn account service") && vek->start(vekPort, "sample Vek (TLS)");
 }
 
 void SampleServices::trustSampleAuthority(const QString &tlsDir)

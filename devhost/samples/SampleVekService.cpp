@@ -18,10 +18,16 @@
 namespace {
 
 const char *const kViewers[] = {"pixel_pam", "NightOwlNed", "glitchgoblin", "MossyMarta", "turbo_toast", "Quill"};
-const char *const kMessages[] = {
-	"hello from the sample chat!", "that transition was smooth", "what settings are you running?",
-	"GG", "the new overlay looks great", "first time here, love the vibe", "can you show the docks again?",
-	"lol", "hydrate check!", "this is my favourite stream"};
+const char *const kMessages[] = {"hello from the sample chat!",
+				 "that transition was smooth",
+				 "what settings are you running?",
+				 "GG",
+				 "the new overlay looks great",
+				 "first time here, love the vibe",
+				 "can you show the docks again?",
+				 "lol",
+				 "hydrate check!",
+				 "this is my favourite stream"};
 
 QByteArray vekReply(const QJsonObject &data)
 {
@@ -119,8 +125,9 @@ void SampleVekService::loginLink(const QString &platform, const QUrlQuery &query
 	// The sign-in state carries the module's request state, which the
 	// exchange must give back.
 	const QString signInState = QStringLiteral("si.") + item(query, "state");
-	const QString next = QStringLiteral("%1?platform=%2&state=%3")
-				     .arg(signInPageUrl, platform, QString::fromUtf8(QUrl::toPercentEncoding(signInState)));
+	const QString next =
+		QStringLiteral("%1?platform=%2&state=%3")
+			.arg(signInPageUrl, platform, QString::fromUtf8(QUrl::toPercentEncoding(signInState)));
 	sendJson(responder, vekReply({{"action", "OPEN_LINK"}, {"next", next}}));
 }
 
@@ -144,14 +151,14 @@ void SampleVekService::exchange(const QUrlQuery &query, QHttpServerResponder &re
 void SampleVekService::inspect(const QHttpServerRequest &request, QHttpServerResponder &responder)
 {
 	const QByteArray authorization = request.value("Authorization");
-	const QStringList parts = authorization.startsWith("Vek ")
-					  ? tokenParts(QString::fromUtf8(authorization.mid(4)))
-					  : QStringList();
+	const QStringList parts =
+		authorization.startsWith("Vek ") ? tokenParts(QString::fromUtf8(authorization.mid(4))) : QStringList();
 	if (parts.isEmpty()) {
 		sendJson(responder, vekError(QStringLiteral("Invalid authorization.")), Status::Unauthorized);
 		return;
 	}
-	sendJson(responder, vekReply({{"UPID", parts[2]}, {"username", parts[1].toLower() + QStringLiteral("_streamer")}}));
+	sendJson(responder,
+		 vekReply({{"UPID", parts[2]}, {"username", parts[1].toLower() + QStringLiteral("_streamer")}}));
 }
 
 void SampleVekService::acceptWebSockets()
@@ -218,7 +225,8 @@ void SampleVekService::sendNextEvent(Session *session)
 
 void SampleVekService::dropSession(Session *session)
 {
-	const auto it = std::find_if(sessions.begin(), sessions.end(), [session](const auto &s) { return s.get() == session; });
+	const auto it =
+		std::find_if(sessions.begin(), sessions.end(), [session](const auto &s) { return s.get() == session; });
 	if (it == sessions.end())
 		return;
 	std::unique_ptr<Session> owned = std::move(*it);

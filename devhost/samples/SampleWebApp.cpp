@@ -54,7 +54,8 @@ void SampleWebApp::serve(const QHttpServerRequest &request, QHttpServerResponder
 		name = path.mid(1);
 	QFile file(pagesDir + QLatin1Char('/') + name);
 	if (name.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-		sendHtml(responder, page(QStringLiteral("Not found"), QStringLiteral("<p>No such page.</p>")), Status::NotFound);
+		sendHtml(responder, page(QStringLiteral("Not found"), QStringLiteral("<p>No such page.</p>")),
+			 Status::NotFound);
 		return;
 	}
 	responder.write(file.readAll(), {{"Content-Type", contentType(name)}, {"Cache-Control", "no-store"}});

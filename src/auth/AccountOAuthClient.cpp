@@ -30,9 +30,7 @@ QByteArray formBody(const QList<std::pair<QString, QString>> &items)
 
 AccountOAuthClient::AccountOAuthClient(QNetworkAccessManager &manager, const ServiceEndpoints &serviceEndpoints,
 				       int timeoutMs)
-	: network(manager),
-	  endpoints(serviceEndpoints),
-	  requestTimeoutMs(timeoutMs)
+	: network(manager), endpoints(serviceEndpoints), requestTimeoutMs(timeoutMs)
 {
 }
 

@@ -12,9 +12,7 @@
 #include <QUrlQuery>
 
 AuthController::AuthController(Options givenOptions, QObject *parent)
-	: QObject(parent),
-	  options(std::move(givenOptions)),
-	  stateFile(options.stateFilePath),
+	: QObject(parent), options(std::move(givenOptions)), stateFile(options.stateFilePath),
 	  oauth(network, options.endpoints, options.requestTimeoutMs),
 	  vek(network, options.endpoints, options.requestTimeoutMs),
 	  listener(options.callbackPort, options.callbackTimeoutMs, options.endpoints.iconUrl,

@@ -92,7 +92,8 @@ private:
 	bool acceptIntegrationCallback(const QString &state, const QString &code);
 	void exchangeIntegrationCode(const QString &code, const QString &state);
 	void onIntegrationCodeExchanged(const PendingIntegrationLogin &login, const VekAnswer &answer);
-	void onIntegrationInspected(const PendingIntegrationLogin &login, const QString &token, const VekAnswer &answer);
+	void onIntegrationInspected(const PendingIntegrationLogin &login, const QString &token,
+				    const VekAnswer &answer);
 	// Ends an attempt that failed or lost its purpose; a failure is announced.
 	void endIntegrationAttempt(quint64 attemptId);
 	void failIntegrationAttempt(quint64 attemptId);

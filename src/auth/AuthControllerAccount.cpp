@@ -17,8 +17,9 @@ QJsonObject AuthController::beginAccountLogin()
 {
 	oauth.resetLogin();
 	if (!listener.listen())
-		return QJsonObject{{QStringLiteral("opened"), false},
-				   {QStringLiteral("error"), QStringLiteral("Unable to start local login callback server.")}};
+		return QJsonObject{
+			{QStringLiteral("opened"), false},
+			{QStringLiteral("error"), QStringLiteral("Unable to start local login callback server.")}};
 
 	const QString url = oauth.startLogin();
 	const QString callback = callbackUrl();

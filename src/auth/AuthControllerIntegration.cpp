@@ -39,7 +39,8 @@ QJsonObject AuthController::beginIntegrationLogin(const QString &platform)
 
 	const QString requestState = makeState(QString());
 	if (!listener.listen())
-		return errorObject(QStringLiteral("Unable to start local login callback server."), "CALLBACK_SERVER_FAILED");
+		return errorObject(QStringLiteral("Unable to start local login callback server."),
+				   "CALLBACK_SERVER_FAILED");
 
 	const quint64 id = integrationLogins.start(name, requestState);
 	auto fail = [this, id](const QString &message, const char *code) {

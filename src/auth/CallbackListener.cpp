@@ -13,12 +13,8 @@ constexpr qsizetype kMaxCallbackRequestBytes = 64 * 1024;
 
 } // namespace
 
-CallbackListener::CallbackListener(quint16 port, int timeoutMs, QString icon, CodeHandler codeHandler,
-				   QObject *parent)
-	: QObject(parent),
-	  listenPort(port),
-	  iconUrl(std::move(icon)),
-	  handler(std::move(codeHandler))
+CallbackListener::CallbackListener(quint16 port, int timeoutMs, QString icon, CodeHandler codeHandler, QObject *parent)
+	: QObject(parent), listenPort(port), iconUrl(std::move(icon)), handler(std::move(codeHandler))
 {
 	timeout.setSingleShot(true);
 	timeout.setInterval(timeoutMs);

@@ -72,12 +72,13 @@ QString decodedQueryItem(const QUrlQuery &query, const char *name)
 
 QByteArray callbackPageResponse(bool success, const QString &message, const QString &iconUrl)
 {
-	const QString title = success ? QStringLiteral("Sending you back to Vorn Studio's Zorva plugin to finalize your login")
-				      : QStringLiteral("Vorn Studio's Zorva plugin login failed");
+	const QString title =
+		success ? QStringLiteral("Sending you back to Vorn Studio's Zorva plugin to finalize your login")
+			: QStringLiteral("Vorn Studio's Zorva plugin login failed");
 	const QString heading = success ? QStringLiteral("Login info sent to the Vorn Studio's Zorva plugin.")
 					: QStringLiteral("Something went wrong...");
-	const QString paragraph = success ? QStringLiteral("Return to OBS to use Vorn Studio's Zorva plugin.")
-					  : message.toHtmlEscaped();
+	const QString paragraph =
+		success ? QStringLiteral("Return to OBS to use Vorn Studio's Zorva plugin.") : message.toHtmlEscaped();
 	const QString values[4] = {title, heading, paragraph, iconUrl.toHtmlEscaped()};
 	const QByteArray body = fillPlaceholders(QString::fromUtf8(kPageTemplate), values).toUtf8();
 

@@ -41,13 +41,16 @@ std::vector<const PendingIntegrationLogin *> IntegrationLogins::listedAttempts()
 			listedOnes.push_back(&attempt);
 	}
 	std::sort(listedOnes.begin(), listedOnes.end(),
-		  [](const PendingIntegrationLogin *a, const PendingIntegrationLogin *b) { return a->loginState < b->loginState; });
+		  [](const PendingIntegrationLogin *a, const PendingIntegrationLogin *b) {
+			  return a->loginState < b->loginState;
+		  });
 	return listedOnes;
 }
 
 int IntegrationLogins::listedCount() const
 {
-	return int(std::count_if(attempts.begin(), attempts.end(), [](const auto &entry) { return entry.second.isListed(); }));
+	return int(std::count_if(attempts.begin(), attempts.end(),
+				 [](const auto &entry) { return entry.second.isListed(); }));
 }
 
 void IntegrationLogins::finish(quint64 attemptId)

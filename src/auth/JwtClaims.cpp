@@ -19,7 +19,9 @@ QJsonObject decodeJwtPayload(const QString &token)
 IdTokenClaims decodeIdTokenClaims(const QString &idToken)
 {
 	const QJsonObject payload = decodeJwtPayload(idToken);
-	auto claim = [&payload](const char *name) { return payload.value(QLatin1String(name)).toString(); };
+	auto claim = [&payload](const char *name) {
+		return payload.value(QLatin1String(name)).toString();
+	};
 	IdTokenClaims claims{claim("sub"), claim("email"), claim("name")};
 	if (claims.displayName.isEmpty())
 		claims.displayName = QStringLiteral("%1 %2").arg(claim("given_name"), claim("family_name")).trimmed();

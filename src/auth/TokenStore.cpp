@@ -69,10 +69,8 @@ QString TokenStore::currentAccessToken() const
 QJsonObject TokenStore::status() const
 {
 	return QJsonObject{
-		{QStringLiteral("authenticated"), isAuthenticated()},
-		{QStringLiteral("email"), identity.email},
-		{QStringLiteral("displayName"), identity.displayName},
-		{QStringLiteral("subject"), identity.subject},
+		{QStringLiteral("authenticated"), isAuthenticated()},  {QStringLiteral("email"), identity.email},
+		{QStringLiteral("displayName"), identity.displayName}, {QStringLiteral("subject"), identity.subject},
 		{QStringLiteral("expiresAt"), current.expiryText()},
 	};
 }

@@ -29,9 +29,7 @@ VekLoginUrl loginUrlError(const QString &error, const char *errorCode)
 } // namespace
 
 VekLoginClient::VekLoginClient(QNetworkAccessManager &manager, const ServiceEndpoints &serviceEndpoints, int timeoutMs)
-	: network(manager),
-	  endpoints(serviceEndpoints),
-	  requestTimeoutMs(timeoutMs)
+	: network(manager), endpoints(serviceEndpoints), requestTimeoutMs(timeoutMs)
 {
 }
 
@@ -59,7 +57,8 @@ VekLoginUrl VekLoginClient::fetchLoginUrl(const QString &platform, const QString
 	const QByteArray platformText = platform.toUtf8();
 	if (timedOut) {
 		logWarning("Timed out fetching %s login URL from Vek.", platformText.constData());
-		return loginUrlError(QStringLiteral("Timed out preparing the integration login."), "VEK_LOGIN_URL_TIMEOUT");
+		return loginUrlError(QStringLiteral("Timed out preparing the integration login."),
+				     "VEK_LOGIN_URL_TIMEOUT");
 	}
 	if (!error.isEmpty()) {
 		logWarning("Failed to fetch %s login URL: %s", platformText.constData(),

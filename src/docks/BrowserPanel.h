@@ -21,8 +21,7 @@ struct QCefCookieManager {
 
 	typedef std::function<void(bool)> cookie_exists_cb;
 
-	virtual void CheckForCookie(const std::string &site, const std::string &cookie,
-				    cookie_exists_cb callback) = 0;
+	virtual void CheckForCookie(const std::string &site, const std::string &cookie, cookie_exists_cb callback) = 0;
 };
 
 class QCefWidget : public QWidget {

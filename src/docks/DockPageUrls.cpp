@@ -10,7 +10,6 @@
 
 namespace {
 
-
 const char kStartupScriptTemplate[] = "\n"
 				      "(() => {\n"
 				      "  const config = %1;\n"

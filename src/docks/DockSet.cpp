@@ -249,7 +249,8 @@ void DockSet::destroyDocks()
 	// runs there, the caller waiting.
 	QCoreApplication *app = QCoreApplication::instance();
 	if (app && QThread::currentThread() != app->thread()) {
-		QMetaObject::invokeMethod(app, [this] { destroyDocks(); }, Qt::BlockingQueuedConnection);
+		QMetaObject::invokeMethod(
+			app, [this] { destroyDocks(); }, Qt::BlockingQueuedConnection);
 		return;
 	}
 	if (docksDestroyed)

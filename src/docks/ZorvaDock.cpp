@@ -10,7 +10,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-
 namespace {
 
 constexpr int kAccountsReloadDelayMs = 750;
@@ -27,19 +26,14 @@ QLabel *fallbackLabel(QWidget *parent)
 
 ZorvaDock::ZorvaDock(DockKind dockKind, QCef *host, AuthController *controller, std::shared_ptr<UrlState> sharedUrls,
 		     EventProxyUrlProvider eventProxyUrl, BootstrapProvider bootstrap, QWidget *parent)
-	: QWidget(parent),
-	  kind(dockKind),
-	  panelHost(host),
-	  authController(controller),
-	  urlState(std::move(sharedUrls)),
-	  eventProxyUrlProvider(std::move(eventProxyUrl)),
-	  bootstrapProvider(std::move(bootstrap))
+	: QWidget(parent), kind(dockKind), panelHost(host), authController(controller), urlState(std::move(sharedUrls)),
+	  eventProxyUrlProvider(std::move(eventProxyUrl)), bootstrapProvider(std::move(bootstrap))
 {
 	if (this->urlState) {
-		for (auto [field, fieldKind] : {std::pair{&UrlState::accountsUrl, DockKind::Accounts},
-						std::pair{&UrlState::mainUrl, DockKind::Main},
-						std::pair{&UrlState::chatUrl, DockKind::Chat},
-						std::pair{&UrlState::streamInfoUrl, DockKind::StreamManager}}) {
+		for (auto [field, fieldKind] :
+		     {std::pair{&UrlState::accountsUrl, DockKind::Accounts},
+		      std::pair{&UrlState::mainUrl, DockKind::Main}, std::pair{&UrlState::chatUrl, DockKind::Chat},
+		      std::pair{&UrlState::streamInfoUrl, DockKind::StreamManager}}) {
 			QString &value = (*this->urlState).*field;
 			if (value.isEmpty())
 				value = defaultPageUrl(fieldKind, ServiceEndpoints());

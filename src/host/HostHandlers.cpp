@@ -1,8 +1,8 @@
 #include "host/HostHandlers.h"
 
 #include "host/HostTargets.h"
-#include "values/JsonBridge.h"
 #include "host/ObsWebSocketVendor.h"
+#include "values/JsonBridge.h"
 
 #include <QJsonArray>
 
@@ -81,7 +81,9 @@ public:
 	template<typename Operation> void result(const char *method, Operation operation)
 	{
 		HostTargets *t = &targets;
-		add(method, [t, operation](const QJsonObject &params, const Responder &r) { r.success(operation(*t, params)); });
+		add(method, [t, operation](const QJsonObject &params, const Responder &r) {
+			r.success(operation(*t, params));
+		});
 	}
 
 	// A handler whose operation answers with a result or an error object.
@@ -126,7 +128,9 @@ private:
 void registerHostHandlers(ObsWebSocketVendor &vendor, HostTargets &targets)
 {
 	Registrar reg(vendor, targets);
-	const auto beginAccountLogin = [](HostTargets &t, const QJsonObject &) { return t.beginAccountLogin(); };
+	const auto beginAccountLogin = [](HostTargets &t, const QJsonObject &) {
+		return t.beginAccountLogin();
+	};
 
 	reg.result("zorva.status", [](HostTargets &t, const QJsonObject &) { return t.status(); });
 	reg.result("zorva.getHostBootstrap", [](HostTargets &t, const QJsonObject &) { return t.hostBootstrap(); });
@@ -135,8 +139,9 @@ void registerHostHandlers(ObsWebSocketVendor &vendor, HostTargets &targets)
 		return t.hostBootstrap();
 	});
 	reg.result("accounts.list", [](HostTargets &t, const QJsonObject &) { return t.accountsList(); });
-	reg.result("accounts.require",
-		   [](HostTargets &t, const QJsonObject &params) { return t.requirePlatforms(requiredPlatforms(params)); });
+	reg.result("accounts.require", [](HostTargets &t, const QJsonObject &params) {
+		return t.requirePlatforms(requiredPlatforms(params));
+	});
 	reg.fixedResult("getSessionJson", QJsonObject());
 	// The account login start never answers with an error: its failures are
 	// the result members "opened": false and "error".
@@ -148,16 +153,18 @@ void registerHostHandlers(ObsWebSocketVendor &vendor, HostTargets &targets)
 	reg.handler("simulateEvent", &simulateEvent);
 	reg.fixedError("takeScreenshot", "Screenshots are not available from OBS yet.", "NOT_IMPLEMENTED");
 	reg.fixedError("applySessionOps", "applySessionOps is handled by the OBS shim.", "SHIM_REQUIRED");
-	reg.fixedError("evalBrowserLayerJs", "Browser-layer JS evaluation is not enabled in OBS yet.", "NOT_IMPLEMENTED");
+	reg.fixedError("evalBrowserLayerJs", "Browser-layer JS evaluation is not enabled in OBS yet.",
+		       "NOT_IMPLEMENTED");
 	reg.fixedError("getBrowserLayerConsoleLogs", "Browser-layer console logs are not enabled in OBS yet.",
 		       "NOT_IMPLEMENTED");
-	reg.handler("accounts.beginLogin", [beginAccountLogin](HostTargets &t, const QJsonObject &params, const Responder &r) {
-		const QString platform = stringParam(params, "platform").trimmed();
-		if (platform.isEmpty())
-			r.success(beginAccountLogin(t, params));
-		else
-			answerUnwrapped(r, t.beginIntegrationLogin(platform));
-	});
+	reg.handler("accounts.beginLogin",
+		    [beginAccountLogin](HostTargets &t, const QJsonObject &params, const Responder &r) {
+			    const QString platform = stringParam(params, "platform").trimmed();
+			    if (platform.isEmpty())
+				    r.success(beginAccountLogin(t, params));
+			    else
+				    answerUnwrapped(r, t.beginIntegrationLogin(platform));
+		    });
 	reg.unwrapped("accounts.refresh", [](HostTargets &t, const QJsonObject &) { return t.refreshAccount(); });
 	const ObsWebSocketVendor::Handler logoutAccount = [t = &targets](const QJsonObject &, const Responder &r) {
 		r.success(t->logoutAccount());

@@ -97,17 +97,18 @@ ObsWebSocketVendor::~ObsWebSocketVendor()
 
 void ObsWebSocketVendor::registerHandler(const QString &method, Handler handler)
 {
-	router.setHandler(method.toStdString(), [handler = std::move(handler)](const json &params,
-									     const LocalHostRouter::Responder &routerResponder) {
-		Responder responder;
-		responder.success = [&routerResponder](const QJsonValue &result) {
-			routerResponder.success(toNlohmann(result));
-		};
-		responder.error = [&routerResponder](const QString &message, const QString &code) {
-			routerResponder.error(message.toStdString(), code.toStdString());
-		};
-		handler(toQJsonObject(params), responder);
-	});
+	router.setHandler(
+		method.toStdString(),
+		[handler = std::move(handler)](const json &params, const LocalHostRouter::Responder &routerResponder) {
+			Responder responder;
+			responder.success = [&routerResponder](const QJsonValue &result) {
+				routerResponder.success(toNlohmann(result));
+			};
+			responder.error = [&routerResponder](const QString &message, const QString &code) {
+				routerResponder.error(message.toStdString(), code.toStdString());
+			};
+			handler(toQJsonObject(params), responder);
+		});
 }
 
 bool ObsWebSocketVendor::registerVendor()
@@ -147,8 +148,7 @@ bool ObsWebSocketVendor::registerVendor()
 		logError("Failed to register obs-websocket vendor request '%s'.", requestType);
 		return false;
 	}
-	logInfo("Registered obs-websocket vendor '%s' request '%s'.", vendorName.c_str(),
-	     requestType);
+	logInfo("Registered obs-websocket vendor '%s' request '%s'.", vendorName.c_str(), requestType);
 	return true;
 }
 
@@ -206,8 +206,8 @@ std::string ObsWebSocketVendor::dispatchPayload(std::string_view requestText) co
 
 	json error = {{"__vendorError", true}};
 	auto message = envelope.find("error");
-	error["error"] = message != envelope.end() && message->is_string() ? *message
-									   : json("Unknown vendor request failure.");
+	error["error"] =
+		message != envelope.end() && message->is_string() ? *message : json("Unknown vendor request failure.");
 	if (auto code = envelope.find("errorCode"); code != envelope.end())
 		error["errorCode"] = *code;
 	return compactJson(error);
@@ -224,18 +224,17 @@ void ObsWebSocketVendor::emitEvent(const QString &eventName, const std::function
 		return;
 	void *handle = vendorHandle;
 	std::string message = LocalHostRouter::eventMessage(eventName.toStdString(), toNlohmann(payload()));
-	runOnApplicationThread(
-		[handle, message = std::move(message)] {
-			const OBSDataAutoRelease data = obs_data_create();
-			writeObject(data, parseJson(message));
-			if (proc_handler_t *ph = obsWebSocketProcHandler()) {
-				calldata_t cd;
-				calldata_init(&cd);
-				calldata_set_string(&cd, "type", eventType);
-				calldata_set_ptr(&cd, "data", data);
-				calldata_set_ptr(&cd, "vendor", handle);
-				proc_handler_call(ph, "vendor_event_emit", &cd);
-				calldata_free(&cd);
-			}
-		});
+	runOnApplicationThread([handle, message = std::move(message)] {
+		const OBSDataAutoRelease data = obs_data_create();
+		writeObject(data, parseJson(message));
+		if (proc_handler_t *ph = obsWebSocketProcHandler()) {
+			calldata_t cd;
+			calldata_init(&cd);
+			calldata_set_string(&cd, "type", eventType);
+			calldata_set_ptr(&cd, "data", data);
+			calldata_set_ptr(&cd, "vendor", handle);
+			proc_handler_call(ph, "vendor_event_emit", &cd);
+			calldata_free(&cd);
+		}
+	});
 }

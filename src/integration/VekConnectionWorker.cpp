@@ -33,15 +33,10 @@ private:
 	VekConnectionWorker &worker;
 };
 
-VekConnectionWorker::VekConnectionWorker(std::string accountPlatform, std::string accountToken,
-					 std::string accountUpid, std::string accountUsername, VekService vekService,
-					 QObject *parent)
-	: QObject(parent),
-	  platform(std::move(accountPlatform)),
-	  token(std::move(accountToken)),
-	  upid(std::move(accountUpid)),
-	  username(std::move(accountUsername)),
-	  service(std::move(vekService))
+VekConnectionWorker::VekConnectionWorker(std::string accountPlatform, std::string accountToken, std::string accountUpid,
+					 std::string accountUsername, VekService vekService, QObject *parent)
+	: QObject(parent), platform(std::move(accountPlatform)), token(std::move(accountToken)),
+	  upid(std::move(accountUpid)), username(std::move(accountUsername)), service(std::move(vekService))
 {
 	qRegisterMetaType<QList<QSslError>>("QList<QSslError>");
 	qRegisterMetaType<QAbstractSocket::SocketError>("QAbstractSocket::SocketError");
@@ -87,8 +82,8 @@ void VekConnectionWorker::openConnection()
 
 void VekConnectionWorker::onSetupTimedOut()
 {
-	logWarning("Vek connection timed out platform=%s upid=%s stage=%s after=%dms",
-	     platform.c_str(), upid.c_str(), setupStage(), service.setupTimeoutMs);
+	logWarning("Vek connection timed out platform=%s upid=%s stage=%s after=%dms", platform.c_str(), upid.c_str(),
+		   setupStage(), service.setupTimeoutMs);
 	// Aborting a connection that is set up reports its disconnect (which arms
 	// the retry), one still connecting reports nothing: arm it here then.
 	socket.abort();
@@ -125,9 +120,9 @@ void VekConnectionWorker::closeGracefully()
 
 void VekConnectionWorker::onEncrypted()
 {
-	const std::string request = buildUpgradeRequest("/v2/vek?client_id=" + std::string(VekService::clientId),
-							 service.hostHeader.toStdString(), handshakeKey,
-							 service.origin.toStdString());
+	const std::string request =
+		buildUpgradeRequest("/v2/vek?client_id=" + std::string(VekService::clientId),
+				    service.hostHeader.toStdString(), handshakeKey, service.origin.toStdString());
 	socket.write(request.data(), qint64(request.size()));
 }
 
@@ -151,14 +146,13 @@ void VekConnectionWorker::processHandshake()
 	// A head that never ends is no 101 either.
 	const UpgradeReplyCheck check = head ? checkUpgradeReply(*head, handshakeKey) : UpgradeReplyCheck();
 	if (check.verdict == UpgradeReplyCheck::Verdict::NotSwitching) {
-		logWarning("Vek websocket handshake failed platform=%s upid=%s", platform.c_str(),
-		     upid.c_str());
+		logWarning("Vek websocket handshake failed platform=%s upid=%s", platform.c_str(), upid.c_str());
 		closeGracefully();
 		return;
 	}
 	if (check.verdict == UpgradeReplyCheck::Verdict::AcceptMismatch) {
-		logWarning("Vek websocket accept mismatch platform=%s upid=%s expected=%s actual=%s",
-		     platform.c_str(), upid.c_str(), check.expectedAccept.c_str(), check.presentedAccept.c_str());
+		logWarning("Vek websocket accept mismatch platform=%s upid=%s expected=%s actual=%s", platform.c_str(),
+			   upid.c_str(), check.expectedAccept.c_str(), check.presentedAccept.c_str());
 		closeGracefully();
 		return;
 	}
@@ -178,12 +172,12 @@ void VekConnectionWorker::processFrames()
 	case FrameProcessingResult::Stopped:
 		return;
 	case FrameProcessingResult::FrameFailed:
-		logWarning("Vek frame parse failed platform=%s upid=%s error=%s", platform.c_str(),
-		     upid.c_str(), error.c_str());
+		logWarning("Vek frame parse failed platform=%s upid=%s error=%s", platform.c_str(), upid.c_str(),
+			   error.c_str());
 		break;
 	case FrameProcessingResult::MessageFailed:
-		logWarning("Vek message parse failed platform=%s upid=%s error=%s", platform.c_str(),
-		     upid.c_str(), error.c_str());
+		logWarning("Vek message parse failed platform=%s upid=%s error=%s", platform.c_str(), upid.c_str(),
+			   error.c_str());
 		break;
 	case FrameProcessingResult::Closed:
 		break;
@@ -225,8 +219,8 @@ void VekConnectionWorker::onDisconnected()
 
 void VekConnectionWorker::onSocketError(QAbstractSocket::SocketError error)
 {
-	logWarning("Vek socket error platform=%s upid=%s error=%d reason=%s", platform.c_str(),
-	     upid.c_str(), int(error), socket.errorString().toUtf8().constData());
+	logWarning("Vek socket error platform=%s upid=%s error=%d reason=%s", platform.c_str(), upid.c_str(),
+		   int(error), socket.errorString().toUtf8().constData());
 	// A connection that was never established reports no disconnect; retry
 	// it all the same, so one outage at start-up does not silence the account.
 	QTimer::singleShot(0, this, &VekConnectionWorker::scheduleRetryAfterFailedConnect);
@@ -244,5 +238,5 @@ void VekConnectionWorker::onSslErrors(QList<QSslError> errors)
 	for (const QSslError &error : errors)
 		descriptions << error.errorString();
 	logWarning("Vek SSL errors platform=%s upid=%s: %s", platform.c_str(), upid.c_str(),
-	     descriptions.join(QStringLiteral("; ")).toUtf8().constData());
+		   descriptions.join(QStringLiteral("; ")).toUtf8().constData());
 }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "values/MetaTypes.h"
 #include "integration/VekService.h"
+#include "values/MetaTypes.h"
 #include "websocket/ReceiveBuffer.h"
 #include "websocket/WebSocketFrame.h"
 

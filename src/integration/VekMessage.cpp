@@ -41,7 +41,8 @@ void decideEvent(json &message, size_t bytes, const VekMessageContext &context, 
 	if (event != message.end() && event->is_object())
 		action.event = std::move(*event);
 	else
-		action.warnings.push_back(logLine("EVENT missing payload", context) + " bytes=" + std::to_string(bytes));
+		action.warnings.push_back(logLine("EVENT missing payload", context) +
+					  " bytes=" + std::to_string(bytes));
 }
 
 } // namespace

@@ -8,8 +8,7 @@
 #include <QPointer>
 #include <QUrl>
 
-VekRestClient::VekRestClient(VekService vekService, QObject *parent)
-	: QObject(parent), service(std::move(vekService))
+VekRestClient::VekRestClient(VekService vekService, QObject *parent) : QObject(parent), service(std::move(vekService))
 {
 }
 
@@ -41,7 +40,8 @@ void VekRestClient::send(const nlohmann::json &payload, const std::string &token
 		request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/octet-stream"));
 	} else if (auto text = payload.find("json"); text != payload.end() && text->is_string()) {
 		body = QByteArray::fromStdString(text->get_ref<const std::string &>());
-		request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json; charset=utf-8"));
+		request.setHeader(QNetworkRequest::ContentTypeHeader,
+				  QByteArrayLiteral("application/json; charset=utf-8"));
 	}
 
 	QNetworkAccessManager &manager = networkManager();

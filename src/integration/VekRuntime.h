@@ -1,8 +1,8 @@
 #pragma once
 
-#include "values/MetaTypes.h"
 #include "integration/VekRestClient.h"
 #include "integration/VekService.h"
+#include "values/MetaTypes.h"
 
 #include <string>
 #include <unordered_map>
@@ -43,8 +43,8 @@ public Q_SLOTS:
 	void stop();
 
 private:
-	VekConnectionWorker *createWorker(const std::string &platform, const std::string &token, const std::string &upid,
-					  const std::string &username);
+	VekConnectionWorker *createWorker(const std::string &platform, const std::string &token,
+					  const std::string &upid, const std::string &username);
 	static void dismiss(VekConnectionWorker *worker);
 
 	VekService service;

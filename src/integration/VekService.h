@@ -16,9 +16,9 @@ struct VekService {
 	QString hostHeader;   // apiHost, with ":port" when the base URL names one
 	QString origin;       // "https://" and the host of the web application
 
-	int retryDelayMs = 5000;       // reconnect after a lost or failed connection
-	int setupTimeoutMs = 15000;    // TCP, TLS, upgrade and the service's first message
-	int requestTimeoutMs = 30000;  // transfer time-out of proxied REST requests
+	int retryDelayMs = 5000;      // reconnect after a lost or failed connection
+	int setupTimeoutMs = 15000;   // TCP, TLS, upgrade and the service's first message
+	int requestTimeoutMs = 30000; // transfer time-out of proxied REST requests
 
 	static VekService fromEndpoints(const ServiceEndpoints &endpoints);
 };

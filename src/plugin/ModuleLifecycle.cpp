@@ -193,7 +193,9 @@ std::unique_ptr<DockSet> createDockSet(const ModuleState &state)
 {
 	DockSet::Sources sources;
 	sources.authController = state.authController.get();
-	sources.eventProxyUrl = [] { return eventProxyUrl(moduleState().eventProxyPort, moduleState().eventProxyToken); };
+	sources.eventProxyUrl = [] {
+		return eventProxyUrl(moduleState().eventProxyPort, moduleState().eventProxyToken);
+	};
 	sources.obsWebSocketBootstrap = [] {
 		const ObsWebSocketDiscovery *discovery = moduleState().obsWebSocketDiscovery.get();
 		return discovery ? discovery->discover() : ObsWebSocketBootstrap();

@@ -95,7 +95,7 @@ void EventProxyServer::start()
 
 	if (!server->listen(QHostAddress::LocalHost, options.port)) {
 		logError("Event proxy failed to bind to port %u: %s", unsigned(options.port),
-		     server->errorString().toUtf8().constData());
+			 server->errorString().toUtf8().constData());
 		return;
 	}
 	const quint16 port = server->serverPort();
@@ -197,9 +197,8 @@ bool EventProxyServer::runHandshake(QTcpSocket *socket, ClientState &client)
 	const std::string response = buildUpgradeReply(request.key);
 	socket->write(response.data(), qint64(response.size()));
 	client.handshakeComplete = true;
-	logInfo("Event proxy accepted %s client from %s:%u",
-	     client.authenticated ? "authenticated" : "read-only", socket->peerAddress().toString().toUtf8().constData(),
-	     unsigned(socket->peerPort()));
+	logInfo("Event proxy accepted %s client from %s:%u", client.authenticated ? "authenticated" : "read-only",
+		socket->peerAddress().toString().toUtf8().constData(), unsigned(socket->peerPort()));
 	return true;
 }
 
@@ -219,7 +218,7 @@ void EventProxyServer::runFrameProcessing(QTcpSocket *socket, const std::shared_
 		// Protocol errors close quietly; only an oversized message is logged.
 		if (error == messageTooLargeError)
 			logWarning("Event proxy closed client peer=%s reason=message_too_large",
-			     peerLabel(socket).c_str());
+				   peerLabel(socket).c_str());
 		break;
 	case FrameProcessingResult::Closed:
 		break;
@@ -242,8 +241,8 @@ void EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std
 	using Action = ProxyRoute::Action;
 	switch (route.action) {
 	case Action::InvalidJson:
-		logWarning("Event proxy inbound invalid_json peer=%s bytes=%lld",
-		     peerLabel(socket).c_str(), static_cast<long long>(text.size()));
+		logWarning("Event proxy inbound invalid_json peer=%s bytes=%lld", peerLabel(socket).c_str(),
+			   static_cast<long long>(text.size()));
 		break;
 	case Action::SendInitialState:
 		sendInitialState(socket, client);
@@ -251,8 +250,8 @@ void EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std
 	case Action::Ignore:
 		break;
 	case Action::DropUnauthenticated:
-		logWarning("Event proxy dropped unauthenticated write peer=%s type=%s",
-		     peerLabel(socket).c_str(), route.type.c_str());
+		logWarning("Event proxy dropped unauthenticated write peer=%s type=%s", peerLabel(socket).c_str(),
+			   route.type.c_str());
 		break;
 	case Action::ShowSettings:
 		Q_EMIT showSettingsRequested(route.page);
@@ -268,7 +267,7 @@ void EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std
 		break;
 	case Action::Malformed:
 		logWarning("Event proxy dropping malformed message peer=%s upid=%s payload_empty=%d",
-		     peerLabel(socket).c_str(), route.upid.c_str(), route.payloadEmpty ? 1 : 0);
+			   peerLabel(socket).c_str(), route.upid.c_str(), route.payloadEmpty ? 1 : 0);
 		break;
 	}
 }
@@ -329,7 +328,7 @@ void EventProxyServer::broadcastText(const std::string &text, Audience audience)
 void EventProxyServer::closeStalledClient(QTcpSocket *socket)
 {
 	logWarning("Event proxy closing client peer=%s: %lld bytes unsent, it stopped reading",
-	     peerLabel(socket).c_str(), static_cast<long long>(socket->bytesToWrite()));
+		   peerLabel(socket).c_str(), static_cast<long long>(socket->bytesToWrite()));
 	// Dropping what it has not taken is the point: abort, not a graceful close.
 	socket->abort();
 	if (clients.remove(socket))
@@ -343,9 +342,9 @@ void EventProxyServer::publishRawEvent(const std::string &upid, const nlohmann::
 	if (upid.empty() || !event.is_object())
 		return;
 	const auto type = event.find("event_type");
-	const std::string_view eventType =
-		type != event.end() && type->is_string() ? std::string_view(type->get_ref<const std::string &>())
-							 : std::string_view();
+	const std::string_view eventType = type != event.end() && type->is_string()
+						   ? std::string_view(type->get_ref<const std::string &>())
+						   : std::string_view();
 	histories[upid].record(eventType, std::move(text));
 }
 
@@ -370,8 +369,9 @@ void EventProxyServer::publishResponse(std::string nonce, std::string response)
 	// requests made with the user's Vek token, which only pages holding the
 	// proxy token can make: clients without it (any local process, any web
 	// site the user's browser has open) do not get them.
-	broadcastText(compactJson(
-			      json{{"event_type", "X_RESPONSE"}, {"nonce", std::move(nonce)}, {"response", std::move(response)}}),
+	broadcastText(compactJson(json{{"event_type", "X_RESPONSE"},
+				       {"nonce", std::move(nonce)},
+				       {"response", std::move(response)}}),
 		      Audience::AuthenticatedOnly);
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "values/MetaTypes.h"
-#include "values/ServiceEndpoints.h"
 #include "proxy/ClientBacklog.h"
 #include "proxy/UpidHistory.h"
+#include "values/MetaTypes.h"
+#include "values/ServiceEndpoints.h"
 #include "websocket/ReceiveBuffer.h"
 #include "websocket/WebSocketFrame.h"
 

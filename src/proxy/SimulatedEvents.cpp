@@ -90,9 +90,9 @@ SimulatedEvent buildSimulatedEvent(const QString &type, const QString &platform,
 		return simulated;
 	}
 	const std::string normalized = platform.trimmed().toUpper().toStdString();
-	if (!normalized.empty() &&
-	    std::find(kPlatforms.begin(), kPlatforms.end(), normalized) == kPlatforms.end()) {
-		simulated.result = invalidParams("simulateEvent platform must be one of: youtube, twitch, kick, tiktok.");
+	if (!normalized.empty() && std::find(kPlatforms.begin(), kPlatforms.end(), normalized) == kPlatforms.end()) {
+		simulated.result =
+			invalidParams("simulateEvent platform must be one of: youtube, twitch, kick, tiktok.");
 		return simulated;
 	}
 	const std::string kind = trimmedType.toLower().toStdString();
@@ -111,7 +111,8 @@ SimulatedEvent buildSimulatedEvent(const QString &type, const QString &platform,
 		event["sender"] = std::move(user);
 		event["raw"] = message;
 		event["html"] = html;
-		event["fragments"] = json::array({{{"type", "TEXT"}, {"text", message}, {"raw", message}, {"html", html}}});
+		event["fragments"] =
+			json::array({{{"type", "TEXT"}, {"text", message}, {"raw", message}, {"html", html}}});
 		event["attachments"] = json::array();
 		event["attributes"] = json::array();
 		event["donations"] = json::array();
@@ -140,7 +141,8 @@ SimulatedEvent buildSimulatedEvent(const QString &type, const QString &platform,
 
 	simulated.upid = "SYSTEM_USER;" + eventPlatform;
 	simulated.event = std::move(event);
-	simulated.result = {{"type", kind}, {"platform", QString::fromStdString(eventPlatform).toLower().toStdString()}};
+	simulated.result = {{"type", kind},
+			    {"platform", QString::fromStdString(eventPlatform).toLower().toStdString()}};
 	if (!trimmedUser.empty())
 		simulated.result["username"] = trimmedUser;
 	if (!trimmedMessage.empty())

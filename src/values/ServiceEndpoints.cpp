@@ -10,11 +10,8 @@ ServiceEndpoints::ServiceEndpoints()
 	  accountLoginUrl(QStringLiteral(ZORVA_ACCOUNT_LOGIN_URL)),
 	  accountRedirectUrl(QStringLiteral(ZORVA_ACCOUNT_REDIRECT_URL)),
 	  accountPostLogoutUrl(QStringLiteral(ZORVA_ACCOUNT_POST_LOGOUT_URL)),
-	  vekApiBaseUrl(QStringLiteral(ZORVA_VEK_API_BASE_URL)),
-	  webAppBaseUrl(QStringLiteral(ZORVA_WEB_APP_BASE_URL)),
-	  dockPagesBaseUrl(QStringLiteral(ZORVA_DOCK_PAGES_BASE_URL)),
-	  iconUrl(QStringLiteral(ZORVA_ICON_URL)),
-	  avatarUrl(QStringLiteral(ZORVA_AVATAR_URL)),
-	  siteUrl(QStringLiteral(ZORVA_SITE_URL))
+	  vekApiBaseUrl(QStringLiteral(ZORVA_VEK_API_BASE_URL)), webAppBaseUrl(QStringLiteral(ZORVA_WEB_APP_BASE_URL)),
+	  dockPagesBaseUrl(QStringLiteral(ZORVA_DOCK_PAGES_BASE_URL)), iconUrl(QStringLiteral(ZORVA_ICON_URL)),
+	  avatarUrl(QStringLiteral(ZORVA_AVATAR_URL)), siteUrl(QStringLiteral(ZORVA_SITE_URL))
 {
 }

@@ -69,7 +69,8 @@ constexpr std::array<uint32_t, 256> kShifted3 = makeShiftedTable(0);
 size_t decodeDigitGroups(const uint8_t *in, size_t at, size_t size, char *&out)
 {
 	for (; at + 4 <= size; at += 4) {
-		const uint32_t v = kShifted0[in[at]] | kShifted1[in[at + 1]] | kShifted2[in[at + 2]] | kShifted3[in[at + 3]];
+		const uint32_t v =
+			kShifted0[in[at]] | kShifted1[in[at + 1]] | kShifted2[in[at + 2]] | kShifted3[in[at + 3]];
 		if (v & kNotDigit)
 			break;
 		out[0] = char(v >> 16);

@@ -61,7 +61,8 @@ FrameProcessingResult processFrames(ReceiveBuffer &buffer, FragmentState &fragme
 		case AssembleResult::Pending:
 			break;
 		case AssembleResult::MessageReady:
-			if (message.opcode == WebSocketOpcode::Text && !endpoint.onTextMessage(std::move(message.payload)))
+			if (message.opcode == WebSocketOpcode::Text &&
+			    !endpoint.onTextMessage(std::move(message.payload)))
 				return FrameProcessingResult::Stopped;
 			break;
 		}

@@ -22,11 +22,11 @@ public:
 };
 
 enum class FrameProcessingResult {
-	NeedMore, // everything complete was handled; wait for more bytes
-	Closed,   // the peer sent a close frame: close gracefully, no reply
+	NeedMore,      // everything complete was handled; wait for more bytes
+	Closed,        // the peer sent a close frame: close gracefully, no reply
 	FrameFailed,   // the frame could not be decoded or is too large (error set): close gracefully
 	MessageFailed, // reassembly failed (error set): close gracefully
-	Stopped,  // the endpoint asked to stop; the rest stays in the buffer
+	Stopped,       // the endpoint asked to stop; the rest stays in the buffer
 };
 
 struct FrameProcessingOptions {

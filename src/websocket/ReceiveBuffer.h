@@ -25,7 +25,7 @@ public:
 	// bytes at a time, until it has nothing more or a read yields nothing
 	// (end or error). A Device is a QIODevice, or anything with its
 	// bytesAvailable() and read(char *, qint64).
-	template <typename Device> void appendAvailable(Device &device);
+	template<typename Device> void appendAvailable(Device &device);
 
 	std::string_view view() const { return std::string_view(storage).substr(offset); }
 	size_t size() const { return storage.size() - offset; }
@@ -42,7 +42,7 @@ private:
 	size_t reserved = 0; // bytes handed out by prepareAppend and not committed
 };
 
-template <typename Device> void ReceiveBuffer::appendAvailable(Device &device)
+template<typename Device> void ReceiveBuffer::appendAvailable(Device &device)
 {
 	for (int64_t available = device.bytesAvailable(); available > 0; available = device.bytesAvailable()) {
 		const int64_t chunk = std::min(available, readChunk);

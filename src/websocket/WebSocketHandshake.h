@@ -31,11 +31,11 @@ std::string buildUpgradeRequest(std::string_view target, std::string_view host, 
 
 // What a server reads from a client's opening request head.
 struct UpgradeRequest {
-	std::string target;      // between the first two spaces of the first line; empty without them
-	std::string key;         // Sec-WebSocket-Key; empty when absent
-	std::string protocols;   // Sec-WebSocket-Protocol as offered; empty when absent
-	bool get = false;        // the head starts with "GET "
-	bool websocket = false;  // "Upgrade: websocket", in any case
+	std::string target;     // between the first two spaces of the first line; empty without them
+	std::string key;        // Sec-WebSocket-Key; empty when absent
+	std::string protocols;  // Sec-WebSocket-Protocol as offered; empty when absent
+	bool get = false;       // the head starts with "GET "
+	bool websocket = false; // "Upgrade: websocket", in any case
 };
 UpgradeRequest readUpgradeRequest(std::string_view head);
 

@@ -61,7 +61,9 @@ public:
 private:
 	void showUrl(const std::string &url)
 	{
-		page->setText(QStringLiteral("Recording browser panel %1\n\n%2").arg(number).arg(QString::fromStdString(url)));
+		page->setText(QStringLiteral("Recording browser panel %1\n\n%2")
+				      .arg(number)
+				      .arg(QString::fromStdString(url)));
 	}
 
 	int number;

@@ -20,8 +20,8 @@ namespace {
 const QString kStartupScriptName = QStringLiteral("obs-browser-startup");
 
 // The zoom steps a desktop browser offers, so a panel zooms the way people expect.
-constexpr std::array<double, 17> kZoomLevels = {0.25, 0.33, 0.5, 0.67, 0.75, 0.8, 0.9, 1.0, 1.1,
-						1.25, 1.5, 1.75, 2.0, 2.5, 3.0, 4.0, 5.0};
+constexpr std::array<double, 17> kZoomLevels = {0.25, 0.33, 0.5,  0.67, 0.75, 0.8, 0.9, 1.0, 1.1,
+						1.25, 1.5,  1.75, 2.0,  2.5,  3.0, 4.0, 5.0};
 constexpr double kZoomSlack = 0.001;
 
 double nextZoom(double current, int direction)
@@ -73,7 +73,8 @@ WebEnginePanel::WebEnginePanel(QWidget *parent) : QCefWidget(parent), view(new Q
 	view->setPage(page);
 	connect(page, &QWebEnginePage::urlChanged, this,
 		[this](const QUrl &url) { Q_EMIT urlChanged(url.toString(QUrl::FullyEncoded)); });
-	connect(page, &QWebEnginePage::titleChanged, this, [this](const QString &title) { Q_EMIT titleChanged(title); });
+	connect(page, &QWebEnginePage::titleChanged, this,
+		[this](const QString &title) { Q_EMIT titleChanged(title); });
 	auto *layout = new QVBoxLayout(this);
 	layout->setContentsMargins(0, 0, 0, 0);
 	layout->addWidget(view);

@@ -41,8 +41,11 @@ TEST(Pkce, LengthsAndAlphabets)
 		EXPECT_EQ(verifier.size(), 67);
 		EXPECT_TRUE(urlSafe.match(verifier).hasMatch()) << verifier.toStdString();
 		EXPECT_EQ(makeCodeChallenge(verifier).size(), 43);
-		EXPECT_TRUE(QRegularExpression(QStringLiteral("^vorn\\.[0-9a-f]{32}$")).match(makeState(QStringLiteral("vorn."))).hasMatch());
-		EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(makeState(QString())).hasMatch());
+		EXPECT_TRUE(QRegularExpression(QStringLiteral("^vorn\\.[0-9a-f]{32}$"))
+				    .match(makeState(QStringLiteral("vorn.")))
+				    .hasMatch());
+		EXPECT_TRUE(
+			QRegularExpression(QStringLiteral("^[0-9a-f]{32}$")).match(makeState(QString())).hasMatch());
 	}
 	EXPECT_NE(makeCodeVerifier(), makeCodeVerifier());
 }
@@ -60,7 +63,8 @@ TEST_F(AuthControllerTest, FullLoginThroughTheCallbackListener)
 				     "state", "code_challenge", "code_challenge_method", "start_page"}));
 	EXPECT_EQ(authorize.queryItemValue("client_id"), QStringLiteral("5b9e2c7a1d4f8e3b6a0c9d2e7f1a4b8c"));
 	EXPECT_EQ(authorize.queryItemValue("redirect_uri", QUrl::FullyDecoded), options.endpoints.accountRedirectUrl);
-	EXPECT_EQ(authorize.queryItemValue("scope", QUrl::FullyDecoded), QStringLiteral("openid profile email offline"));
+	EXPECT_EQ(authorize.queryItemValue("scope", QUrl::FullyDecoded),
+		  QStringLiteral("openid profile email offline"));
 	EXPECT_EQ(controller().callbackUrl(), QStringLiteral("http://localhost:49231/callback"));
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Started Vorn account login."), 1u);
 	EXPECT_EQ(statusChanges, 0); // starting a login announces nothing
@@ -104,8 +108,8 @@ TEST_F(AuthControllerTest, SecondBeginDiscardsTheFirstExchange)
 {
 	account.route("POST", QStringLiteral("/oauth2/token"), [this](const FakeHttpServer::Request &request) {
 		const bool first = request.formValue("code") == QStringLiteral("first");
-		return jsonResponse(tokenResponse(first ? QStringLiteral("AT-first") : QStringLiteral("AT-second")), 200,
-				    first ? 400 : 0);
+		return jsonResponse(tokenResponse(first ? QStringLiteral("AT-first") : QStringLiteral("AT-second")),
+				    200, first ? 400 : 0);
 	});
 	const QString firstState = beginLogin().queryItemValue("state");
 	callbackGet(QStringLiteral("/callback?state=%1&code=first").arg(firstState));
@@ -202,17 +206,21 @@ TEST_F(AuthControllerTest, RefreshOutcomes)
 	EXPECT_EQ(account.requests.last().formValue("refresh_token"), QStringLiteral("refresh-AT-1"));
 
 	// A body that is not a JSON object.
-	account.route("POST", QStringLiteral("/oauth2/token"), FakeHttpServer::Response{200, "[1]", 0, "application/json"});
-	EXPECT_EQ(controller().refreshAccount(),
-		  QJsonObject({{"error", "Expected a JSON object response."}, {"errorCode", "ACCOUNT_REFRESH_FAILED"}}));
+	account.route("POST", QStringLiteral("/oauth2/token"),
+		      FakeHttpServer::Response{200, "[1]", 0, "application/json"});
+	EXPECT_EQ(controller().refreshAccount(), QJsonObject({{"error", "Expected a JSON object response."},
+							      {"errorCode", "ACCOUNT_REFRESH_FAILED"}}));
 
 	// Members of the wrong type read as absent: no access token, the refresh
 	// token kept, the default expiry.
-	account.route("POST", QStringLiteral("/oauth2/token"),
-		      jsonResponse({{"token_type", "bearer"}, {"access_token", 5}, {"refresh_token", 7}, {"expires_in", "100"}}));
+	account.route(
+		"POST", QStringLiteral("/oauth2/token"),
+		jsonResponse(
+			{{"token_type", "bearer"}, {"access_token", 5}, {"refresh_token", 7}, {"expires_in", "100"}}));
 	const QJsonObject odd = controller().refreshAccount();
 	EXPECT_EQ(odd.value("authenticated").toBool(true), false);
-	EXPECT_NEAR(QDateTime::currentDateTimeUtc().secsTo(QDateTime::fromString(odd.value("expiresAt").toString(), Qt::ISODate)),
+	EXPECT_NEAR(QDateTime::currentDateTimeUtc().secsTo(
+			    QDateTime::fromString(odd.value("expiresAt").toString(), Qt::ISODate)),
 		    3600, 5);
 	EXPECT_EQ(account.requests.size(), 5);
 	controller().refreshAccount();
@@ -227,7 +235,8 @@ TEST_F(AuthControllerTest, RefreshOutcomes)
 	account.route("POST", QStringLiteral("/oauth2/token"), jsonResponse(noType));
 	EXPECT_EQ(controller().refreshAccount().value("authenticated").toBool(), true);
 	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT-2"));
-	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vorn account exchange failed: unsupported token type."), 1u);
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vorn account exchange failed: unsupported token type."),
+		  1u);
 }
 
 TEST_F(AuthControllerTest, RefreshTimesOut)
@@ -239,15 +248,14 @@ TEST_F(AuthControllerTest, RefreshTimesOut)
 	createController();
 	// The start-up refresh runs first, from a zero-delay timer.
 	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("Startup auth refresh failed") == 1; }, 5s));
-	EXPECT_EQ(LogCapture::instance()
-			  .matching("Startup auth refresh failed")[0]
-			  .text,
-		  "[vorn-zorva] Startup auth refresh failed (ACCOUNT_REFRESH_TIMEOUT): Timed out refreshing the Vorn account.");
+	EXPECT_EQ(
+		LogCapture::instance().matching("Startup auth refresh failed")[0].text,
+		"[vorn-zorva] Startup auth refresh failed (ACCOUNT_REFRESH_TIMEOUT): Timed out refreshing the Vorn account.");
 	// Only the explicit refresh's request is open once the abandoned one is gone.
 	QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 	ASSERT_TRUE(waitUntil([this] { return account.openConnections() == 0; }, 5s));
-	EXPECT_EQ(controller().refreshAccount(),
-		  QJsonObject({{"error", "Timed out refreshing the Vorn account."}, {"errorCode", "ACCOUNT_REFRESH_TIMEOUT"}}));
+	EXPECT_EQ(controller().refreshAccount(), QJsonObject({{"error", "Timed out refreshing the Vorn account."},
+							      {"errorCode", "ACCOUNT_REFRESH_TIMEOUT"}}));
 	// The service still holds the request: the call returned on its time-out,
 	// not on the answer.
 	EXPECT_EQ(account.openConnections(), 1);
@@ -258,10 +266,12 @@ TEST_F(AuthControllerTest, RefreshTimesOut)
 
 TEST_F(AuthControllerTest, StartupRefreshSucceeds)
 {
-	writeStateFile({{"account", QJsonObject{{"accessToken", "old"}, {"refreshToken", "RT"}, {"expiresAt", "2000-01-01T00:00:00Z"}}}});
+	writeStateFile(
+		{{"account",
+		  QJsonObject{{"accessToken", "old"}, {"refreshToken", "RT"}, {"expiresAt", "2000-01-01T00:00:00Z"}}}});
 	account.route("POST", QStringLiteral("/oauth2/token"), jsonResponse(tokenResponse(QStringLiteral("fresh"))));
 	createController();
-	EXPECT_EQ(controller().currentAccessToken(), QString()); // expired
+	EXPECT_EQ(controller().currentAccessToken(), QString());        // expired
 	ASSERT_TRUE(waitUntil([&] { return statusChanges == 2; }, 5s)); // applied, then the start-up refresh's own
 	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("fresh"));
 	EXPECT_EQ(account.requests.size(), 1);
@@ -269,14 +279,22 @@ TEST_F(AuthControllerTest, StartupRefreshSucceeds)
 
 TEST_F(AuthControllerTest, LogoutKeepsLinkedAccountsAndRequiredPlatforms)
 {
-	writeStateFile({{"account", QJsonObject{{"accessToken", "AT"}, {"refreshToken", ""}, {"idToken", makeIdToken({{"email", "a@b.c"}})}}},
-			{"integrations", QJsonArray{QJsonObject{{"platform", "TWITCH"}, {"token", "vt"}, {"upid", "u1"}, {"username", "ann"}}}}});
+	writeStateFile(
+		{{"account", QJsonObject{{"accessToken", "AT"},
+					 {"refreshToken", ""},
+					 {"idToken", makeIdToken({{"email", "a@b.c"}})}}},
+		 {"integrations",
+		  QJsonArray{
+			  QJsonObject{{"platform", "TWITCH"}, {"token", "vt"}, {"upid", "u1"}, {"username", "ann"}}}}});
 	controller().requirePlatforms({QStringLiteral("kick")});
 	const QJsonObject result = controller().logoutAccount();
 	EXPECT_EQ(result.value("logoutUrl").toString(),
 		  account.baseUrl() + QStringLiteral("/logout?redirect=https%3A%2F%2Fzorva.vorn.test%2Fbye%3Fx%3D1"));
-	EXPECT_EQ(controller().accountStatus(),
-		  QJsonObject({{"authenticated", false}, {"email", ""}, {"displayName", ""}, {"subject", ""}, {"expiresAt", ""}}));
+	EXPECT_EQ(controller().accountStatus(), QJsonObject({{"authenticated", false},
+							     {"email", ""},
+							     {"displayName", ""},
+							     {"subject", ""},
+							     {"expiresAt", ""}}));
 	EXPECT_EQ(controller().integrationSnapshot().size(), 1);
 	EXPECT_EQ(controller().accountsList().value("requiredAccounts").toArray().size(), 1);
 	EXPECT_EQ(statusChanges, 2);

@@ -37,9 +37,9 @@ FakeHttpServer::Response jsonResponse(const QJsonObject &body)
 }
 
 const QByteArray kCutTokens = QJsonDocument(QJsonObject{{"token_type", "Bearer"},
-							 {"access_token", "AT-cut"},
-							 {"refresh_token", "RT-cut"},
-							 {"expires_in", 3600}})
+							{"access_token", "AT-cut"},
+							{"refresh_token", "RT-cut"},
+							{"expires_in", 3600}})
 				      .toJson(QJsonDocument::Compact);
 
 // A token answer announcing 64 more bytes than it has, whose connection ends
@@ -121,7 +121,8 @@ protected:
 		storeAccount(true);
 		routeToken(fault);
 		createController();
-		EXPECT_TRUE(waitUntil([this] { return logCount("[vorn-zorva] Startup auth refresh failed (") == 1; }, 5s));
+		EXPECT_TRUE(
+			waitUntil([this] { return logCount("[vorn-zorva] Startup auth refresh failed (") == 1; }, 5s));
 		return controller().refreshAccount();
 	}
 
@@ -142,7 +143,8 @@ protected:
 		routeToken(fault);
 		const QString state = beginLogin().queryItemValue("state");
 		// The page answers the browser before the exchange runs.
-		EXPECT_TRUE(callbackGet(QStringLiteral("/callback?state=%1&code=c1").arg(state)).contains("Login info sent"));
+		EXPECT_TRUE(callbackGet(QStringLiteral("/callback?state=%1&code=c1").arg(state))
+				    .contains("Login info sent"));
 	}
 
 	// The login ended with the warning; the listener is closed.
@@ -163,7 +165,8 @@ protected:
 		routeToken(jsonResponse(tokenResponse(QStringLiteral("AT-1"))));
 		const QString state = beginLogin().queryItemValue("state");
 		callbackGet(QStringLiteral("/callback?state=%1&code=c2").arg(state));
-		ASSERT_TRUE(waitUntil([this] { return controller().currentAccessToken() == QStringLiteral("AT-1"); }, 5s));
+		ASSERT_TRUE(
+			waitUntil([this] { return controller().currentAccessToken() == QStringLiteral("AT-1"); }, 5s));
 		EXPECT_EQ(account.requests.last().formValue("code"), QStringLiteral("c2"));
 		expectSavedWithNewTokens();
 	}
@@ -229,15 +232,20 @@ std::vector<BadAnswer> badAnswers()
 	const QString closed = QStringLiteral("Connection closed: ");
 	return {
 		{"ServerError500WithBody", {500, serverError, 0, "application/json"}, serverErrorText, serverErrorText},
-		{"HtmlInsteadOfJson", {200, "<html><body>Bad gateway</body></html>", 0, "text/html"}, notAnObject,
+		{"HtmlInsteadOfJson",
+		 {200, "<html><body>Bad gateway</body></html>", 0, "text/html"},
+		 notAnObject,
 		 notAnObject},
-		{"JsonCutShortInAComplete200", {200, R"({"token_type":"Bearer","access_token":"AT)", 0, "application/json"},
-		 notAnObject, notAnObject},
+		{"JsonCutShortInAComplete200",
+		 {200, R"({"token_type":"Bearer","access_token":"AT)", 0, "application/json"},
+		 notAnObject,
+		 notAnObject},
 		{"DroppedBeforeAnswering", dropped, closed, closed, 3},
 		{"DroppedMidBody", cutTokenAnswer(20), closed + QString::fromUtf8(kCutTokens.left(20)),
 		 closed + QStringLiteral(R"({"access_token":"<redacted>)")},
 		// What arrived is a whole token object, but less than was announced.
-		{"DroppedAfterAWholeJsonObject", cutTokenAnswer(int(kCutTokens.size())), closed + QString::fromUtf8(kCutTokens),
+		{"DroppedAfterAWholeJsonObject", cutTokenAnswer(int(kCutTokens.size())),
+		 closed + QString::fromUtf8(kCutTokens),
 		 closed + QStringLiteral(R"({"access_token":"<redacted>","expires_in":3600,)"
 					 R"("refresh_token":"<redacted>","token_type":"Bearer"})")},
 	};
@@ -282,7 +290,9 @@ TEST_P(BadTokenAnswerTest, LoginExchangeFailsAndKeepsTheStoredAccount)
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, BadTokenAnswerTest, ::testing::ValuesIn(badAnswers()),
-			 [](const ::testing::TestParamInfo<BadAnswer> &answer) { return std::string(answer.param.name); });
+			 [](const ::testing::TestParamInfo<BadAnswer> &answer) {
+				 return std::string(answer.param.name);
+			 });
 
 // The refresh gives up after its time-out and cancels its request; the event
 // loop keeps running while it waits. (The start-up refresh succeeds here, so
@@ -300,8 +310,8 @@ TEST_F(AccountServiceFaultTest, HangingTokenEndpointTimesOutTheRefresh)
 
 	QElapsedTimer timer;
 	timer.start();
-	EXPECT_EQ(controller().refreshAccount(),
-		  QJsonObject({{"error", "Timed out refreshing the Vorn account."}, {"errorCode", "ACCOUNT_REFRESH_TIMEOUT"}}));
+	EXPECT_EQ(controller().refreshAccount(), QJsonObject({{"error", "Timed out refreshing the Vorn account."},
+							      {"errorCode", "ACCOUNT_REFRESH_TIMEOUT"}}));
 	// It waited for the time-out (load only makes that longer), and returned
 	// while the service still held the request open, sent once.
 	EXPECT_GE(timer.elapsed(), kRequestTimeoutMs * 94 / 100);
@@ -332,7 +342,8 @@ TEST_F(AccountServiceFaultTest, HangingTokenEndpointLeavesTheLoginToTheListenerT
 	FakeHttpServer::Response late = jsonResponse(tokenResponse(QStringLiteral("AT-late")));
 	late.delayMs = kListenerTimeoutMs + 600;
 	loginAgainst(late);
-	ASSERT_TRUE(waitUntil([this] { return statusChanges == 1; }, std::chrono::milliseconds(kListenerTimeoutMs) + 3s));
+	ASSERT_TRUE(
+		waitUntil([this] { return statusChanges == 1; }, std::chrono::milliseconds(kListenerTimeoutMs) + 3s));
 	EXPECT_EQ(logCount("[vorn-zorva] Auth callback listener timed out before completion (account=1, vek=0)."), 1u);
 	EXPECT_EQ(callbackGet(QStringLiteral("/callback")), "<no connection>");
 	// The late answer arrives (the fake closes once it has answered) and is ignored.
@@ -369,7 +380,8 @@ TEST_F(AccountServiceFaultTest, VekExchangeDroppedAfterTheTokenKeepsItOutOfTheLo
 	storeAccount(false);
 	vek.route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"),
 		  jsonResponse({{"errors", QJsonArray()},
-				{"data", QJsonObject{{"action", "OPEN_LINK"}, {"next", "https://kick.test/authorize?state=LS1"}}}}));
+				{"data", QJsonObject{{"action", "OPEN_LINK"},
+						     {"next", "https://kick.test/authorize?state=LS1"}}}}));
 	const QByteArray exchange = R"({"data":{"state":"S","token":"vt-cut"},"errors":[]})";
 	FakeHttpServer::Response cut{200, exchange + QByteArray(64, ' '), 0, "application/json"};
 	cut.cutAfterBytes = int(QByteArray("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
@@ -380,8 +392,9 @@ TEST_F(AccountServiceFaultTest, VekExchangeDroppedAfterTheTokenKeepsItOutOfTheLo
 	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("kick")).value("opened").toBool(), true);
 	EXPECT_TRUE(callbackGet(QStringLiteral("/callback?state=LS1&code=kc")).contains("Login info sent"));
 	ASSERT_TRUE(waitUntil([this] { return logCount("[vorn-zorva] Vek token exchange failed: ") == 1; }, 5s));
-	EXPECT_EQ(newLogLines("[vorn-zorva] Vek token exchange failed: ")[0].text,
-		  R"([vorn-zorva] Vek token exchange failed: Connection closed: {"data":{"state":"S","token":"<redacted>"},"errors":[]})");
+	EXPECT_EQ(
+		newLogLines("[vorn-zorva] Vek token exchange failed: ")[0].text,
+		R"([vorn-zorva] Vek token exchange failed: Connection closed: {"data":{"state":"S","token":"<redacted>"},"errors":[]})");
 	EXPECT_EQ(logCount("vt-cut"), 0u);
 	EXPECT_EQ(callbackGet(QStringLiteral("/callback")), "<no connection>");
 	EXPECT_FALSE(controller().integrationsStatus().contains("pending:KICK"));
@@ -397,8 +410,10 @@ TEST(RedactTokens, TokenValuesOnlyAlsoWhenCutShort)
 		{R"(Bad Request: {"error":"invalid_grant"})", R"(Bad Request: {"error":"invalid_grant"})"},
 		{R"({"access_token":"a1","id_token":"i.d.t","token_type":"Bearer"})",
 		 R"({"access_token":"<redacted>","id_token":"<redacted>","token_type":"Bearer"})"},
-		{R"({ "refresh_token" : "r\"1", "expires_in": 5 })", R"({ "refresh_token" : "<redacted>", "expires_in": 5 })"},
-		{R"(Connection closed: {"data":{"token":"vt-par)", R"(Connection closed: {"data":{"token":"<redacted>)"},
+		{R"({ "refresh_token" : "r\"1", "expires_in": 5 })",
+		 R"({ "refresh_token" : "<redacted>", "expires_in": 5 })"},
+		{R"(Connection closed: {"data":{"token":"vt-par)",
+		 R"(Connection closed: {"data":{"token":"<redacted>)"},
 		{"grant_type=refresh_token&refresh_token=RT%2B1&client_id=c",
 		 "grant_type=refresh_token&refresh_token=<redacted>&client_id=c"},
 		{"token_type=bearer&mytoken=x", "token_type=bearer&mytoken=x"},

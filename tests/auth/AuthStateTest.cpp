@@ -27,8 +27,11 @@ mode_t modeOf(const QString &path)
 
 TEST_F(AuthControllerTest, NoFileMeansLoggedOut)
 {
-	EXPECT_EQ(controller().accountStatus(),
-		  QJsonObject({{"authenticated", false}, {"email", ""}, {"displayName", ""}, {"subject", ""}, {"expiresAt", ""}}));
+	EXPECT_EQ(controller().accountStatus(), QJsonObject({{"authenticated", false},
+							     {"email", ""},
+							     {"displayName", ""},
+							     {"subject", ""},
+							     {"expiresAt", ""}}));
 	EXPECT_EQ(controller().integrationsStatus(), QJsonObject());
 	EXPECT_EQ(controller().statusSnapshot().keys(), QStringList({"account", "integrations", "vekEndpoint"}));
 	EXPECT_EQ(controller().statusSnapshot().value("vekEndpoint").toString(), options.endpoints.vekApiBaseUrl);
@@ -40,7 +43,9 @@ TEST_F(AuthControllerTest, NoFileMeansLoggedOut)
 TEST_F(AuthControllerTest, PersistenceRoundTripDropsIncompleteRecords)
 {
 	writeStateFile({{"account", QJsonObject{{"idToken", makeIdToken({{"sub", "s"}, {"given_name", "Ann"}})},
-						 {"accessToken", "AT"}, {"refreshToken", ""}, {"expiresAt", ""}}},
+						{"accessToken", "AT"},
+						{"refreshToken", ""},
+						{"expiresAt", ""}}},
 			{"integrations", QJsonArray{linked("TWITCH", "t1", "u2", "ann"), linked("KICK", "t2", "", "x"),
 						    linked("", "t3", "u3", "y"), linked("twitch", "t4", "u1", "old"),
 						    linked("TWITCH", "t5", "u1", "bob")}}});
@@ -89,16 +94,20 @@ TEST_F(AuthControllerTest, WithoutAStateFilePathNothingIsLoadedOrSaved)
 // linked accounts in UPID order.
 TEST_F(AuthControllerTest, SavedFileBytesAreExact)
 {
-	writeStateFile({{"account", QJsonObject{{"expiresAt", "2031-05-06T07:08:09Z"}, {"refreshToken", "RT"},
-						 {"accessToken", "AT"}, {"idToken", "ID"}}},
-			{"integrations", QJsonArray{linked("KICK", "t2", "u2", "b\u00e9"), linked("TWITCH", "t1", "u1", "a")}}});
+	writeStateFile({{"account", QJsonObject{{"expiresAt", "2031-05-06T07:08:09Z"},
+						{"refreshToken", "RT"},
+						{"accessToken", "AT"},
+						{"idToken", "ID"}}},
+			{"integrations",
+			 QJsonArray{linked("KICK", "t2", "u2", "b\u00e9"), linked("TWITCH", "t1", "u1", "a")}}});
 	controller().logoutIntegration(QStringLiteral("nobody"));
 	QFile file(options.stateFilePath);
 	ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-	EXPECT_EQ(file.readAll().toStdString(),
-		  R"({"account":{"accessToken":"AT","expiresAt":"2031-05-06T07:08:09Z","idToken":"ID","refreshToken":"RT"},)"
-		  R"("integrations":[{"platform":"TWITCH","token":"t1","upid":"u1","username":"a"},)"
-		  "{\"platform\":\"KICK\",\"token\":\"t2\",\"upid\":\"u2\",\"username\":\"b\xC3\xA9\"}]}");
+	EXPECT_EQ(
+		file.readAll().toStdString(),
+		R"({"account":{"accessToken":"AT","expiresAt":"2031-05-06T07:08:09Z","idToken":"ID","refreshToken":"RT"},)"
+		R"("integrations":[{"platform":"TWITCH","token":"t1","upid":"u1","username":"a"},)"
+		"{\"platform\":\"KICK\",\"token\":\"t2\",\"upid\":\"u2\",\"username\":\"b\xC3\xA9\"}]}");
 }
 
 TEST_F(AuthControllerTest, CorruptFileFallsBackToTheBackup)
@@ -114,7 +123,8 @@ TEST_F(AuthControllerTest, CorruptFileFallsBackToTheBackup)
 
 TEST_F(AuthControllerTest, UnusableFilesStartLoggedOut)
 {
-	for (const QByteArray &content : {QByteArray(""), QByteArray("[]"), QByteArray("{\"account\": \"text\", \"integrations\": {}}")}) {
+	for (const QByteArray &content :
+	     {QByteArray(""), QByteArray("[]"), QByteArray("{\"account\": \"text\", \"integrations\": {}}")}) {
 		QDir().mkpath(QFileInfo(options.stateFilePath).absolutePath());
 		QFile file(options.stateFilePath);
 		ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -150,20 +160,26 @@ TEST_F(AuthControllerTest, ExpiryDecidesAuthentication)
 
 TEST_F(AuthControllerTest, RequiredPlatformsAndAccountsList)
 {
-	writeStateFile({{"integrations", QJsonArray{linked("TWITCH", "t1", "u1", "ann"), linked("TWITCH", "t2", "u2", "bob"),
-						    linked("YOUTUBE", "", "u3", "cy")}}});
-	const QJsonObject list = controller().requirePlatforms({QStringLiteral("  kick "), QString(), QStringLiteral("KICK"),
-								QStringLiteral("twitch")});
+	writeStateFile(
+		{{"integrations", QJsonArray{linked("TWITCH", "t1", "u1", "ann"), linked("TWITCH", "t2", "u2", "bob"),
+					     linked("YOUTUBE", "", "u3", "cy")}}});
+	const QJsonObject list = controller().requirePlatforms(
+		{QStringLiteral("  kick "), QString(), QStringLiteral("KICK"), QStringLiteral("twitch")});
 	EXPECT_EQ(statusChanges, 1);
 	const QJsonArray accounts = list.value("accounts").toArray();
 	ASSERT_EQ(accounts.size(), 3);
-	EXPECT_EQ(accounts[0].toObject(),
-		  QJsonObject({{"id", "u1"}, {"platform", "TWITCH"}, {"authenticated", true}, {"state", "connected"},
-			       {"upid", "u1"}, {"username", "ann"}}));
+	EXPECT_EQ(accounts[0].toObject(), QJsonObject({{"id", "u1"},
+						       {"platform", "TWITCH"},
+						       {"authenticated", true},
+						       {"state", "connected"},
+						       {"upid", "u1"},
+						       {"username", "ann"}}));
 	EXPECT_EQ(accounts[2].toObject().value("authenticated").toBool(true), false);
-	EXPECT_EQ(list.value("requiredAccounts").toArray(),
-		  QJsonArray({QJsonObject{{"id", "KICK"}, {"platform", "KICK"}, {"authenticated", false},
-					  {"state", "disconnected"}, {"reason", "Login required"}}}));
+	EXPECT_EQ(list.value("requiredAccounts").toArray(), QJsonArray({QJsonObject{{"id", "KICK"},
+										    {"platform", "KICK"},
+										    {"authenticated", false},
+										    {"state", "disconnected"},
+										    {"reason", "Login required"}}}));
 	EXPECT_EQ(controller().requirePlatforms({}).value("requiredAccounts").toArray().size(), 1);
 	EXPECT_EQ(statusChanges, 2);
 }
@@ -176,7 +192,8 @@ TEST(JwtClaims, MalformedTokensGiveNoIdentity)
 	EXPECT_EQ(decodeJwtPayload(QStringLiteral("a.WzFd.c")), QJsonObject()); // "[1]"
 	// Unpadded URL-safe payloads decode.
 	EXPECT_EQ(decodeJwtPayload(QStringLiteral("x.eyJhIjoiPz8_In0")), QJsonObject({{"a", "??\?"}}));
-	const IdTokenClaims claims = decodeIdTokenClaims(makeIdToken({{"sub", 5}, {"email", "e@x"}, {"family_name", "Doe"}}));
+	const IdTokenClaims claims =
+		decodeIdTokenClaims(makeIdToken({{"sub", 5}, {"email", "e@x"}, {"family_name", "Doe"}}));
 	EXPECT_EQ(claims.subject, QString());
 	EXPECT_EQ(claims.email, QStringLiteral("e@x"));
 	EXPECT_EQ(claims.displayName, QStringLiteral("Doe"));

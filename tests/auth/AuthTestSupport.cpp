@@ -2,9 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -72,10 +72,9 @@ QJsonObject AuthControllerTest::tokenResponse(const QString &accessToken, const 
 		{QStringLiteral("token_type"), QStringLiteral("Bearer")},
 		{QStringLiteral("access_token"), accessToken},
 		{QStringLiteral("refresh_token"), QStringLiteral("refresh-") + accessToken},
-		{QStringLiteral("id_token"),
-		 makeIdToken({{QStringLiteral("sub"), QStringLiteral("user-1")},
-			      {QStringLiteral("email"), email},
-			      {QStringLiteral("name"), QStringLiteral("Ann Example")}})},
+		{QStringLiteral("id_token"), makeIdToken({{QStringLiteral("sub"), QStringLiteral("user-1")},
+							  {QStringLiteral("email"), email},
+							  {QStringLiteral("name"), QStringLiteral("Ann Example")}})},
 		{QStringLiteral("expires_in"), 3600},
 	};
 }

@@ -23,7 +23,6 @@
 
 #include <util/base.h>
 
-
 QJsonObject parseObject(const QByteArray &json);
 
 class AuthControllerTest : public ::testing::Test {

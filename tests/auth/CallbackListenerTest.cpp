@@ -34,14 +34,16 @@ TEST_F(AuthControllerTest, ResultPagesAreExactAndEscaped)
 					QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n"));
 	EXPECT_TRUE(body.startsWith("<!doctype html><html lang=\"en\"><head><meta charset=\"utf-8\">"));
 	EXPECT_TRUE(body.contains("<title>Vorn Studio's Zorva plugin login failed</title>"));
-	EXPECT_TRUE(body.contains("<img class=\"icon\" src=\"https://zorva.vorn.test/icon.png\" alt=\"Vorn Studio Icon\">"
-				  "<h1>Something went wrong...</h1><p>&lt;b&gt;Nope \xC3\xA9&lt;/b&gt;</p></div></div></body></html>"));
+	EXPECT_TRUE(body.contains(
+		"<img class=\"icon\" src=\"https://zorva.vorn.test/icon.png\" alt=\"Vorn Studio Icon\">"
+		"<h1>Something went wrong...</h1><p>&lt;b&gt;Nope \xC3\xA9&lt;/b&gt;</p></div></div></body></html>"));
 	EXPECT_FALSE(body.contains('\n'));
 	EXPECT_EQ(LogCapture::instance().matching("Auth callback failed")[0].text,
 		  "[vorn-zorva] Auth callback failed: <b>Nope \xC3\xA9</b>");
 
 	for (const char *target : {"/callback/?state=x", "/Callback?state=x", "/other"})
-		EXPECT_TRUE(responseBody(callbackGet(QString::fromLatin1(target))).contains("<p>Unknown callback path.</p>"))
+		EXPECT_TRUE(responseBody(callbackGet(QString::fromLatin1(target)))
+				    .contains("<p>Unknown callback path.</p>"))
 			<< target;
 	EXPECT_TRUE(responseBody(callbackExchange({"GARBAGE\r\n\r\n"})).contains("<p>Invalid callback request.</p>"));
 	EXPECT_TRUE(responseBody(callbackGet(QStringLiteral("/callback?state=unknown&code=c")))
@@ -59,7 +61,8 @@ TEST_F(AuthControllerTest, RequestHeadInSeveralReadsAndOversizedHeads)
 
 	beginLogin();
 	const QByteArray flood(70 * 1024, 'a');
-	EXPECT_TRUE(responseBody(callbackExchange({"GET /callback?", flood})).contains("<p>Invalid callback request.</p>"));
+	EXPECT_TRUE(
+		responseBody(callbackExchange({"GET /callback?", flood})).contains("<p>Invalid callback request.</p>"));
 }
 
 TEST_F(AuthControllerTest, MissingCodeAndRepeatedCallbacks)
@@ -68,7 +71,9 @@ TEST_F(AuthControllerTest, MissingCodeAndRepeatedCallbacks)
 	const QString state = beginLogin().queryItemValue("state");
 	EXPECT_TRUE(responseBody(callbackGet(QStringLiteral("/callback?state=%1").arg(state)))
 			    .contains("Login callback could not be accepted."));
-	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vorn account callback rejected: missing authorization code."), 1u);
+	EXPECT_EQ(LogCapture::instance().count(
+			  "[vorn-zorva] Vorn account callback rejected: missing authorization code."),
+		  1u);
 	// While the exchange is in flight the state is still pending: a second
 	// identical callback starts a second exchange.
 	callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(state));
@@ -107,8 +112,10 @@ TEST_F(AuthControllerTest, ListenerTimeOutEndsPendingLogins)
 
 TEST_F(AuthControllerTest, VekLoginPendingThenAuthorizingThenLinked)
 {
-	vek.route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"),
-		  json(loginUrlReply(QStringLiteral("https://kick.test/authorize?client=1&state=LS1&redirect_uri=https%3A%2F%2Fvek.test%2Fcb&scope=chat"))));
+	vek.route(
+		"GET", QStringLiteral("/v2/vek/auth/KICK/redirect"),
+		json(loginUrlReply(QStringLiteral(
+			"https://kick.test/authorize?client=1&state=LS1&redirect_uri=https%3A%2F%2Fvek.test%2Fcb&scope=chat"))));
 	vek.route("GET", QStringLiteral("/v2/vek/auth/exchange"), [](const FakeHttpServer::Request &request) {
 		Q_UNUSED(request);
 		return FakeHttpServer::Response{200, "{}", 0, "application/json"};
@@ -126,7 +133,10 @@ TEST_F(AuthControllerTest, VekLoginPendingThenAuthorizingThenLinked)
 	EXPECT_EQ(started.value("url").toString(), opened.toString());
 	EXPECT_EQ(statusChanges, 1);
 	EXPECT_EQ(controller().integrationsStatus().value("pending:KICK").toObject(),
-		  QJsonObject({{"platform", "KICK"}, {"authenticated", false}, {"state", "logging_in"}, {"pending", true},
+		  QJsonObject({{"platform", "KICK"},
+			       {"authenticated", false},
+			       {"state", "logging_in"},
+			       {"pending", true},
 			       {"reason", "Logging in"}}));
 
 	// Exchange and inspection answer slowly, so the pending entry shows "authorizing".
@@ -145,8 +155,9 @@ TEST_F(AuthControllerTest, VekLoginPendingThenAuthorizingThenLinked)
 	EXPECT_TRUE(callbackGet(QStringLiteral("/callback?state=LS1&code=kc")).contains("could not be accepted"));
 
 	ASSERT_TRUE(waitUntil([&] { return !controller().integrationSnapshot().isEmpty(); }, 5s));
-	EXPECT_EQ(controller().integrationSnapshot()[0].toObject(),
-		  QJsonObject({{"platform", "KICK"}, {"token", "vek-token"}, {"upid", "kick-42"}, {"username", "zoe"}}));
+	EXPECT_EQ(
+		controller().integrationSnapshot()[0].toObject(),
+		QJsonObject({{"platform", "KICK"}, {"token", "vek-token"}, {"upid", "kick-42"}, {"username", "zoe"}}));
 	EXPECT_EQ(vek.requests.last().headers.value("authorization"), "Vek vek-token");
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek auth completed for KICK as zoe (kick-42)."), 1u);
 	EXPECT_TRUE(controller().integrationsStatus().contains("kick-42"));

@@ -36,28 +36,34 @@ protected:
 	void routeLogin(const QString &platform, const QString &loginState, int delayMs = 0)
 	{
 		tlsVek->route("GET", QStringLiteral("/v2/vek/auth/%1/redirect").arg(platform),
-			      reply(loginUrl(QStringLiteral("https://login.%1.test/?state=%2").arg(platform.toLower(), loginState)),
+			      reply(loginUrl(QStringLiteral("https://login.%1.test/?state=%2")
+						     .arg(platform.toLower(), loginState)),
 				    delayMs));
 	}
 
 	void routeExchange(const QString &token, bool echoState = true)
 	{
-		tlsVek->route("GET", QStringLiteral("/v2/vek/auth/exchange"), [this, token, echoState](const FakeHttpServer::Request &) {
-			// The exchange must echo the state sent with the login-URL request.
-			QString sent;
-			for (const FakeHttpServer::Request &request : tlsVek->requests) {
-				if (request.path().endsWith(QStringLiteral("/redirect")))
-					sent = request.query().queryItemValue(QStringLiteral("state"));
-			}
-			return reply({{"errors", QJsonArray()},
-				      {"data", QJsonObject{{"token", token}, {"state", echoState ? sent : QStringLiteral("other")}}}});
-		});
+		tlsVek->route(
+			"GET", QStringLiteral("/v2/vek/auth/exchange"),
+			[this, token, echoState](const FakeHttpServer::Request &) {
+				// The exchange must echo the state sent with the login-URL request.
+				QString sent;
+				for (const FakeHttpServer::Request &request : tlsVek->requests) {
+					if (request.path().endsWith(QStringLiteral("/redirect")))
+						sent = request.query().queryItemValue(QStringLiteral("state"));
+				}
+				return reply(
+					{{"errors", QJsonArray()},
+					 {"data", QJsonObject{{"token", token},
+							      {"state", echoState ? sent : QStringLiteral("other")}}}});
+			});
 	}
 
 	void routeInspect(const QString &upid, const QString &username)
 	{
 		tlsVek->route("GET", QStringLiteral("/v2/vek/auth/inspect"),
-			      reply({{"errors", QJsonArray()}, {"data", QJsonObject{{"UPID", upid}, {"username", username}}}}));
+			      reply({{"errors", QJsonArray()},
+				     {"data", QJsonObject{{"UPID", upid}, {"username", username}}}}));
 	}
 
 	void link(const QString &platform, const QString &loginState, const QString &token, const QString &upid)
@@ -66,12 +72,14 @@ protected:
 		routeExchange(token);
 		routeInspect(upid, QStringLiteral("name-") + upid);
 		ASSERT_EQ(controller().beginIntegrationLogin(platform).value("opened").toBool(), true);
-		ASSERT_TRUE(callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(loginState)).contains("Login info sent"));
+		ASSERT_TRUE(callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(loginState))
+				    .contains("Login info sent"));
 		// Linked when the record with this UPID carries this token.
 		ASSERT_TRUE(waitUntil(
 			[&] {
 				for (const QJsonValue &record : controller().integrationSnapshot()) {
-					if (record[QStringLiteral("upid")] == upid && record[QStringLiteral("token")] == token)
+					if (record[QStringLiteral("upid")] == upid &&
+					    record[QStringLiteral("token")] == token)
 						return true;
 				}
 				return false;
@@ -86,22 +94,29 @@ protected:
 
 TEST_F(VekLinkTest, LoginUrlFailures)
 {
-	const auto begin = [this](const QString &platform) { return controller().beginIntegrationLogin(platform); };
-	EXPECT_EQ(begin(QStringLiteral("  ")), QJsonObject({{"error", "Missing platform."}, {"errorCode", "MISSING_PLATFORM"}}));
+	const auto begin = [this](const QString &platform) {
+		return controller().beginIntegrationLogin(platform);
+	};
+	EXPECT_EQ(begin(QStringLiteral("  ")),
+		  QJsonObject({{"error", "Missing platform."}, {"errorCode", "MISSING_PLATFORM"}}));
 
-	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), reply({{"errors", QJsonArray{"Platform down"}}}));
-	EXPECT_EQ(begin(QStringLiteral("kick")), QJsonObject({{"error", "Platform down"}, {"errorCode", "VEK_LOGIN_URL_FAILED"}}));
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"),
+		      reply({{"errors", QJsonArray{"Platform down"}}}));
+	EXPECT_EQ(begin(QStringLiteral("kick")),
+		  QJsonObject({{"error", "Platform down"}, {"errorCode", "VEK_LOGIN_URL_FAILED"}}));
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek returned KICK login error: Platform down"), 1u);
 	EXPECT_EQ(tlsVek->requests.last().headers.value("client-id"), "Xq7Tn2LpW9cRv4HbZk1Md8Fs");
 
 	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), reply({{"errors", QJsonArray{42}}}));
 	EXPECT_EQ(begin(QStringLiteral("KICK")).value("error").toString(), QStringLiteral("Vek login failed."));
 
-	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), reply(loginUrl(QStringLiteral("https://x.test/?state=s"), QStringLiteral("POPUP"))));
-	EXPECT_EQ(begin(QStringLiteral("KICK")),
-		  QJsonObject({{"error", "Vek returned an unsupported login action."}, {"errorCode", "UNSUPPORTED_ACTION"}}));
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"),
+		      reply(loginUrl(QStringLiteral("https://x.test/?state=s"), QStringLiteral("POPUP"))));
+	EXPECT_EQ(begin(QStringLiteral("KICK")), QJsonObject({{"error", "Vek returned an unsupported login action."},
+							      {"errorCode", "UNSUPPORTED_ACTION"}}));
 
-	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), reply(loginUrl(QStringLiteral("https://x.test/?other=1"))));
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"),
+		      reply(loginUrl(QStringLiteral("https://x.test/?other=1"))));
 	EXPECT_EQ(begin(QStringLiteral("KICK")),
 		  QJsonObject({{"error", "Vek returned an invalid login URL."}, {"errorCode", "INVALID_LOGIN_URL"}}));
 
@@ -114,8 +129,8 @@ TEST_F(VekLinkTest, LoginUrlFailures)
 	options.requestTimeoutMs = 200;
 	instance.reset();
 	routeLogin(QStringLiteral("KICK"), QStringLiteral("LS"), 3000);
-	EXPECT_EQ(begin(QStringLiteral("KICK")),
-		  QJsonObject({{"error", "Timed out preparing the integration login."}, {"errorCode", "VEK_LOGIN_URL_TIMEOUT"}}));
+	EXPECT_EQ(begin(QStringLiteral("KICK")), QJsonObject({{"error", "Timed out preparing the integration login."},
+							      {"errorCode", "VEK_LOGIN_URL_TIMEOUT"}}));
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Timed out fetching KICK login URL from Vek."), 1u);
 
 	// Every failure left nothing pending: the listener is closed, nothing was opened.
@@ -156,16 +171,25 @@ TEST_F(VekLinkTest, VornRedirectKeepsLoggingInAndBadRepliesEndTheLogin)
 	routeExchange(QStringLiteral("tok"), false);
 	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("youtube")).value("opened").toBool(), true);
 	EXPECT_TRUE(controller().handleRedirect(QUrl(QStringLiteral("vorn://auth?state=LS-Y&code=c"))));
-	ASSERT_TRUE(waitUntil([&] { return LogCapture::instance().count("Vek token exchange failed: invalid response.") == 2; }, 5s));
+	ASSERT_TRUE(waitUntil(
+		[&] { return LogCapture::instance().count("Vek token exchange failed: invalid response.") == 2; }, 5s));
 
 	// An identity without UPID.
 	routeExchange(QStringLiteral("tok"));
-	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/inspect"), reply({{"data", QJsonObject{{"username", "zoe"}}}}));
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/inspect"),
+		      reply({{"data", QJsonObject{{"username", "zoe"}}}}));
 	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("youtube")).value("opened").toBool(), true);
 	EXPECT_TRUE(controller().handleRedirect(QUrl(QStringLiteral("vorn://auth#state=LS-Y&code=c"))));
-	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("[vorn-zorva] Vek inspect failed: invalid identity response.") == 1; }, 5s));
+	ASSERT_TRUE(waitUntil(
+		[] {
+			return LogCapture::instance().count(
+				       "[vorn-zorva] Vek inspect failed: invalid identity response.") == 1;
+		},
+		5s));
 	EXPECT_TRUE(controller().integrationSnapshot().isEmpty());
-	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek token exchange completed for YOUTUBE; inspecting identity."), 1u);
+	EXPECT_EQ(LogCapture::instance().count(
+			  "[vorn-zorva] Vek token exchange completed for YOUTUBE; inspecting identity."),
+		  1u);
 }
 
 TEST_F(VekLinkTest, ListenerTimeOutCountsVekLogins)
@@ -187,7 +211,8 @@ TEST_F(VekLinkTest, SecondLoginDuringTheFirstOnesWait)
 	int calls = 0;
 	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), [&calls](const FakeHttpServer::Request &) {
 		++calls;
-		return reply(loginUrl(QStringLiteral("https://kick.test/?state=LS-%1").arg(calls)), calls == 1 ? 600 : 0);
+		return reply(loginUrl(QStringLiteral("https://kick.test/?state=LS-%1").arg(calls)),
+			     calls == 1 ? 600 : 0);
 	});
 	QJsonObject second;
 	QTimer::singleShot(100, [&] { second = controller().beginIntegrationLogin(QStringLiteral("KICK")); });
@@ -209,22 +234,28 @@ TEST_F(VekLinkTest, SecondLoginDuringTheFirstOnesWait)
 TEST_F(VekLinkTest, RecordsAreReplacedByTokenAndByUpid)
 {
 	link(QStringLiteral("TWITCH"), QStringLiteral("A"), QStringLiteral("token-1"), QStringLiteral("u-old"));
-	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek auth completed for TWITCH as name-u-old (u-old)."), 1u);
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek auth completed for TWITCH as name-u-old (u-old)."),
+		  1u);
 	// Same token, new UPID: the old record goes.
 	link(QStringLiteral("TWITCH"), QStringLiteral("B"), QStringLiteral("token-1"), QStringLiteral("u-new"));
 	EXPECT_FALSE(controller().integrationsStatus().contains("u-old"));
 	// Same UPID, new token: overwritten.
 	link(QStringLiteral("TWITCH"), QStringLiteral("C"), QStringLiteral("token-2"), QStringLiteral("u-new"));
-	EXPECT_EQ(controller().integrationSnapshot(),
-		  QJsonArray({QJsonObject{{"platform", "TWITCH"}, {"token", "token-2"}, {"upid", "u-new"}, {"username", "name-u-new"}}}));
+	EXPECT_EQ(controller().integrationSnapshot(), QJsonArray({QJsonObject{{"platform", "TWITCH"},
+									      {"token", "token-2"},
+									      {"upid", "u-new"},
+									      {"username", "name-u-new"}}}));
 	EXPECT_EQ(readStateFile().value("integrations").toArray().size(), 1);
 	EXPECT_EQ(callbackGet(QStringLiteral("/callback")), "<no connection>");
 }
 
 TEST_F(VekLinkTest, LogoutAndRemoval)
 {
-	writeStateFile({{"integrations", QJsonArray{QJsonObject{{"platform", "KICK"}, {"token", "t1"}, {"upid", "k1"}, {"username", "a"}},
-						    QJsonObject{{"platform", "TWITCH"}, {"token", "t2"}, {"upid", "t1"}, {"username", "b"}}}}});
+	writeStateFile(
+		{{"integrations",
+		  QJsonArray{
+			  QJsonObject{{"platform", "KICK"}, {"token", "t1"}, {"upid", "k1"}, {"username", "a"}},
+			  QJsonObject{{"platform", "TWITCH"}, {"token", "t2"}, {"upid", "t1"}, {"username", "b"}}}}});
 	const QJsonObject snapshot = controller().logoutIntegration(QStringLiteral(" k1 "));
 	EXPECT_EQ(statusChanges, 1);
 	EXPECT_EQ(snapshot.value("integrations").toObject().keys(), QStringList{QStringLiteral("t1")});

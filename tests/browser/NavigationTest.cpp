@@ -8,7 +8,8 @@ using NavigationTest = BrowserHostTest;
 
 TEST_F(NavigationTest, ReportsFullAddressesWithQueryAndFragment)
 {
-	const QString first = writeScriptPage(QStringLiteral("first.html"), QStringLiteral("document.title = 'first page';"));
+	const QString first =
+		writeScriptPage(QStringLiteral("first.html"), QStringLiteral("document.title = 'first page';"));
 	const QString second =
 		writeScriptPage(QStringLiteral("second.html"), QStringLiteral("document.title = 'second page';"));
 	const QString firstAddress = first + QStringLiteral("?code=abc%2Fdef&state=x%20y#frag-1");

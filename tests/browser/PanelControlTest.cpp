@@ -63,7 +63,8 @@ TEST_F(PanelControlTest, ClosingStopsThePage)
 {
 	const QString ticker = writeScriptPage(
 		QStringLiteral("ticker.html"),
-		QStringLiteral("var ticks = 0; setInterval(function () { document.title = 'tick:' + (++ticks); }, 50);"));
+		QStringLiteral(
+			"var ticks = 0; setInterval(function () { document.title = 'tick:' + (++ticks); }, 50);"));
 	Panel *panel = createPanel(ticker);
 	ASSERT_NE(panel, nullptr);
 	panel->widget->setStartupScript("window.started = true;");

@@ -31,11 +31,12 @@ protected:
 		// reports clicks that come from the user's pointer.
 		opener = writePage(
 			QStringLiteral("opener.html"),
-			QStringLiteral("<!doctype html><html><head><title>opener</title></head><body>"
-				       "<a id=\"link\" href=\"popup.html?via=link\" target=\"_blank\""
-				       " style=\"position:absolute;left:0;top:0;width:300px;height:200px;display:block\""
-				       " onclick=\"if (event.isTrusted) document.title = 'clicked ' + (++window.clicks);\">"
-				       "link</a><script>window.clicks = 0;</script></body></html>"));
+			QStringLiteral(
+				"<!doctype html><html><head><title>opener</title></head><body>"
+				"<a id=\"link\" href=\"popup.html?via=link\" target=\"_blank\""
+				" style=\"position:absolute;left:0;top:0;width:300px;height:200px;display:block\""
+				" onclick=\"if (event.isTrusted) document.title = 'clicked ' + (++window.clicks);\">"
+				"link</a><script>window.clicks = 0;</script></body></html>"));
 	}
 
 	Panel *openerPanel()

@@ -75,12 +75,12 @@ TEST_F(StartupScriptTest, StaysOutOfFrames)
 {
 	writeScriptPage(QStringLiteral("frame.html"),
 			QStringLiteral("parent.postMessage('frame:' + (window.marks || []).join(','), '*');"));
-	const QString page = writePage(
-		QStringLiteral("framed.html"),
-		QStringLiteral("<!doctype html><html><head><script>"
-			       "window.addEventListener('message', function (event) {"
-			       "  document.title = event.data + ' top:' + window.marks.join(','); });"
-			       "</script></head><body><iframe src=\"frame.html\"></iframe></body></html>"));
+	const QString page =
+		writePage(QStringLiteral("framed.html"),
+			  QStringLiteral("<!doctype html><html><head><script>"
+					 "window.addEventListener('message', function (event) {"
+					 "  document.title = event.data + ' top:' + window.marks.join(','); });"
+					 "</script></head><body><iframe src=\"frame.html\"></iframe></body></html>"));
 
 	Panel *panel = createPanel(page);
 	ASSERT_NE(panel, nullptr);

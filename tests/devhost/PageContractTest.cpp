@@ -65,12 +65,14 @@ protected:
 		return result;
 	}
 
-	static bool waitForPage(QWebEngineView *view, const QString &pathPart, std::chrono::milliseconds timeout = kPageLoad)
+	static bool waitForPage(QWebEngineView *view, const QString &pathPart,
+				std::chrono::milliseconds timeout = kPageLoad)
 	{
 		return waitUntil(
 			[&] {
 				return view->url().toString().contains(pathPart) &&
-				       evaluate(view, QStringLiteral("document.readyState")).toString() == QStringLiteral("complete");
+				       evaluate(view, QStringLiteral("document.readyState")).toString() ==
+					       QStringLiteral("complete");
 			},
 			timeout);
 	}
@@ -81,11 +83,13 @@ protected:
 	{
 		QElapsedTimer sinceLoad;
 		sinceLoad.start();
-		const auto connection = QObject::connect(view, &QWebEngineView::loadStarted, [&] { sinceLoad.restart(); });
+		const auto connection =
+			QObject::connect(view, &QWebEngineView::loadStarted, [&] { sinceLoad.restart(); });
 		const bool settled = waitUntil(
 			[&] {
 				return sinceLoad.elapsed() > 1500 &&
-				       evaluate(view, QStringLiteral("document.readyState")).toString() == QStringLiteral("complete");
+				       evaluate(view, QStringLiteral("document.readyState")).toString() ==
+					       QStringLiteral("complete");
 			},
 			timeout);
 		QObject::disconnect(connection);
@@ -104,8 +108,9 @@ void countTokenEvents(QWebEngineView *view)
 	counter.setInjectionPoint(QWebEngineScript::DocumentCreation);
 	counter.setWorldId(QWebEngineScript::MainWorld);
 	counter.setRunsOnSubFrames(false);
-	counter.setSourceCode(QStringLiteral("window.__tokenEvents = 0;"
-					     "window.addEventListener('vornAccessTokenChanged', () => window.__tokenEvents++);"));
+	counter.setSourceCode(
+		QStringLiteral("window.__tokenEvents = 0;"
+			       "window.addEventListener('vornAccessTokenChanged', () => window.__tokenEvents++);"));
 	QWebEngineScriptCollection &scripts = view->page()->scripts();
 	const QList<QWebEngineScript> dockScripts = scripts.toList();
 	scripts.clear();
@@ -142,7 +147,9 @@ TEST_F(PageContractTest, TokenGlobalsAndEventAtStartAndAfterALogin)
 
 	// Logged out: both globals empty, the event fired once, at start.
 	const auto globals = [&] {
-		return evaluate(main, QStringLiteral("[window.__vornAccessToken, window._vornAccessToken, window.__tokenEvents]"))
+		return evaluate(main,
+				QStringLiteral(
+					"[window.__vornAccessToken, window._vornAccessToken, window.__tokenEvents]"))
 			.toList();
 	};
 	const QVariantList start = globals();
@@ -174,7 +181,8 @@ TEST_F(PageContractTest, TokenGlobalsAndEventAtStartAndAfterALogin)
 	std::string token;
 	ASSERT_TRUE(waitUntil(
 		[&] {
-			token = vendorRequest({{"id", "2"}, {"method", "zorva.status"}})["hostBootstrap"]["accessToken"];
+			token = vendorRequest(
+				{{"id", "2"}, {"method", "zorva.status"}})["hostBootstrap"]["accessToken"];
 			return !token.empty();
 		},
 		10s));
@@ -202,14 +210,16 @@ TEST_F(PageContractTest, ChatPageReceivesSimulatedEventsThroughTheEventProxy)
 	ASSERT_TRUE(waitUntil(
 		[&] {
 			return chat->url().toString().contains(QStringLiteral("vornurl=ws://127.0.0.1:44423?token=")) &&
-			       evaluate(chat, QStringLiteral("document.getElementById('state').textContent")) == "live" &&
+			       evaluate(chat, QStringLiteral("document.getElementById('state').textContent")) ==
+				       "live" &&
 			       evaluate(chat, QStringLiteral("document.documentElement.dataset.history")) == "received";
 		},
 		kPageLoad));
 
-	const json result = vendorRequest({{"id", "1"},
-					   {"method", "simulateEvent"},
-					   {"params", {{"type", "chat"}, {"username", "probe_user"}, {"chatMessage", "probe <42>"}}}});
+	const json result = vendorRequest(
+		{{"id", "1"},
+		 {"method", "simulateEvent"},
+		 {"params", {{"type", "chat"}, {"username", "probe_user"}, {"chatMessage", "probe <42>"}}}});
 	EXPECT_EQ(result["chatMessage"], "probe <42>");
 	ASSERT_TRUE(waitUntil(
 		[&] {
@@ -238,7 +248,8 @@ TEST_F(PageContractTest, LoginResultPageRendersInChromium)
 		       {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
 			QStringLiteral("--disable-quic"), QStringLiteral("--no-first-run"),
 			QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
-			QStringLiteral("--disable-sync"), QStringLiteral("--user-data-dir=") + scratch.filePath(QStringLiteral("chromium")),
+			QStringLiteral("--disable-sync"),
+			QStringLiteral("--user-data-dir=") + scratch.filePath(QStringLiteral("chromium")),
 			QStringLiteral("--window-size=900,700"), QStringLiteral("--screenshot=") + picture,
 			QStringLiteral("http://localhost:49231/callback?state=%1&code=sample-code").arg(state)});
 	ASSERT_TRUE(chromium.waitForStarted(10000)) << "chromium is installed by scripts/setup";
@@ -266,13 +277,15 @@ TEST_F(PageContractTest, ALinkedSamplePlatformStreamsLiveEventsToTheChat)
 
 	// The page starts the link; the sample platform page would send the
 	// browser to the callback with a code naming the platform.
-	const json link = vendorRequest({{"id", "1"}, {"method", "accounts.beginLogin"}, {"params", {{"platform", "kick"}}}});
+	const json link =
+		vendorRequest({{"id", "1"}, {"method", "accounts.beginLogin"}, {"params", {{"platform", "kick"}}}});
 	ASSERT_EQ(link["opened"], true) << link;
 	ASSERT_EQ(browser->openedUrls().size(), 1);
 	const QUrl signIn = browser->openedUrls()[0];
 	EXPECT_EQ(signIn.path(), "/platform-sign-in");
 	const QString state = QUrlQuery(signIn).queryItemValue(QStringLiteral("state"));
-	EXPECT_TRUE(callbackGet(QStringLiteral("/callback?state=%1&code=vc.KICK.abc123").arg(state)).contains("200 OK"));
+	EXPECT_TRUE(
+		callbackGet(QStringLiteral("/callback?state=%1&code=vc.KICK.abc123").arg(state)).contains("200 OK"));
 
 	// Exchange and identity over TLS, then the realtime connection signs in
 	// and the sample Vek's events reach the chat page.
@@ -284,7 +297,8 @@ TEST_F(PageContractTest, ALinkedSamplePlatformStreamsLiveEventsToTheChat)
 		10s));
 	ASSERT_TRUE(waitUntil(
 		[&] {
-			return evaluate(chat, QStringLiteral("Number((document.body && document.body.dataset.received) || 0)"))
+			return evaluate(chat, QStringLiteral(
+						      "Number((document.body && document.body.dataset.received) || 0)"))
 				       .toInt() >= 2;
 		},
 		kPageLoad));

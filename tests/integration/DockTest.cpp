@@ -3,17 +3,17 @@
 #include "ModuleHost.h"
 
 #include "BrowserJournal.h"
-#include "UrlCapture.h"
 #include "BuildConfig.h"
 #include "FrontendStandin.h"
 #include "LogCapture.h"
+#include "UrlCapture.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QDockWidget>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMainWindow>
@@ -117,7 +117,8 @@ TEST_F(DockTest, FourDocksWithTheirPanels)
 	// Page URLs.
 	const std::string main = calls(MainPanel, "create_widget")[0];
 	EXPECT_EQ(QUrl(QString::fromStdString(main)).toString(QUrl::RemoveQuery),
-		  QStringLiteral(ZORVA_WEB_APP_BASE_URL "shim.html").replace(QStringLiteral("/shim"), QStringLiteral("/shim")));
+		  QStringLiteral(ZORVA_WEB_APP_BASE_URL "shim.html")
+			  .replace(QStringLiteral("/shim"), QStringLiteral("/shim")));
 	EXPECT_EQ(queryValue(main, "url"), QStringLiteral(ZORVA_WEB_APP_BASE_URL));
 	EXPECT_EQ(queryValue(main, "pv"), QStringLiteral(ZORVA_VERSION));
 	const QJsonObject ow = QJsonDocument::fromJson(queryValue(main, "ow").toUtf8()).object();
@@ -163,7 +164,10 @@ TEST_F(DockTest, ObsWebSocketConfigChangeReloadsTheHostPagesOnly)
 	// The status change that came with it re-injected the token in every page.
 	for (int panel : {MainPanel, ChatPanel, AccountsPanel, StreamManagerPanel}) {
 		ASSERT_FALSE(calls(panel, "executeJavaScript").empty()) << panel;
-		EXPECT_EQ(calls(panel, "executeJavaScript").back().rfind("\n(() => {\n  const payload = {\"accessToken\":\"\"};\n", 0), 0u);
+		EXPECT_EQ(calls(panel, "executeJavaScript")
+				  .back()
+				  .rfind("\n(() => {\n  const payload = {\"accessToken\":\"\"};\n", 0),
+			  0u);
 	}
 	EXPECT_EQ(calls(MainPanel, "executeJavaScript").size(), scripts + 1);
 }
@@ -319,7 +323,8 @@ TEST_F(DockTest, LoginRedirectInAPanelBringsTheAccountsDockBack)
 	EXPECT_FALSE(accounts->isVisible());
 
 	// The main dock's browser lands on the redirect; the accounts dock reacts.
-	QMetaObject::invokeMethod(mainPanel, "urlChanged", Q_ARG(QString, QStringLiteral("vorn://auth?state=%1&code=c").arg(state)));
+	QMetaObject::invokeMethod(mainPanel, "urlChanged",
+				  Q_ARG(QString, QStringLiteral("vorn://auth?state=%1&code=c").arg(state)));
 	const auto redirectAt = std::chrono::steady_clock::now();
 	EXPECT_FALSE(accounts->isFloating());
 	EXPECT_TRUE(accounts->isVisible());

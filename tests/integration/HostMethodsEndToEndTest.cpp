@@ -109,10 +109,12 @@ protected:
 				if (request.path().endsWith(QStringLiteral("/redirect")))
 					sent = request.query().queryItemValue(QStringLiteral("state"));
 			}
-			return reply({{"errors", QJsonArray()}, {"data", QJsonObject{{"token", "vek-token"}, {"state", sent}}}});
+			return reply({{"errors", QJsonArray()},
+				      {"data", QJsonObject{{"token", "vek-token"}, {"state", sent}}}});
 		});
-		vek.route("GET", QStringLiteral("/v2/vek/auth/inspect"),
-			  reply({{"errors", QJsonArray()}, {"data", QJsonObject{{"UPID", upid}, {"username", "ann"}}}}));
+		vek.route(
+			"GET", QStringLiteral("/v2/vek/auth/inspect"),
+			reply({{"errors", QJsonArray()}, {"data", QJsonObject{{"UPID", upid}, {"username", "ann"}}}}));
 	}
 
 	json lastStatus() const { return json::parse(statusEvents().back().dataJson)["params"]; }
@@ -153,7 +155,8 @@ TEST_F(HostMethodsEndToEnd, AccountLoginAndPlatformLinkStartedByThePage)
 	ASSERT_TRUE(waitUntil(
 		[&] {
 			const json status = lastStatus();
-			return status.at("account").at("authenticated") == true && status.at("integrations").contains("u-1");
+			return status.at("account").at("authenticated") == true &&
+			       status.at("integrations").contains("u-1");
 		},
 		10s));
 	const json listed = request("accounts.list");
@@ -186,8 +189,10 @@ TEST_F(HostMethodsEndToEnd, AccountLoginAndPlatformLinkStartedByThePage)
 
 TEST_F(HostMethodsEndToEnd, PlatformLogoutReachesThePagesBeforeTheAnswer)
 {
-	start(QJsonObject{{"integrations", QJsonArray{QJsonObject{
-						   {"platform", "TWITCH"}, {"token", "vek-token"}, {"upid", "u-1"}, {"username", "ann"}}}}});
+	start(QJsonObject{{"integrations", QJsonArray{QJsonObject{{"platform", "TWITCH"},
+								  {"token", "vek-token"},
+								  {"upid", "u-1"},
+								  {"username", "ann"}}}}});
 	page.sendText(R"({"payload":{"type":"X_INIT"}})");
 	ASSERT_TRUE(page.waitForMessages(2)); // history and features
 	const size_t before = page.texts().size();
@@ -220,7 +225,8 @@ TEST_F(HostMethodsEndToEnd, RefreshWaitsWhileOtherRequestsAreServed)
 		return reply(tokenResponse(QStringLiteral("access-2")), 1500);
 	});
 	start(QJsonObject{{"account", QJsonObject{{"refreshToken", "refresh-0"}}}});
-	ASSERT_TRUE(waitUntil([&] { return tokenRequests == 1 && lastStatus()["account"]["authenticated"] == true; }, 5s));
+	ASSERT_TRUE(
+		waitUntil([&] { return tokenRequests == 1 && lastStatus()["account"]["authenticated"] == true; }, 5s));
 
 	std::future<VendorResponse> refresh = startRequest({{"id", "refresh"}, {"method", "accounts.refresh"}});
 	ASSERT_TRUE(waitUntil([&] { return isReady(refresh); }, 10s));
@@ -252,10 +258,13 @@ TEST_F(HostMethodsEndToEnd, ManyConcurrentRequestsAreEachAnsweredToTheirCaller)
 			std::vector<std::future<VendorResponse>> pending;
 			for (int i = 0; i < perCaller; ++i) {
 				const std::string message = "m-" + std::to_string(c) + "-" + std::to_string(i);
-				pending.push_back(i % 5 == 4 ? startRequest({{"id", message}, {"method", "zorva.getHostBootstrap"}})
-							     : startRequest({{"id", message},
-									     {"method", "simulateEvent"},
-									     {"params", {{"type", "chat"}, {"chatMessage", message}}}}));
+				pending.push_back(
+					i % 5 == 4
+						? startRequest({{"id", message}, {"method", "zorva.getHostBootstrap"}})
+						: startRequest(
+							  {{"id", message},
+							   {"method", "simulateEvent"},
+							   {"params", {{"type", "chat"}, {"chatMessage", message}}}}));
 			}
 			std::vector<json> answers;
 			for (auto &future : pending)
@@ -264,7 +273,10 @@ TEST_F(HostMethodsEndToEnd, ManyConcurrentRequestsAreEachAnsweredToTheirCaller)
 		}));
 	}
 	ASSERT_TRUE(waitUntil(
-		[&] { return std::all_of(results.begin(), results.end(), [](auto &r) { return r.wait_for(0s) == std::future_status::ready; }); },
+		[&] {
+			return std::all_of(results.begin(), results.end(),
+					   [](auto &r) { return r.wait_for(0s) == std::future_status::ready; });
+		},
 		30s));
 
 	size_t chats = 0;

@@ -24,14 +24,17 @@ TEST_F(ModuleHostTest, HostMethodsThroughTheBridge)
 	load();
 	postLoad();
 	ASSERT_TRUE(waitUntil([&] { return !statusEvents().empty(); }, 5s));
-	const std::string token = json::parse(statusEvents().back().dataJson)["params"]["hostBootstrap"]["sessionToken"];
+	const std::string token =
+		json::parse(statusEvents().back().dataJson)["params"]["hostBootstrap"]["sessionToken"];
 	TestWebSocketClient page;
 	ASSERT_TRUE(page.open(44423, QStringLiteral("/?token=%1").arg(QString::fromStdString(token))));
 	ASSERT_TRUE(page.waitForUpgrade());
 
 	// Simulated events are made on the worker thread and reach the pages.
-	const json simulated = vendorRequest({{"id", "1"}, {"method", "simulateEvent"},
-					      {"params", {{"type", " chat "}, {"platform", "kick"}, {"chatMessage", "hi"}}}});
+	const json simulated =
+		vendorRequest({{"id", "1"},
+			       {"method", "simulateEvent"},
+			       {"params", {{"type", " chat "}, {"platform", "kick"}, {"chatMessage", "hi"}}}});
 	EXPECT_EQ(simulated, json({{"type", "chat"}, {"platform", "kick"}, {"chatMessage", "hi"}}));
 	ASSERT_TRUE(page.waitForMessages(1));
 	EXPECT_EQ(json::parse(page.texts()[0])["raw"], "hi");
@@ -49,19 +52,22 @@ TEST_F(ModuleHostTest, HostMethodsThroughTheBridge)
 	// Account methods.
 	EXPECT_EQ(vendorRequest({{"id", "5"}, {"method", "accounts.refresh"}}),
 		  error("No refresh token is available.", "NO_REFRESH_TOKEN"));
-	const json required = vendorRequest({{"id", "6"}, {"method", "accounts.require"}, {"params", {{"platform", "kick"}}}});
+	const json required =
+		vendorRequest({{"id", "6"}, {"method", "accounts.require"}, {"params", {{"platform", "kick"}}}});
 	EXPECT_EQ(required["requiredAccounts"][0]["id"], "KICK");
 	EXPECT_EQ(vendorRequest({{"id", "7"}, {"method", "accounts.list"}})["requiredAccounts"].size(), 1u);
 	EXPECT_EQ(vendorRequest({{"id", "8"}, {"method", "accounts.logout"}}),
 		  vendorRequest({{"id", "9"}, {"method", "zorva.logout"}}));
 	EXPECT_EQ(vendorRequest({{"id", "10"}, {"method", "accounts.handleRedirect"}}), json({{"handled", false}}));
-	const json login = vendorRequest({{"id", "11"}, {"method", "accounts.beginLogin"}, {"params", {{"platform", "   "}}}});
+	const json login =
+		vendorRequest({{"id", "11"}, {"method", "accounts.beginLogin"}, {"params", {{"platform", "   "}}}});
 	EXPECT_EQ(login["opened"], true);
 	EXPECT_EQ(login["callbackUrl"], "http://localhost:49231/callback");
 	EXPECT_EQ(vendorRequest({{"id", "12"}, {"method", "vek.beginLogin"}, {"params", {{"platform", " "}}}}),
 		  error("Missing platform.", "MISSING_PLATFORM"));
 	for (const char *method : {"takeScreenshot", "evalBrowserLayerJs", "getBrowserLayerConsoleLogs"})
-		EXPECT_EQ(vendorRequest({{"id", "13"}, {"method", method}, {"params", {{"any", 1}}}})["errorCode"], "NOT_IMPLEMENTED");
+		EXPECT_EQ(vendorRequest({{"id", "13"}, {"method", method}, {"params", {{"any", 1}}}})["errorCode"],
+			  "NOT_IMPLEMENTED");
 	EXPECT_EQ(vendorRequest({{"id", "14"}, {"method", "applySessionOps"}})["errorCode"], "SHIM_REQUIRED");
 	EXPECT_EQ(vendorRequest({{"id", "15"}, {"method", "notify"}, {"params", {{"text", "x"}}}}), json::object());
 }
@@ -84,7 +90,8 @@ TEST_F(ModuleHostTest, BootstrapAndFixedMethodsThroughTheBridge)
 	const json status = vendorRequest({{"id", "1"}, {"method", "zorva.status"}});
 	const json bootstrap = vendorRequest({{"id", "2"}, {"method", "zorva.getHostBootstrap"}});
 	EXPECT_EQ(status["hostBootstrap"], bootstrap);
-	EXPECT_EQ(bootstrap["eventProxyUrl"], "ws://127.0.0.1:44423?token=" + bootstrap["sessionToken"].get<std::string>());
+	EXPECT_EQ(bootstrap["eventProxyUrl"],
+		  "ws://127.0.0.1:44423?token=" + bootstrap["sessionToken"].get<std::string>());
 
 	// A refresh reloads the host pages and tells the pages, then answers
 	// with the bootstrap.

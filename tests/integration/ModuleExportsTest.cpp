@@ -12,9 +12,9 @@ TEST(ModuleExports, EntryPointsAndApiVersion)
 {
 	void *library = dlopen(ZORVA_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
 	ASSERT_NE(library, nullptr) << dlerror();
-	for (const char *name : {"obs_module_load", "obs_module_post_load", "obs_module_unload", "obs_module_set_pointer",
-				 "obs_module_ver", "obs_module_set_locale", "obs_module_free_locale",
-				 "obs_module_get_string"})
+	for (const char *name :
+	     {"obs_module_load", "obs_module_post_load", "obs_module_unload", "obs_module_set_pointer",
+	      "obs_module_ver", "obs_module_set_locale", "obs_module_free_locale", "obs_module_get_string"})
 		EXPECT_NE(dlsym(library, name), nullptr) << name;
 	auto version = reinterpret_cast<uint32_t (*)(void)>(dlsym(library, "obs_module_ver"));
 	ASSERT_NE(version, nullptr);

@@ -55,8 +55,7 @@ void ModuleHostTest::load(const Setup &setup)
 		QDir().mkpath(browserData);
 		ASSERT_TRUE(host.loadModule(QStringLiteral(ZORVA_BROWSER_STANDIN_FILE), browserData));
 	}
-	const QString dataDir =
-		setup.moduleDataDir.isEmpty() ? QStringLiteral(ZORVA_DATA_DIR) : setup.moduleDataDir;
+	const QString dataDir = setup.moduleDataDir.isEmpty() ? QStringLiteral(ZORVA_DATA_DIR) : setup.moduleDataDir;
 	const QString moduleFile = setup.moduleFile.isEmpty() ? QStringLiteral(ZORVA_MODULE_FILE) : setup.moduleFile;
 	moduleName = QFileInfo(moduleFile).completeBaseName();
 	ASSERT_TRUE(host.loadModule(moduleFile, dataDir));
@@ -113,9 +112,9 @@ nlohmann::json ModuleHostTest::vendorRequest(const nlohmann::json &request)
 nlohmann::json ModuleHostTest::vendorRequestText(const std::string &text)
 {
 	auto future = ObsWebSocketStandin::instance().callVendorRequest("vorn-zorva", "agentTools", text);
-	const bool ready = waitUntil(
-		[&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
-		std::chrono::seconds(20));
+	const bool ready =
+		waitUntil([&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+			  std::chrono::seconds(20));
 	if (!ready) {
 		ADD_FAILURE() << "vendor request did not complete";
 		return nullptr;

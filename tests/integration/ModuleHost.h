@@ -61,7 +61,6 @@ protected:
 	bool loaded = false;
 };
 
-
 // Names of this process's threads.
 std::vector<std::string> threadNames();
 bool eventProxyAcceptsConnections();

@@ -26,8 +26,8 @@ using nlohmann::json;
 
 namespace {
 
-const std::vector<std::string> kDockIds = {"vorn-zorva-dock", "vorn-zorva-chat-dock",
-					   "vorn-zorva-integrations-dock", "vorn-zorva-stream-manager-dock"};
+const std::vector<std::string> kDockIds = {"vorn-zorva-dock", "vorn-zorva-chat-dock", "vorn-zorva-integrations-dock",
+					   "vorn-zorva-stream-manager-dock"};
 
 bool workerThreadRunning()
 {
@@ -120,7 +120,8 @@ TEST_F(ModuleHostTest, FullLifecycleWithExitEvent)
 		EXPECT_TRUE(waitUntil(
 			[&] {
 				for (const auto &call : browserJournal()->callsOf(panel)) {
-					if (call.operation == "setURL" && call.argument.find(proxyItem) != std::string::npos)
+					if (call.operation == "setURL" &&
+					    call.argument.find(proxyItem) != std::string::npos)
 						return true;
 				}
 				return false;
@@ -190,7 +191,11 @@ TEST_F(ModuleHostTest, ASecondLoadNeverServesTheFirstProxysAddress)
 	load(setup);
 	postLoad();
 	ASSERT_TRUE(waitUntil(
-		[] { return LogCapture::instance().count("[vorn-zorva] Event proxy failed to bind to port 44423") == 1; }, 5s));
+		[] {
+			return LogCapture::instance().count("[vorn-zorva] Event proxy failed to bind to port 44423") ==
+			       1;
+		},
+		5s));
 	const int chatPanel = int(browserJournal()->panels.size()) - 3;
 	for (const auto &call : browserJournal()->callsOf(chatPanel))
 		EXPECT_EQ(call.argument.find("vornurl="), std::string::npos) << call.operation << " " << call.argument;
@@ -210,8 +215,9 @@ TEST_F(ModuleHostTest, HostRequestsRunOnTheUiThreadThroughObsWebSocket)
 	EXPECT_EQ(direct, wrapped);
 
 	EXPECT_EQ(vendorRequest({{"method", "zorva.getHostBootstrap"}}), json::object());
-	EXPECT_EQ(vendorRequest({{"id", "7"}, {"method", "no.such"}}),
-		  json({{"__vendorError", true}, {"error", "Unknown method: no.such"}, {"errorCode", "METHOD_NOT_FOUND"}}));
+	EXPECT_EQ(vendorRequest({{"id", "7"}, {"method", "no.such"}}), json({{"__vendorError", true},
+									     {"error", "Unknown method: no.such"},
+									     {"errorCode", "METHOD_NOT_FOUND"}}));
 }
 
 TEST_F(ModuleHostTest, ObsWebSocketMissing)
@@ -225,7 +231,8 @@ TEST_F(ModuleHostTest, ObsWebSocketMissing)
 	EXPECT_EQ(lookup[0].level, LOG_DEBUG);
 	// Worded as obs-websocket's API header words it: the whole line, no module prefix.
 	EXPECT_EQ(lookup[0].text, "Unable to fetch obs-websocket proc handler object. obs-websocket not installed?");
-	const auto failure = LogCapture::instance().matching("[vorn-zorva] Failed to register obs-websocket vendor 'vorn-zorva'.");
+	const auto failure =
+		LogCapture::instance().matching("[vorn-zorva] Failed to register obs-websocket vendor 'vorn-zorva'.");
 	ASSERT_EQ(failure.size(), 1u);
 	EXPECT_EQ(failure[0].level, LOG_ERROR);
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Loaded docks."), 1u);
@@ -238,7 +245,8 @@ TEST_F(ModuleHostTest, VendorWithoutHandle)
 	setup.obsWebSocket.noVendorHandle = true;
 	load(setup);
 	postLoad();
-	const auto failure = LogCapture::instance().matching("[vorn-zorva] Failed to register obs-websocket vendor 'vorn-zorva'.");
+	const auto failure =
+		LogCapture::instance().matching("[vorn-zorva] Failed to register obs-websocket vendor 'vorn-zorva'.");
 	ASSERT_EQ(failure.size(), 1u);
 	EXPECT_EQ(failure[0].level, LOG_ERROR);
 	EXPECT_EQ(LogCapture::instance().count("request 'agentTools'"), 0u);
@@ -252,8 +260,8 @@ TEST_F(ModuleHostTest, RequestTypeRefusedStillEmitsEvents)
 	setup.obsWebSocket.refuseRequestRegistration = true;
 	load(setup);
 	postLoad();
-	const auto failure =
-		LogCapture::instance().matching("[vorn-zorva] Failed to register obs-websocket vendor request 'agentTools'.");
+	const auto failure = LogCapture::instance().matching(
+		"[vorn-zorva] Failed to register obs-websocket vendor request 'agentTools'.");
 	ASSERT_EQ(failure.size(), 1u);
 	EXPECT_EQ(failure[0].level, LOG_ERROR);
 	EXPECT_EQ(LogCapture::instance().count("Failed to register obs-websocket vendor 'vorn-zorva'."), 0u);
@@ -321,7 +329,9 @@ TEST_F(ModuleHostTest, ConfigBurstGivesOneRefreshAndTheFileStaysWatched)
 	writeObsWebSocketConfig({{"server_enabled", false}});
 	load();
 	postLoad();
-	const auto eventCount = [&] { return statusEvents().size(); };
+	const auto eventCount = [&] {
+		return statusEvents().size();
+	};
 	ASSERT_TRUE(statusEventsSettleAt(1, eventCount));
 
 	// Written five times before the module's event loop runs again: one
@@ -353,7 +363,9 @@ TEST_F(ModuleHostTest, ConfigFileCreatedAfterLoadIsPickedUpThroughItsFolder)
 	QDir().mkpath(QFileInfo(obsWebSocketConfigPath()).absolutePath());
 	load();
 	postLoad();
-	const auto eventCount = [&] { return statusEvents().size(); };
+	const auto eventCount = [&] {
+		return statusEvents().size();
+	};
 	ASSERT_TRUE(statusEventsSettleAt(1, eventCount));
 
 	writeObsWebSocketConfig({{"server_enabled", false}, {"server_port", 4460}});

@@ -43,7 +43,9 @@ std::string authenticationFor(const std::string &password, const json &hello)
 
 json configWith(bool authRequired, bool enabled = true)
 {
-	return {{"server_enabled", enabled}, {"server_port", kPort}, {"auth_required", authRequired},
+	return {{"server_enabled", enabled},
+		{"server_port", kPort},
+		{"auth_required", authRequired},
 		{"server_password", kPassword}};
 }
 
@@ -77,7 +79,10 @@ struct Session {
 		return found;
 	}
 
-	json hello() { return waitFor([](const json &m) { return m["op"] == 0; })["d"]; }
+	json hello()
+	{
+		return waitFor([](const json &m) { return m["op"] == 0; })["d"];
+	}
 
 	size_t countOp(int op) const
 	{
@@ -119,7 +124,8 @@ struct Session {
 	{
 		return waitFor(
 			[](const json &m) {
-				return m["op"] == 5 && m["d"]["eventData"]["eventData"].value("method", "") == "zorva.statusChanged";
+				return m["op"] == 5 &&
+				       m["d"]["eventData"]["eventData"].value("method", "") == "zorva.statusChanged";
 			},
 			timeout)["d"];
 	}
@@ -170,7 +176,8 @@ TEST_F(ObsWebSocketServerTest, HelloAnnouncesAuthenticationOnlyWithAPassword)
 
 	Session first;
 	ASSERT_TRUE(first.open());
-	EXPECT_EQ(findHeaderValue(first.ws.upgradeResponse().toStdString(), "Sec-WebSocket-Protocol"), "obswebsocket.json");
+	EXPECT_EQ(findHeaderValue(first.ws.upgradeResponse().toStdString(), "Sec-WebSocket-Protocol"),
+		  "obswebsocket.json");
 	const json hello = first.hello();
 	EXPECT_EQ(hello["obsStudioVersion"], obs_get_version_string());
 	EXPECT_EQ(hello["rpcVersion"], 1);
@@ -281,9 +288,9 @@ TEST_F(ObsWebSocketServerTest, CallVendorRequestIsAnsweredByTheModule)
 	EXPECT_EQ(obsWebSocket["password"], kPassword);
 	EXPECT_FALSE(obsWebSocket.contains("error")) << obsWebSocket.dump();
 
-	const json unknownVendor = session.request("CallVendorRequest", "u1",
-						   {{"vendorName", "nobody"}, {"requestType", "agentTools"},
-						    {"requestData", json::object()}});
+	const json unknownVendor = session.request(
+		"CallVendorRequest", "u1",
+		{{"vendorName", "nobody"}, {"requestType", "agentTools"}, {"requestData", json::object()}});
 	EXPECT_EQ(unknownVendor["requestStatus"]["code"], 600);
 	EXPECT_EQ(unknownVendor["requestStatus"]["result"], false);
 	EXPECT_FALSE(unknownVendor.contains("responseData"));
@@ -369,7 +376,8 @@ TEST_F(ObsWebSocketServerTest, DisabledServerListensNowhere)
 {
 	EXPECT_FALSE(startWith(configWith(true, false)));
 	EXPECT_FALSE(server->isListening());
-	EXPECT_EQ(LogCapture::instance().count("[obs-websocket stand-in] server disabled in the config; not listening"), 1u);
+	EXPECT_EQ(LogCapture::instance().count("[obs-websocket stand-in] server disabled in the config; not listening"),
+		  1u);
 	QTcpSocket probe;
 	probe.connectToHost(QStringLiteral("127.0.0.1"), kPort);
 	EXPECT_FALSE(probe.waitForConnected(1000));
@@ -426,7 +434,8 @@ TEST_F(ObsWebSocketServerTest, ObsWebSocketJsCallsTheModule)
 		check.kill();
 		check.waitForFinished(5000);
 	}
-	const std::string output = check.readAllStandardOutput().toStdString() + check.readAllStandardError().toStdString();
+	const std::string output =
+		check.readAllStandardOutput().toStdString() + check.readAllStandardError().toStdString();
 	ASSERT_TRUE(finished) << output;
 	EXPECT_EQ(check.exitStatus(), QProcess::NormalExit) << output;
 	EXPECT_EQ(check.exitCode(), 0) << output;

@@ -33,16 +33,17 @@ TEST_F(ModuleHostTest, VekEventsReachThePagesAndRejectedTokensUnlink)
 	QFile file(authFile);
 	ASSERT_TRUE(file.open(QIODevice::WriteOnly));
 	file.write(QJsonDocument(QJsonObject{{"integrations", QJsonArray{QJsonObject{{"platform", "TWITCH"},
-										  {"token", "vek-token"},
-										  {"upid", "u1"},
-										  {"username", "ann"}}}}})
+										     {"token", "vek-token"},
+										     {"upid", "u1"},
+										     {"username", "ann"}}}}})
 			   .toJson());
 	file.close();
 
 	load(setup);
 	postLoad();
 	ASSERT_TRUE(waitUntil([&] { return !statusEvents().empty(); }, 5s));
-	const std::string token = json::parse(statusEvents().back().dataJson)["params"]["hostBootstrap"]["sessionToken"];
+	const std::string token =
+		json::parse(statusEvents().back().dataJson)["params"]["hostBootstrap"]["sessionToken"];
 
 	// The runtime's first sync connected the stored account.
 	ASSERT_TRUE(waitUntil([&] { return !vek.connections.empty() && !vek.last().texts.empty(); }, 10s));
@@ -55,7 +56,8 @@ TEST_F(ModuleHostTest, VekEventsReachThePagesAndRejectedTokensUnlink)
 	page.sendText(R"({"payload":{"type":"X_INIT"}})");
 	ASSERT_TRUE(page.waitForMessages(2));
 
-	const std::string event = R"({"author":{"name":"zoe"},"event_type":"RICH_MESSAGE","raw":"héllo","n":[1,2.5,null]})";
+	const std::string event =
+		R"({"author":{"name":"zoe"},"event_type":"RICH_MESSAGE","raw":"héllo","n":[1,2.5,null]})";
 	vek.sendText(vek.last(), R"({"type":"EVENT","event":)" + event + "}");
 	ASSERT_TRUE(page.waitForMessages(3));
 	EXPECT_EQ(json::parse(page.texts()[2]), json::parse(event));
@@ -70,7 +72,8 @@ TEST_F(ModuleHostTest, VekEventsReachThePagesAndRejectedTokensUnlink)
 	vek.sendText(vek.last(), R"({"type":"ERROR","error":"USER_AUTH_INVALID"})");
 	ASSERT_TRUE(page.waitForMessages(4));
 	EXPECT_EQ(json::parse(page.texts()[3]), json({{"event_type", "X_LOGOUT"}, {"upid", "u1"}}));
-	ASSERT_TRUE(waitUntil([&] { return LogCapture::instance().count("[vorn-zorva] Vek worker remove upid=u1") == 1; }, 5s));
+	ASSERT_TRUE(waitUntil(
+		[&] { return LogCapture::instance().count("[vorn-zorva] Vek worker remove upid=u1") == 1; }, 5s));
 	QFile saved(authFile);
 	ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
 	EXPECT_TRUE(QJsonDocument::fromJson(saved.readAll()).object().value("integrations").toArray().isEmpty());

@@ -34,8 +34,9 @@ protected:
 // Time bounds, under the label timing.
 using VendorBridgeTiming = VendorBridgeTest;
 
-const json kUnknownMethod = {
-	{"__vendorError", true}, {"error", "Unknown method: no.such.method"}, {"errorCode", "METHOD_NOT_FOUND"}};
+const json kUnknownMethod = {{"__vendorError", true},
+			     {"error", "Unknown method: no.such.method"},
+			     {"errorCode", "METHOD_NOT_FOUND"}};
 
 } // namespace
 
@@ -135,7 +136,8 @@ TEST_F(VendorBridgeTest, StatusEventCarriesMethodParamsAndBootstrap)
 	const size_t before = statusEvents().size();
 	obsWebSocketServer.close();
 	const json bootstrap = vendorRequest({{"id", "r"}, {"method", "zorva.refreshHostBootstrap"}});
-	EXPECT_EQ(bootstrap["obsWebSocket"]["error"], "obs-websocket is enabled, but the local server is not reachable yet.");
+	EXPECT_EQ(bootstrap["obsWebSocket"]["error"],
+		  "obs-websocket is enabled, but the local server is not reachable yet.");
 	ASSERT_TRUE(waitUntil([&] { return statusEvents().size() == before + 1; }, 5s));
 	EXPECT_EQ(json::parse(statusEvents().back().dataJson)["params"]["hostBootstrap"]["obsWebSocket"]["error"],
 		  "obs-websocket is enabled, but the local server is not reachable yet.");

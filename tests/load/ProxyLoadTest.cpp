@@ -56,10 +56,11 @@ public:
 		socket.connectToHost(QStringLiteral("127.0.0.1"), port);
 		socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
 		key = generateClientKey();
-		const std::string request = "GET /?token=" + token +
-					    " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-					    "Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " +
-					    key + "\r\n\r\n";
+		const std::string request =
+			"GET /?token=" + token +
+			" HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+			"Sec-WebSocket-Version: 13\r\nSec-WebSocket-Key: " +
+			key + "\r\n\r\n";
 		socket.write(request.data(), qint64(request.size()));
 	}
 
@@ -124,8 +125,8 @@ TEST(ProxyLoad, TwoHundredPagesReceiveOneHundredThousandEventsEach)
 	std::vector<std::unique_ptr<CountingClient>> clients;
 	for (int i = 0; i < kClients; ++i)
 		clients.push_back(std::make_unique<CountingClient>(port, token));
-	ASSERT_TRUE(waitUntil([&] { return std::all_of(clients.begin(), clients.end(), [](auto &c) { return c->upgraded; }); },
-			      30s));
+	ASSERT_TRUE(waitUntil(
+		[&] { return std::all_of(clients.begin(), clients.end(), [](auto &c) { return c->upgraded; }); }, 30s));
 	const long rssBefore = statusValue("VmRSS:");
 
 	QElapsedTimer elapsed;

@@ -1,9 +1,9 @@
 // The event proxy over real sockets on loopback, with test WebSocket clients.
 
+#include "proxy/EventProxyServer.h"
 #include "EventLoopWait.h"
 #include "LogCapture.h"
 #include "TestWebSocketClient.h"
-#include "proxy/EventProxyServer.h"
 
 #include <memory>
 
@@ -69,7 +69,8 @@ protected:
 		EXPECT_TRUE(client.waitForMessages(before + 2));
 		const json history = parsed(client.texts().at(before));
 		EXPECT_EQ(history["event_type"], "X_HISTORY");
-		EXPECT_EQ(parsed(client.texts().at(before + 1)), json({{"data", {"X_LINK"}}, {"event_type", "X_FEATURES"}}));
+		EXPECT_EQ(parsed(client.texts().at(before + 1)),
+			  json({{"data", {"X_LINK"}}, {"event_type", "X_FEATURES"}}));
 		return history["data"].get<std::vector<json>>();
 	}
 
@@ -128,10 +129,12 @@ TEST_F(EventProxyTest, HeadInSeveralReadsAndFirstFrameWithTheRequest)
 	pumpEvents(50ms);
 	EXPECT_TRUE(received.isEmpty());
 	// The rest of the head and a first frame in one write.
-	socket.write(request.mid(20) + QByteArray::fromStdString(encodeFrame(R"({"payload":{"type":"X_INIT"}})", 1, true)));
+	socket.write(request.mid(20) +
+		     QByteArray::fromStdString(encodeFrame(R"({"payload":{"type":"X_INIT"}})", 1, true)));
 	ASSERT_TRUE(waitUntil([&] { return received.count("X_FEATURES") == 1; }));
-	EXPECT_TRUE(received.startsWith("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-					"Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n"));
+	EXPECT_TRUE(
+		received.startsWith("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+				    "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n"));
 }
 
 TEST_F(EventProxyTest, HistoryReplay)
@@ -147,7 +150,7 @@ TEST_F(EventProxyTest, HistoryReplay)
 	proxy->publishRawEvent("u1", {{"event_type", "USER_UPDATE"}});
 	proxy->publishLogout("u1");
 	proxy->publishRawEvent("", {{"event_type", "RICH_MESSAGE"}}); // relayed, not recorded
-	proxy->publishRawEvent("u2", json::array({1})); // not an object: relayed, not recorded
+	proxy->publishRawEvent("u2", json::array({1}));               // not an object: relayed, not recorded
 
 	// Every publication reached the reader, in order.
 	ASSERT_TRUE(reader->waitForMessages(2 + 108));
@@ -175,7 +178,8 @@ TEST_F(EventProxyTest, ReadOnlyClientsMayOnlyAskForHistory)
 	reader->sendText(R"({"upid":"u1","payload":{"type":"CHAT","text":"hi"}})");
 	EXPECT_EQ(historyOf(*reader).size(), 0u);
 	EXPECT_FALSE(requested);
-	const auto lines = LogCapture::instance().matching("[vorn-zorva] Event proxy dropped unauthenticated write peer=");
+	const auto lines =
+		LogCapture::instance().matching("[vorn-zorva] Event proxy dropped unauthenticated write peer=");
 	ASSERT_EQ(lines.size(), 2u);
 	EXPECT_NE(lines[0].text.find(" type=X_REQUEST"), std::string::npos);
 	EXPECT_NE(lines[1].text.find(" type=CHAT"), std::string::npos);
@@ -192,7 +196,8 @@ TEST_F(EventProxyTest, RoutingOfAuthenticatedWrites)
 			 [&](std::string upid, json payload) { requests.emplace_back(upid, payload); });
 	QObject::connect(proxy.get(), &EventProxyServer::vekPassthrough,
 			 [&](std::string upid, json payload) { passthroughs.emplace_back(upid, payload); });
-	QObject::connect(proxy.get(), &EventProxyServer::showSettingsRequested, [&](std::string page) { pages.push_back(page); });
+	QObject::connect(proxy.get(), &EventProxyServer::showSettingsRequested,
+			 [&](std::string page) { pages.push_back(page); });
 
 	writer->sendText(R"({"upid":"u1","payload":{"type":"X_REQUEST","nonce":"n1"}})");
 	writer->sendText(R"({"upid":"u1","forVek":true,"payload":{"type":"SEND_CHAT","text":"hi"}})");
@@ -213,11 +218,13 @@ TEST_F(EventProxyTest, RoutingOfAuthenticatedWrites)
 	EXPECT_EQ(passthroughs[0].second["type"], "SEND_CHAT");
 	EXPECT_EQ(pages, std::vector<std::string>{"alerts"});
 	// Only the non-boolean "forVek" message was published, to everyone including the sender.
-	EXPECT_EQ(reader->texts(), (std::vector<std::string>{R"({"type":"CUSTOM","v":1})", R"({"type":"CUSTOM","v":2})"}));
+	EXPECT_EQ(reader->texts(),
+		  (std::vector<std::string>{R"({"type":"CUSTOM","v":1})", R"({"type":"CUSTOM","v":2})"}));
 	EXPECT_TRUE(writer->waitForMessages(2));
 	EXPECT_EQ(writer->texts(), reader->texts());
 
-	const auto malformed = LogCapture::instance().matching("[vorn-zorva] Event proxy dropping malformed message peer=");
+	const auto malformed =
+		LogCapture::instance().matching("[vorn-zorva] Event proxy dropping malformed message peer=");
 	ASSERT_EQ(malformed.size(), 2u);
 	EXPECT_NE(malformed[0].text.find(" upid= payload_empty=0"), std::string::npos) << malformed[0].text;
 	EXPECT_NE(malformed[1].text.find(" upid=u1 payload_empty=1"), std::string::npos) << malformed[1].text;
@@ -283,7 +290,8 @@ TEST_F(EventProxyTest, ResponsesGoToAuthenticatedPagesWithInvalidUtf8Replaced)
 	pumpEvents(100ms);
 	ASSERT_EQ(readOnly->texts().size(), 1u);
 	EXPECT_EQ(parsed(readOnly->texts()[0])["event_type"], "FOLLOW");
-	EXPECT_EQ(parsed(client->texts()[0]), json({{"event_type", "X_RESPONSE"}, {"nonce", "n1"}, {"response", "{\"ok\":true}"}}));
+	EXPECT_EQ(parsed(client->texts()[0]),
+		  json({{"event_type", "X_RESPONSE"}, {"nonce", "n1"}, {"response", "{\"ok\":true}"}}));
 	EXPECT_EQ(parsed(client->texts()[1])["response"], "bin\xEF\xBF\xBD\xEF\xBF\xBD");
 	// Responses are not recorded: the history holds the event only.
 	const std::vector<json> history = historyOf(*client);
@@ -389,7 +397,8 @@ TEST_F(EventProxyTest, ABurstLargerThanTheLimitReachesEveryReadingPage)
 	const int count = 400; // 25 MiB
 	for (int i = 0; i < count; ++i)
 		publisher->sendText(
-			json({{"upid", "u1"}, {"payload", {{"event_type", "RICH_MESSAGE"}, {"n", i}, {"raw", raw}}}}).dump());
+			json({{"upid", "u1"}, {"payload", {{"event_type", "RICH_MESSAGE"}, {"n", i}, {"raw", raw}}}})
+				.dump());
 	// As much as the kernel holds arrives at the proxy at once.
 	publisher->flush();
 	for (TestWebSocketClient *page : {reader.get(), readOnly.get()}) {
@@ -404,7 +413,8 @@ TEST_F(EventProxyTest, ABurstLargerThanTheLimitReachesEveryReadingPage)
 TEST_F(EventProxyTest, RepliesToAClientThatDoesNotReadStayWithinTheLimit)
 {
 	for (int i = 0; i < 100; ++i)
-		proxy->publishRawEvent("u1", {{"event_type", "RICH_MESSAGE"}, {"n", i}, {"raw", std::string(1000, 'x')}});
+		proxy->publishRawEvent("u1",
+				       {{"event_type", "RICH_MESSAGE"}, {"n", i}, {"raw", std::string(1000, 'x')}});
 	auto greedy = connectClient(false);
 	const auto served = proxy->findChildren<QTcpSocket *>();
 	ASSERT_EQ(served.size(), 1);

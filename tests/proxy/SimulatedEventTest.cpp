@@ -27,22 +27,36 @@ SimulatedEventSources sources(std::vector<int> picks = {})
 
 json testUser(const std::string &platform, const std::string &name)
 {
-	return {{"id", "TEST_USER"},         {"channel_id", "TEST_USER"},   {"platform", platform},
-		{"UPID", "TEST_USER;" + platform}, {"username", name},          {"displayname", name},
-		{"badges", json::array()},       {"roles", json::array()},      {"color", "#ea4c4c"},
-		{"image_link", "https://vorn.test/avatar.svg"}, {"link", "https://vorn.test"}, {"bio", ""},
-		{"subscriber_count", -1},        {"followers_count", -1}};
+	return {{"id", "TEST_USER"},
+		{"channel_id", "TEST_USER"},
+		{"platform", platform},
+		{"UPID", "TEST_USER;" + platform},
+		{"username", name},
+		{"displayname", name},
+		{"badges", json::array()},
+		{"roles", json::array()},
+		{"color", "#ea4c4c"},
+		{"image_link", "https://vorn.test/avatar.svg"},
+		{"link", "https://vorn.test"},
+		{"bio", ""},
+		{"subscriber_count", -1},
+		{"followers_count", -1}};
 }
 
 json streamer(const std::string &platform)
 {
-	return {{"id", "SYSTEM_USER"}, {"channel_id", "SYSTEM_USER"}, {"platform", platform}, {"UPID", "SYSTEM_USER;" + platform}};
+	return {{"id", "SYSTEM_USER"},
+		{"channel_id", "SYSTEM_USER"},
+		{"platform", platform},
+		{"UPID", "SYSTEM_USER;" + platform}};
 }
 
 void expectTimestamp(const json &event)
 {
 	const QString stamp = QString::fromStdString(event["timestamp"].get<std::string>());
-	EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$")).match(stamp).hasMatch())
+	EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$"))
+			    .match(stamp)
+			    .hasMatch())
 		<< stamp.toStdString();
 	EXPECT_LT(std::abs(QDateTime::fromString(stamp, Qt::ISODateWithMs).secsTo(QDateTime::currentDateTimeUtc())), 5);
 }
@@ -53,7 +67,8 @@ TEST(SimulatedEvents, PaddedChatOnTwitch)
 {
 	SimulatedEvent simulated = buildSimulatedEvent(QStringLiteral(" CHAT "), QStringLiteral(" twitch "), QString(),
 						       QStringLiteral("<b>hi</b> & \"you\""), sources());
-	EXPECT_EQ(simulated.result, json({{"type", "chat"}, {"platform", "twitch"}, {"chatMessage", "<b>hi</b> & \"you\""}}));
+	EXPECT_EQ(simulated.result,
+		  json({{"type", "chat"}, {"platform", "twitch"}, {"chatMessage", "<b>hi</b> & \"you\""}}));
 	EXPECT_EQ(simulated.upid, "SYSTEM_USER;TWITCH");
 	json event = simulated.event;
 	expectTimestamp(event);
@@ -65,7 +80,8 @@ TEST(SimulatedEvents, PaddedChatOnTwitch)
 			       {"sender", testUser("TWITCH", "VornStudioFan")},
 			       {"raw", message},
 			       {"html", html},
-			       {"fragments", json::array({{{"type", "TEXT"}, {"text", message}, {"raw", message}, {"html", html}}})},
+			       {"fragments",
+				json::array({{{"type", "TEXT"}, {"text", message}, {"raw", message}, {"html", html}}})},
 			       {"attachments", json::array()},
 			       {"attributes", json::array()},
 			       {"donations", json::array()},
@@ -88,25 +104,35 @@ TEST(SimulatedEvents, RandomPicksChooseAmongTheFour)
 
 TEST(SimulatedEvents, RaidFollowSubscription)
 {
-	SimulatedEvent raid = buildSimulatedEvent(QStringLiteral("Raid"), QStringLiteral("youtube"), QStringLiteral(" zoe "),
-						  QString(), sources());
+	SimulatedEvent raid = buildSimulatedEvent(QStringLiteral("Raid"), QStringLiteral("youtube"),
+						  QStringLiteral(" zoe "), QString(), sources());
 	EXPECT_EQ(raid.result, json({{"type", "raid"}, {"platform", "youtube"}, {"username", "zoe"}}));
 	raid.event.erase("timestamp");
-	EXPECT_EQ(raid.event, json({{"event_type", "RAID"}, {"streamer", streamer("YOUTUBE")}, {"host", testUser("YOUTUBE", "zoe")},
+	EXPECT_EQ(raid.event, json({{"event_type", "RAID"},
+				    {"streamer", streamer("YOUTUBE")},
+				    {"host", testUser("YOUTUBE", "zoe")},
 				    {"viewers", 12}}));
 
-	SimulatedEvent follow = buildSimulatedEvent(QStringLiteral("follow"), QStringLiteral("TIKTOK"), QString(), QString(), sources());
+	SimulatedEvent follow = buildSimulatedEvent(QStringLiteral("follow"), QStringLiteral("TIKTOK"), QString(),
+						    QString(), sources());
 	follow.event.erase("timestamp");
-	EXPECT_EQ(follow.event, json({{"event_type", "FOLLOW"}, {"streamer", streamer("TIKTOK")},
+	EXPECT_EQ(follow.event, json({{"event_type", "FOLLOW"},
+				      {"streamer", streamer("TIKTOK")},
 				      {"follower", testUser("TIKTOK", "VornStudioFan")}}));
 
 	for (const char *kind : {"subscribe", "subscription", "SUB"}) {
-		SimulatedEvent sub = buildSimulatedEvent(QString::fromLatin1(kind), QStringLiteral("kick"), QString(), QString(), sources());
+		SimulatedEvent sub = buildSimulatedEvent(QString::fromLatin1(kind), QStringLiteral("kick"), QString(),
+							 QString(), sources());
 		sub.event.erase("timestamp");
-		EXPECT_EQ(sub.event, json({{"event_type", "SUBSCRIPTION"}, {"streamer", streamer("KICK")},
-					   {"subscriber", testUser("KICK", "VornStudioFan")}, {"sub_type", "SUB"},
-					   {"sub_level", "TIER_1"}, {"months", 1}, {"months_streak", 1},
-					   {"months_purchased", 1}, {"gift_recipient", nullptr}}))
+		EXPECT_EQ(sub.event, json({{"event_type", "SUBSCRIPTION"},
+					   {"streamer", streamer("KICK")},
+					   {"subscriber", testUser("KICK", "VornStudioFan")},
+					   {"sub_type", "SUB"},
+					   {"sub_level", "TIER_1"},
+					   {"months", 1},
+					   {"months_streak", 1},
+					   {"months_purchased", 1},
+					   {"gift_recipient", nullptr}}))
 			<< kind;
 	}
 }
@@ -114,12 +140,17 @@ TEST(SimulatedEvents, RaidFollowSubscription)
 TEST(SimulatedEvents, Errors)
 {
 	EXPECT_EQ(buildSimulatedEvent(QStringLiteral("  "), QString(), QString(), QString(), sources()).result,
-		  json({{"error", "simulateEvent requires a non-empty 'type' parameter."}, {"errorCode", "INVALID_PARAMS"}}));
-	EXPECT_EQ(buildSimulatedEvent(QStringLiteral("follow"), QStringLiteral("myspace"), QString(), QString(), sources()).result,
+		  json({{"error", "simulateEvent requires a non-empty 'type' parameter."},
+			{"errorCode", "INVALID_PARAMS"}}));
+	EXPECT_EQ(buildSimulatedEvent(QStringLiteral("follow"), QStringLiteral("myspace"), QString(), QString(),
+				      sources())
+			  .result,
 		  json({{"error", "simulateEvent platform must be one of: youtube, twitch, kick, tiktok."},
 			{"errorCode", "INVALID_PARAMS"}}));
-	const SimulatedEvent donation = buildSimulatedEvent(QStringLiteral("Donation"), QString(), QString(), QString(), sources());
-	EXPECT_EQ(donation.result, json({{"error", "Unsupported simulated event type: donation"}, {"errorCode", "INVALID_PARAMS"}}));
+	const SimulatedEvent donation =
+		buildSimulatedEvent(QStringLiteral("Donation"), QString(), QString(), QString(), sources());
+	EXPECT_EQ(donation.result,
+		  json({{"error", "Unsupported simulated event type: donation"}, {"errorCode", "INVALID_PARAMS"}}));
 	EXPECT_TRUE(donation.event.is_null());
 	EXPECT_TRUE(donation.upid.empty());
 }
@@ -141,7 +172,8 @@ TEST(SimulatedEvents, PublishedUnderTheStreamerAndReplayed)
 	EXPECT_EQ(proxy.simulateEvent(QStringLiteral("donation")).value("errorCode", ""), "INVALID_PARAMS");
 	const json result = proxy.simulateEvent(QStringLiteral("chat"), QStringLiteral("kick"), QStringLiteral("ann"),
 						QStringLiteral("hello"));
-	EXPECT_EQ(result, json({{"type", "chat"}, {"platform", "kick"}, {"username", "ann"}, {"chatMessage", "hello"}}));
+	EXPECT_EQ(result,
+		  json({{"type", "chat"}, {"platform", "kick"}, {"username", "ann"}, {"chatMessage", "hello"}}));
 	ASSERT_TRUE(client.waitForMessages(1));
 	const json event = json::parse(client.texts()[0]);
 	EXPECT_EQ(event["event_type"], "RICH_MESSAGE");
@@ -160,12 +192,14 @@ TEST(ProxyMessageRouting, Decisions)
 	EXPECT_EQ(routeProxyMessage(R"({"payload":"x","upid":5})", true).action, Action::Malformed);
 	EXPECT_EQ(routeProxyMessage(R"({"payload":{"type":"X_INIT"}})", false).action, Action::SendInitialState);
 	EXPECT_EQ(routeProxyMessage(R"({"payload":{"type":"X_LOG"}})", false).action, Action::Ignore);
-	EXPECT_EQ(routeProxyMessage(R"({"payload":{"type":"X_SHOW_SETTINGS"}})", false).action, Action::DropUnauthenticated);
+	EXPECT_EQ(routeProxyMessage(R"({"payload":{"type":"X_SHOW_SETTINGS"}})", false).action,
+		  Action::DropUnauthenticated);
 	const ProxyRoute settings = routeProxyMessage(R"({"payload":{"type":"X_SHOW_SETTINGS","page":7}})", true);
 	EXPECT_EQ(settings.action, Action::ShowSettings);
 	EXPECT_EQ(settings.page, "");
 	EXPECT_EQ(routeProxyMessage(R"({"upid":"u","payload":{"type":"X_REQUEST"}})", true).action, Action::VekRequest);
-	EXPECT_EQ(routeProxyMessage(R"({"upid":"u","forVek":true,"payload":{"a":1}})", true).action, Action::VekPassthrough);
+	EXPECT_EQ(routeProxyMessage(R"({"upid":"u","forVek":true,"payload":{"a":1}})", true).action,
+		  Action::VekPassthrough);
 	EXPECT_EQ(routeProxyMessage(R"({"upid":"u","forVek":1,"payload":{"a":1}})", true).action, Action::Publish);
 	EXPECT_EQ(routeProxyMessage(R"({"upid":"u","forVek":false,"payload":{"a":1}})", true).action, Action::Publish);
 	const ProxyRoute empty = routeProxyMessage(R"({"upid":"u","payload":{}})", true);

@@ -74,7 +74,9 @@ bool FakeHttpServer::listenTls(const QSslConfiguration &configuration, quint16 p
 
 QString FakeHttpServer::baseUrl() const
 {
-	return QStringLiteral("%1://127.0.0.1:%2").arg(tls ? QStringLiteral("https") : QStringLiteral("http")).arg(port());
+	return QStringLiteral("%1://127.0.0.1:%2")
+		.arg(tls ? QStringLiteral("https") : QStringLiteral("http"))
+		.arg(port());
 }
 
 void FakeHttpServer::route(const QByteArray &method, const QString &path, Handler handler)
@@ -123,7 +125,8 @@ void FakeHttpServer::onReadyRead(QTcpSocket *socket)
 	requests.append(request);
 
 	const auto handler = routes.find({request.method, request.path()});
-	const Response response = handler != routes.end() ? (*handler)(request) : Response{404, "{}", 0, "application/json"};
+	const Response response =
+		handler != routes.end() ? (*handler)(request) : Response{404, "{}", 0, "application/json"};
 	if (response.hang)
 		return;
 	if (response.delayMs <= 0) {

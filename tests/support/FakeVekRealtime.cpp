@@ -73,7 +73,8 @@ void FakeVekRealtime::onReadyRead(Connection *connection)
 			connection->control.push_back(frame);
 			continue;
 		}
-		if (assembleFragment(std::move(frame), connection->fragments, message, error) == AssembleResult::MessageReady)
+		if (assembleFragment(std::move(frame), connection->fragments, message, error) ==
+		    AssembleResult::MessageReady)
 			connection->texts.push_back(std::move(message.payload));
 	}
 }
@@ -107,8 +108,9 @@ void FakeVekRealtime::answerUpgrade(Connection &connection)
 		response = "HTTP/1.1 101 Switching Protocols\r\nX-Filler: " + std::string(100 * 1024, 'x');
 		break;
 	case Upgrade::PartialHeadThenClose: {
-		const std::string head = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nSec-WebSocket-Accept: " +
-					 computeAcceptKey(connection.key);
+		const std::string head =
+			"HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nSec-WebSocket-Accept: " +
+			computeAcceptKey(connection.key);
 		sendRaw(connection, head);
 		close(connection);
 		return;

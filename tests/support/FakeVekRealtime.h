@@ -61,7 +61,7 @@ public:
 	quint16 port() const { return server.serverPort(); }
 
 	Upgrade upgrade = Upgrade::Accept;
-	bool welcome = true;       // send WELCOME right after the 101, in the same write
+	bool welcome = true;        // send WELCOME right after the 101, in the same write
 	bool splitResponse = false; // send the upgrade response in three pieces
 
 	std::vector<std::unique_ptr<Connection>> connections;

@@ -11,7 +11,8 @@
 inline QString makeIdToken(const QJsonObject &claims)
 {
 	const auto encode = [](const QByteArray &bytes) {
-		return QString::fromLatin1(bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+		return QString::fromLatin1(
+			bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 	};
 	return encode(R"({"alg":"none"})") + QLatin1Char('.') +
 	       encode(QJsonDocument(claims).toJson(QJsonDocument::Compact)) + QStringLiteral(".signature");

@@ -9,8 +9,10 @@ QByteArray callbackExchange(const QList<QByteArray> &pieces)
 	QTcpSocket socket;
 	socket.connectToHost(QStringLiteral("127.0.0.1"), 49231);
 	bool refused = false;
-	QObject::connect(&socket, &QTcpSocket::errorOccurred, [&] { refused = socket.state() != QAbstractSocket::ConnectedState; });
-	if (!waitUntil([&] { return refused || socket.state() == QAbstractSocket::ConnectedState; }, std::chrono::seconds(5)) ||
+	QObject::connect(&socket, &QTcpSocket::errorOccurred,
+			 [&] { refused = socket.state() != QAbstractSocket::ConnectedState; });
+	if (!waitUntil([&] { return refused || socket.state() == QAbstractSocket::ConnectedState; },
+		       std::chrono::seconds(5)) ||
 	    refused)
 		return "<no connection>";
 	QByteArray answer;

@@ -18,8 +18,9 @@ bool TestWebSocketClient::open(quint16 port, const QString &target, bool withKey
 	if (!waitUntil([this] { return socket.state() == QAbstractSocket::ConnectedState; }, std::chrono::seconds(5)))
 		return false;
 	key = generateClientKey();
-	QByteArray request = "GET " + target.toUtf8() + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-								     "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n";
+	QByteArray request = "GET " + target.toUtf8() +
+			     " HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+			     "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n";
 	if (withKey)
 		request += "Sec-WebSocket-Key: " + QByteArray::fromStdString(key) + "\r\n";
 	request += extraHeaders + "\r\n";
@@ -82,7 +83,8 @@ int TestWebSocketClient::closeCode() const
 {
 	for (const WebSocketFrame &frame : control) {
 		if (frame.opcode == WebSocketOpcode::Close)
-			return frame.payload.size() >= 2 ? (uint8_t(frame.payload[0]) << 8) | uint8_t(frame.payload[1]) : -1;
+			return frame.payload.size() >= 2 ? (uint8_t(frame.payload[0]) << 8) | uint8_t(frame.payload[1])
+							 : -1;
 	}
 	return -1;
 }

@@ -106,8 +106,8 @@ TEST(Base64, DecodingFollowsTheLenientRulesOnMixedInput)
 {
 	// Long runs of digits (decoded four at a time) mixed with blanks, padding
 	// and invalid characters (decoded one group at a time).
-	const std::string pieces[] = {"QUJD", "ZGVm", "Zm9v", "YQ==", "Yg=", "=", " ", "\r\n", "\t", "*", "-_", "A", "Bz",
-				      "+/8A", "QUJDRA", "\xc3\xa9"};
+	const std::string pieces[] = {"QUJD", "ZGVm", "Zm9v", "YQ==", "Yg=", "=",    " ",      "\r\n",
+				      "\t",   "*",    "-_",   "A",    "Bz",  "+/8A", "QUJDRA", "\xc3\xa9"};
 	std::mt19937 random(4648);
 	for (int i = 0; i < 20000; ++i) {
 		std::string text;

@@ -20,7 +20,16 @@ std::string reference(const json &value)
 std::string randomText(std::mt19937 &random)
 {
 	static const std::string pieces[] = {
-		"a", "Zorva ", "\"", "\\", "\n", "\t", "\x01", "\x1f", "\x7f", "/",
+		"a",
+		"Zorva ",
+		"\"",
+		"\\",
+		"\n",
+		"\t",
+		"\x01",
+		"\x1f",
+		"\x7f",
+		"/",
 		"\xc3\xa9",         // é
 		"\xe2\x82\xac",     // €
 		"\xf0\x9f\x98\x80", // an emoji
@@ -28,7 +37,12 @@ std::string randomText(std::mt19937 &random)
 		"\xe0\x80\xaf",     // overlong
 		"\xed\xa0\x80",     // surrogate
 		"\xf4\x90\x80\x80", // past U+10FFFF
-		"\xf5\x80\x80\x80", "\xff", "\x80", "\xc3", "\xe2\x82", "\xf0\x9f\x98",
+		"\xf5\x80\x80\x80",
+		"\xff",
+		"\x80",
+		"\xc3",
+		"\xe2\x82",
+		"\xf0\x9f\x98",
 	};
 	std::string text;
 	const int count = int(random() % 12);
@@ -72,9 +86,24 @@ json randomValue(std::mt19937 &random, int depth)
 TEST(CompactJson, MatchesNlohmannOnEveryKindOfValue)
 {
 	const json fixed[] = {
-		json(nullptr), json(true), json(false), json(0), json(-1), json(INT64_MIN), json(UINT64_MAX),
-		json(0.5), json(1.0), json(-0.0), json(1e300), json(std::nan("")), json(""), json::object(), json::array(),
-		json{{"event_type", "RICH_MESSAGE"}, {"author", {{"name", "zoë"}}}, {"n", json::array({1, 2.5, nullptr})}},
+		json(nullptr),
+		json(true),
+		json(false),
+		json(0),
+		json(-1),
+		json(INT64_MIN),
+		json(UINT64_MAX),
+		json(0.5),
+		json(1.0),
+		json(-0.0),
+		json(1e300),
+		json(std::nan("")),
+		json(""),
+		json::object(),
+		json::array(),
+		json{{"event_type", "RICH_MESSAGE"},
+		     {"author", {{"name", "zoë"}}},
+		     {"n", json::array({1, 2.5, nullptr})}},
 		json::binary({1, 2, 3}),
 	};
 	for (const json &value : fixed)
@@ -91,8 +120,8 @@ TEST(CompactJson, EscapesAndReplacesAsNlohmannDoes)
 {
 	// Control characters, quotes and backslashes escaped; '/' and DEL not.
 	EXPECT_EQ(compactJson("a\"b\\c/\x7f\b\f\n\r\t\x01\x1f"), R"("a\"b\\c/)"
-									"\x7f"
-									R"(\b\f\n\r\t\u0001\u001f")");
+								 "\x7f"
+								 R"(\b\f\n\r\t\u0001\u001f")");
 	// Valid UTF-8 passes through; broken sequences become U+FFFD.
 	EXPECT_EQ(compactJson("h\xc3\xa9llo \xf0\x9f\x98\x80"), "\"h\xc3\xa9llo \xf0\x9f\x98\x80\"");
 	EXPECT_EQ(compactJson("x\xffy"), "\"x\xef\xbf\xbdy\"");
@@ -156,6 +185,7 @@ TEST(JsonNesting, AgreesWithACharacterByCharacterScan)
 		for (char &c : text)
 			c = alphabet[random() % sizeof(alphabet)];
 		for (size_t limit : {size_t(0), size_t(1), size_t(3)})
-			ASSERT_EQ(jsonNestingWithin(text, limit), nestingWithinByHand(text, limit)) << text << " " << limit;
+			ASSERT_EQ(jsonNestingWithin(text, limit), nestingWithinByHand(text, limit))
+				<< text << " " << limit;
 	}
 }

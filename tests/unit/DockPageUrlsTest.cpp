@@ -1,7 +1,7 @@
 // The dock pages' URLs and the access-token scripts.
 
-#include "BuildConfig.h"
 #include "docks/DockPageUrls.h"
+#include "BuildConfig.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -39,12 +39,14 @@ TEST(DockPageUrls, DefaultsPerKind)
 	EXPECT_EQ(defaultPageUrl(DockKind::Accounts, endpoints),
 		  QStringLiteral("https://app.zorva.test/shim.html?url=https%3A%2F%2Fdocks.zorva.test%2Faccounts"));
 	EXPECT_EQ(defaultPageUrl(DockKind::Chat, endpoints), QStringLiteral("https://docks.zorva.test/chat"));
-	EXPECT_EQ(defaultPageUrl(DockKind::StreamManager, endpoints), QStringLiteral("https://docks.zorva.test/stream-info"));
+	EXPECT_EQ(defaultPageUrl(DockKind::StreamManager, endpoints),
+		  QStringLiteral("https://docks.zorva.test/stream-info"));
 }
 
 TEST(DockPageUrls, HostDecoration)
 {
-	const QString shim = shimUrl(QStringLiteral("https://app.zorva.test/"), QStringLiteral("https://app.zorva.test/?a=1&b=2"));
+	const QString shim =
+		shimUrl(QStringLiteral("https://app.zorva.test/"), QStringLiteral("https://app.zorva.test/?a=1&b=2"));
 	ObsWebSocketBootstrap bootstrap;
 	bootstrap.password = QStringLiteral("p&w=+1");
 	bootstrap.error = QStringLiteral("obs-websocket is disabled. Enable it in OBS to continue.");
@@ -54,9 +56,11 @@ TEST(DockPageUrls, HostDecoration)
 	EXPECT_EQ(queryValue(decorated, "url"), QStringLiteral("https://app.zorva.test/?a=1&b=2"));
 	EXPECT_EQ(queryValue(decorated, "pv"), QStringLiteral(ZORVA_VERSION));
 	EXPECT_EQ(queryValue(decorated, "ov"), QString::fromUtf8(obs_get_version_string()));
-	EXPECT_EQ(queryValue(decorated, "ow"),
-		  QStringLiteral(R"({"e":"obs-websocket is disabled. Enable it in OBS to continue.","en":false,"h":"127.0.0.1",)"
-				 R"("p":4455,"pw":"p&w=+1","r":1,"s":false,"v":"5.0.0","ve":"message","vn":"vorn-zorva","vr":"agentTools"})"));
+	EXPECT_EQ(
+		queryValue(decorated, "ow"),
+		QStringLiteral(
+			R"({"e":"obs-websocket is disabled. Enable it in OBS to continue.","en":false,"h":"127.0.0.1",)"
+			R"("p":4455,"pw":"p&w=+1","r":1,"s":false,"v":"5.0.0","ve":"message","vn":"vorn-zorva","vr":"agentTools"})"));
 	EXPECT_FALSE(decorated.contains(QLatin1Char(' ')));
 
 	// Decorating again replaces; without an error there is no "e".
@@ -73,7 +77,8 @@ TEST(DockPageUrls, HostDecoration)
 TEST(DockPageUrls, EventProxyDecoration)
 {
 	const QString proxy = QStringLiteral("ws://127.0.0.1:44423?token=abc");
-	EXPECT_EQ(eventProxyDecoratedUrl(QStringLiteral("https://d.test/chat"), QStringLiteral("  ") + proxy + QStringLiteral(" ")),
+	EXPECT_EQ(eventProxyDecoratedUrl(QStringLiteral("https://d.test/chat"),
+					 QStringLiteral("  ") + proxy + QStringLiteral(" ")),
 		  QStringLiteral("https://d.test/chat?vornurl=ws://127.0.0.1:44423?token=abc"));
 	EXPECT_EQ(eventProxyDecoratedUrl(QStringLiteral("https://d.test/chat?x=1"), proxy),
 		  QStringLiteral("https://d.test/chat?x=1&vornurl=ws://127.0.0.1:44423?token=abc"));

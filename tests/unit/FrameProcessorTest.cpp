@@ -70,7 +70,8 @@ TEST_F(FrameProcessorTest, PingsAreAnsweredMaskedAsTheSideRequires)
 {
 	EXPECT_EQ(feed(frame(9, "abc", true, true)), FrameProcessingResult::NeedMore);
 	ASSERT_EQ(endpoint.sent.size(), 1u);
-	EXPECT_EQ(endpoint.sent[0], std::string("\x8A\x03" "abc")); // server: unmasked pong
+	EXPECT_EQ(endpoint.sent[0], std::string("\x8A\x03"
+						"abc")); // server: unmasked pong
 
 	options.maskReplies = true;
 	EXPECT_EQ(feed(frame(9, "abc")), FrameProcessingResult::NeedMore);
@@ -119,7 +120,8 @@ TEST_F(FrameProcessorTest, ProtocolErrorsFail)
 
 	buffer.clear();
 	fragments = FragmentState();
-	EXPECT_EQ(feed(std::string("\x81\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 10)), FrameProcessingResult::FrameFailed);
+	EXPECT_EQ(feed(std::string("\x81\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 10)),
+		  FrameProcessingResult::FrameFailed);
 	EXPECT_EQ(error, "WebSocket frame too large.");
 }
 

@@ -1,7 +1,7 @@
 // obs-websocket discovery from its configuration file, and the bootstrap JSON.
 
-#include "BuildConfig.h"
 #include "host/HostBootstrap.h"
+#include "BuildConfig.h"
 #include "host/ObsWebSocketDiscovery.h"
 
 #include <QDir>
@@ -88,9 +88,11 @@ TEST_F(DiscoveryTest, AuthenticationWithoutPassword)
 {
 	QTcpServer server;
 	ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0));
-	writeConfig(QStringLiteral(R"({"server_enabled": true, "server_port": %1, "auth_required": true, "server_password": ""})")
-			    .arg(server.serverPort())
-			    .toUtf8());
+	writeConfig(
+		QStringLiteral(
+			R"({"server_enabled": true, "server_port": %1, "auth_required": true, "server_password": ""})")
+			.arg(server.serverPort())
+			.toUtf8());
 	EXPECT_EQ(discovery.discover().error,
 		  QStringLiteral("obs-websocket requires authentication, but no password is configured."));
 }
@@ -142,7 +144,8 @@ TEST(HostBootstrapTest, BootstrapWithoutControllerOrDiscovery)
 	EXPECT_EQ(json.value(QStringLiteral("pluginVersion")).toString(), QStringLiteral(ZORVA_VERSION));
 	EXPECT_EQ(json.value(QStringLiteral("sessionToken")).toString(), QStringLiteral("T"));
 	EXPECT_EQ(json.value(QStringLiteral("accessToken")).toString(), QString());
-	EXPECT_EQ(json.value(QStringLiteral("eventProxyUrl")).toString(), QStringLiteral("ws://127.0.0.1:44423?token=T"));
+	EXPECT_EQ(json.value(QStringLiteral("eventProxyUrl")).toString(),
+		  QStringLiteral("ws://127.0.0.1:44423?token=T"));
 	EXPECT_EQ(json.value(QStringLiteral("capabilities")).toObject(), hostCapabilities());
 	EXPECT_EQ(hostCapabilities().size(), 6);
 	// Discovery absent: defaults, no error, no probe.

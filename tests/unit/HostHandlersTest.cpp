@@ -110,7 +110,8 @@ protected:
 
 	json call(const std::string &method, const json &params = json::object())
 	{
-		return json::parse(vendor.dispatchPayload(json{{"id", "1"}, {"method", method}, {"params", params}}.dump()));
+		return json::parse(
+			vendor.dispatchPayload(json{{"id", "1"}, {"method", method}, {"params", params}}.dump()));
 	}
 
 	RecordingTargets targets;
@@ -121,12 +122,29 @@ protected:
 
 TEST_F(HostHandlersTest, EveryMethodIsServed)
 {
-	for (const char *method :
-	     {"zorva.status", "zorva.getHostBootstrap", "zorva.refreshHostBootstrap", "accounts.list", "accounts.require",
-	      "getSessionJson", "authenticate", "listDisplays", "listWindows", "listCameras", "notify", "simulateEvent",
-	      "takeScreenshot", "applySessionOps", "evalBrowserLayerJs", "getBrowserLayerConsoleLogs",
-	      "accounts.beginLogin", "accounts.refresh", "accounts.logout", "zorva.logout", "accounts.handleRedirect",
-	      "vek.beginLogin", "vek.logout"}) {
+	for (const char *method : {"zorva.status",
+				   "zorva.getHostBootstrap",
+				   "zorva.refreshHostBootstrap",
+				   "accounts.list",
+				   "accounts.require",
+				   "getSessionJson",
+				   "authenticate",
+				   "listDisplays",
+				   "listWindows",
+				   "listCameras",
+				   "notify",
+				   "simulateEvent",
+				   "takeScreenshot",
+				   "applySessionOps",
+				   "evalBrowserLayerJs",
+				   "getBrowserLayerConsoleLogs",
+				   "accounts.beginLogin",
+				   "accounts.refresh",
+				   "accounts.logout",
+				   "zorva.logout",
+				   "accounts.handleRedirect",
+				   "vek.beginLogin",
+				   "vek.logout"}) {
 		EXPECT_NE(errorCode(call(method)), "METHOD_NOT_FOUND") << method;
 	}
 	// Names are exact.
@@ -147,7 +165,8 @@ TEST_F(HostHandlersTest, FixedAnswersWhateverTheParams)
 		  errorEnvelope("Browser-layer JS evaluation is not enabled in OBS yet.", "NOT_IMPLEMENTED"));
 	EXPECT_EQ(call("getBrowserLayerConsoleLogs", params),
 		  errorEnvelope("Browser-layer console logs are not enabled in OBS yet.", "NOT_IMPLEMENTED"));
-	EXPECT_EQ(call("applySessionOps", params), errorEnvelope("applySessionOps is handled by the OBS shim.", "SHIM_REQUIRED"));
+	EXPECT_EQ(call("applySessionOps", params),
+		  errorEnvelope("applySessionOps is handled by the OBS shim.", "SHIM_REQUIRED"));
 	// None of them touched the module.
 	EXPECT_TRUE(targets.calls.empty());
 }
@@ -180,9 +199,10 @@ TEST_F(HostHandlersTest, RequireCollectsStringPlatformsInOrder)
 
 TEST_F(HostHandlersTest, AccountLoginStartIsPassedThroughEvenWhenItFailed)
 {
-	targets.accountLoginResult = {{QStringLiteral("opened"), false},
-				      {QStringLiteral("error"), QStringLiteral("Unable to start local login callback server.")},
-				      {QStringLiteral("errorCode"), QStringLiteral("CALLBACK_SERVER_FAILED")}};
+	targets.accountLoginResult = {
+		{QStringLiteral("opened"), false},
+		{QStringLiteral("error"), QStringLiteral("Unable to start local login callback server.")},
+		{QStringLiteral("errorCode"), QStringLiteral("CALLBACK_SERVER_FAILED")}};
 	const json failed = {{"opened", false},
 			     {"error", "Unable to start local login callback server."},
 			     {"errorCode", "CALLBACK_SERVER_FAILED"}};
@@ -226,7 +246,8 @@ TEST_F(HostHandlersTest, ErrorUnwrapping)
 
 TEST_F(HostHandlersTest, SimulateEvent)
 {
-	EXPECT_EQ(call("simulateEvent", {{"type", "chat"}, {"platform", "kick"}, {"username", "zoe"}, {"chatMessage", "hi"}}),
+	EXPECT_EQ(call("simulateEvent",
+		       {{"type", "chat"}, {"platform", "kick"}, {"username", "zoe"}, {"chatMessage", "hi"}}),
 		  json({{"type", "chat"}}));
 	EXPECT_EQ(targets.simulated, (QStringList{"chat", "kick", "zoe", "hi"}));
 	call("simulateEvent", {{"type", 1}, {"chatMessage", nullptr}});
@@ -284,5 +305,6 @@ TEST_F(HostHandlersTest, AccountLogoutAndRedirects)
 	EXPECT_EQ(call("accounts.handleRedirect", {{"url", "https://zorva.test/auth/redirect?code=a b&state=s"}}),
 		  json({{"handled", true}}));
 	EXPECT_TRUE(targets.redirectUrl.isValid());
-	EXPECT_EQ(targets.redirectUrl.toString(QUrl::FullyEncoded), "https://zorva.test/auth/redirect?code=a%20b&state=s");
+	EXPECT_EQ(targets.redirectUrl.toString(QUrl::FullyEncoded),
+		  "https://zorva.test/auth/redirect?code=a%20b&state=s");
 }

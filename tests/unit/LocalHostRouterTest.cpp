@@ -15,9 +15,8 @@ protected:
 		router.setHandler("fails", [](const json &, const LocalHostRouter::Responder &r) {
 			r.error("Broken.", "BROKEN");
 		});
-		router.setHandler("failsWithoutCode", [](const json &, const LocalHostRouter::Responder &r) {
-			r.error("Broken.", "");
-		});
+		router.setHandler("failsWithoutCode",
+				  [](const json &, const LocalHostRouter::Responder &r) { r.error("Broken.", ""); });
 		router.setHandler("twice", [](const json &, const LocalHostRouter::Responder &r) {
 			r.success("first");
 			r.error("second", "SECOND");
@@ -64,15 +63,17 @@ TEST_F(LocalHostRouterTest, InvalidJson)
 TEST_F(LocalHostRouterTest, MissingAndUnknownMethods)
 {
 	EXPECT_TRUE(dispatch("{}").empty());
-	EXPECT_EQ(dispatch(R"({"id": "a"})"),
-		  std::vector<std::string>{
-			  R"({"error":"Missing method.","errorCode":"MISSING_METHOD","id":"a","requestId":"a","success":false})"});
+	EXPECT_EQ(
+		dispatch(R"({"id": "a"})"),
+		std::vector<std::string>{
+			R"({"error":"Missing method.","errorCode":"MISSING_METHOD","id":"a","requestId":"a","success":false})"});
 	// A method that is not a string counts as missing.
 	EXPECT_EQ(dispatch(R"({"id": "a", "method": 5})").size(), 1u);
 	EXPECT_NE(dispatch(R"({"id": "a", "method": ["x"]})").at(0).find("MISSING_METHOD"), std::string::npos);
-	EXPECT_EQ(dispatch(R"({"id": "a", "method": "Zorva.Status"})"),
-		  std::vector<std::string>{
-			  R"({"error":"Unknown method: Zorva.Status","errorCode":"METHOD_NOT_FOUND","id":"a","requestId":"a","success":false})"});
+	EXPECT_EQ(
+		dispatch(R"({"id": "a", "method": "Zorva.Status"})"),
+		std::vector<std::string>{
+			R"({"error":"Unknown method: Zorva.Status","errorCode":"METHOD_NOT_FOUND","id":"a","requestId":"a","success":false})"});
 }
 
 TEST_F(LocalHostRouterTest, NotificationsNeverReplyButRunTheirHandler)
@@ -121,8 +122,9 @@ TEST_F(LocalHostRouterTest, LaterRegistrationReplacesAndTextStaysUtf8)
 	const auto replies = dispatch(R"({"id": "ü", "method": "zorva.status"})");
 	ASSERT_EQ(replies.size(), 1u);
 	// Non-ASCII stays UTF-8; invalid bytes are replaced instead of throwing.
-	EXPECT_EQ(replies[0],
-		  "{\"data\":{\"broken\":\"\xEF\xBF\xBD\",\"name\":\"Zoë ✓\"},\"id\":\"ü\",\"requestId\":\"ü\",\"success\":true}");
+	EXPECT_EQ(
+		replies[0],
+		"{\"data\":{\"broken\":\"\xEF\xBF\xBD\",\"name\":\"Zoë ✓\"},\"id\":\"ü\",\"requestId\":\"ü\",\"success\":true}");
 	EXPECT_EQ(LocalHostRouter::eventMessage("zorva.statusChanged", {{"a", 1}}),
 		  R"({"method":"zorva.statusChanged","params":{"a":1}})");
 }

@@ -33,8 +33,9 @@ TEST(ObsWebSocketConfigTest, FileAsObsWebSocketWritesIt)
 
 TEST(ObsWebSocketConfigTest, TextThatIsNoObjectMeansDisabled)
 {
-	for (const QByteArray &text : {QByteArray(), QByteArray("not json"), QByteArray("[{\"server_enabled\":true}]"),
-				       QByteArray("{\"server_enabled\":true} x"), QByteArray("{\"server_enabled\":true")}) {
+	for (const QByteArray &text :
+	     {QByteArray(), QByteArray("not json"), QByteArray("[{\"server_enabled\":true}]"),
+	      QByteArray("{\"server_enabled\":true} x"), QByteArray("{\"server_enabled\":true")}) {
 		const ObsWebSocketConfig config = parseObsWebSocketConfig(text);
 		EXPECT_FALSE(config.enabled) << text.constData();
 		EXPECT_EQ(config.port, 4455);
@@ -75,9 +76,11 @@ TEST(ObsWebSocketConfigTest, ErrorsInTheirOrder)
 	EXPECT_EQ(parseObsWebSocketConfig(R"({"server_port": 0, "auth_required": true})").error, kDisabled);
 	EXPECT_EQ(parseObsWebSocketConfig(R"({"server_enabled": true, "server_port": 0, "auth_required": true})").error,
 		  kNoPort);
-	EXPECT_EQ(parseObsWebSocketConfig(R"({"server_enabled": true, "auth_required": true, "server_password": ""})").error,
+	EXPECT_EQ(parseObsWebSocketConfig(R"({"server_enabled": true, "auth_required": true, "server_password": ""})")
+			  .error,
 		  kNoPassword);
-	EXPECT_TRUE(parseObsWebSocketConfig(R"({"server_enabled": true, "auth_required": true, "server_password": "p"})")
-			    .error.isEmpty());
+	EXPECT_TRUE(
+		parseObsWebSocketConfig(R"({"server_enabled": true, "auth_required": true, "server_password": "p"})")
+			.error.isEmpty());
 	EXPECT_TRUE(parseObsWebSocketConfig(R"({"server_enabled": true, "server_password": ""})").error.isEmpty());
 }

@@ -24,10 +24,12 @@ TEST(RefreshDebounce, RefreshesOnceAfterTheLastNoticeOfABurst)
 {
 	int refreshes = 0;
 	std::chrono::steady_clock::time_point refreshedAt;
-	RefreshDebounce debounce([&] {
-		++refreshes;
-		refreshedAt = std::chrono::steady_clock::now();
-	}, kDelay);
+	RefreshDebounce debounce(
+		[&] {
+			++refreshes;
+			refreshedAt = std::chrono::steady_clock::now();
+		},
+		kDelay);
 
 	debounce.notice();
 	QThread::msleep(kDelay.count()); // the first notice's wait is over, unrun

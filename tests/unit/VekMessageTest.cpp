@@ -53,7 +53,8 @@ TEST(VekMessageTest, OnlyTheTwoAuthCodesRejectTheToken)
 	for (const auto &[text, logged] : others) {
 		const VekMessageAction action = decide(text);
 		EXPECT_FALSE(action.tokenRejected) << text;
-		EXPECT_EQ(action.warnings, Warnings{line("server error platform=TWITCH upid=u1 error=") + logged}) << text;
+		EXPECT_EQ(action.warnings, Warnings{line("server error platform=TWITCH upid=u1 error=") + logged})
+			<< text;
 	}
 }
 
@@ -64,8 +65,8 @@ TEST(VekMessageTest, EventsRelayOnlyTheirObject)
 	EXPECT_EQ(*action.event, json({{"raw", "hi é"}, {"n", {1}}}));
 	EXPECT_TRUE(action.warnings.empty());
 
-	for (const std::string text : {R"({"type":"EVENT","event":[1]})", R"({"type":"EVENT","event":"text"})",
-				       R"({"type":"EVENT"})"}) {
+	for (const std::string text :
+	     {R"({"type":"EVENT","event":[1]})", R"({"type":"EVENT","event":"text"})", R"({"type":"EVENT"})"}) {
 		const VekMessageAction missing = decide(text);
 		EXPECT_FALSE(missing.event) << text;
 		EXPECT_EQ(missing.warnings, Warnings{line("EVENT missing payload platform=TWITCH upid=u1 bytes=") +
@@ -78,14 +79,15 @@ TEST(VekMessageTest, OtherMessagesAreDropped)
 	// Not an object: one warning with the length.
 	for (const std::string text : {"not json", "[1,2]", "\"WELCOME\"", ""}) {
 		const VekMessageAction action = decide(text);
-		EXPECT_EQ(action.warnings, Warnings{line("text message ignored platform=TWITCH upid=u1 reason=invalid_json bytes=") +
-						    std::to_string(text.size())})
+		EXPECT_EQ(action.warnings,
+			  Warnings{line("text message ignored platform=TWITCH upid=u1 reason=invalid_json bytes=") +
+				   std::to_string(text.size())})
 			<< text;
 		EXPECT_FALSE(action.reply || action.event || action.tokenRejected);
 	}
 	// Another type, or none: nothing at all.
-	for (const char *text : {R"({"type":7})", R"({"type":"RESPONSE","nonce":"_login"})", R"({"event":{}})",
-				 R"({"type":"welcome"})"}) {
+	for (const char *text :
+	     {R"({"type":7})", R"({"type":"RESPONSE","nonce":"_login"})", R"({"event":{}})", R"({"type":"welcome"})"}) {
 		const VekMessageAction action = decide(text);
 		EXPECT_TRUE(action.warnings.empty()) << text;
 		EXPECT_FALSE(action.reply || action.event || action.tokenRejected) << text;
@@ -102,8 +104,9 @@ TEST(VekMessageTest, DeeplyNestedMessagesAreRefusedNotRelayed)
 	const std::string deep = nested(100000);
 	const VekMessageAction refused = decide(deep);
 	EXPECT_FALSE(refused.event);
-	EXPECT_EQ(refused.warnings, Warnings{line("text message ignored platform=TWITCH upid=u1 reason=invalid_json bytes=") +
-					     std::to_string(deep.size())});
+	EXPECT_EQ(refused.warnings,
+		  Warnings{line("text message ignored platform=TWITCH upid=u1 reason=invalid_json bytes=") +
+			   std::to_string(deep.size())});
 	// The message and its event are two levels: up to the limit it goes through.
 	EXPECT_TRUE(decide(nested(maxJsonNesting - 2)).event);
 	EXPECT_FALSE(decide(nested(maxJsonNesting - 1)).event);

@@ -1,7 +1,7 @@
 // Frame coding and reassembly.
 
-#include "websocket/ReceiveBuffer.h"
 #include "websocket/WebSocketFrame.h"
+#include "websocket/ReceiveBuffer.h"
 
 #include <cstring>
 #include <limits>
@@ -33,7 +33,8 @@ WebSocketFrame decodeAll(const std::string &bytes)
 
 TEST(WebSocketFrame, LengthEncodingBoundariesRoundTrip)
 {
-	for (size_t length : {size_t(0), size_t(1), size_t(125), size_t(126), size_t(65535), size_t(65536), size_t(70001)}) {
+	for (size_t length :
+	     {size_t(0), size_t(1), size_t(125), size_t(126), size_t(65535), size_t(65536), size_t(70001)}) {
 		std::string payload(length, '\0');
 		for (size_t i = 0; i < length; ++i)
 			payload[i] = char(i * 7 + 3);
@@ -244,8 +245,10 @@ TEST(WebSocketFrame, MaskingMatchesByteWiseXorAtEveryLengthAndOffset)
 			applyMask(data.data() + offset, length, key);
 			for (size_t i = 0; i < data.size(); ++i) {
 				const bool inside = i >= offset && i < offset + length;
-				const char expected = inside ? char(uint8_t(source[i]) ^ key[(i - offset) % 4]) : source[i];
-				ASSERT_EQ(data[i], expected) << "offset " << offset << " length " << length << " byte " << i;
+				const char expected =
+					inside ? char(uint8_t(source[i]) ^ key[(i - offset) % 4]) : source[i];
+				ASSERT_EQ(data[i], expected)
+					<< "offset " << offset << " length " << length << " byte " << i;
 			}
 		}
 	}

@@ -1,5 +1,5 @@
-#include "websocket/Base64.h"
 #include "websocket/WebSocketHandshake.h"
+#include "websocket/Base64.h"
 
 #include <set>
 
@@ -86,8 +86,9 @@ TEST(WebSocketHandshake, BuiltRequestAndReplies)
 
 TEST(WebSocketHandshake, RequestsAreReadAndRefused)
 {
-	const UpgradeRequest good = readUpgradeRequest("GET /?token=a%20b HTTP/1.1\r\nupgrade: WebSocket\r\n"
-						       "Sec-WebSocket-Key: k==\r\nSec-WebSocket-Protocol: a, b\r\n\r\n");
+	const UpgradeRequest good =
+		readUpgradeRequest("GET /?token=a%20b HTTP/1.1\r\nupgrade: WebSocket\r\n"
+				   "Sec-WebSocket-Key: k==\r\nSec-WebSocket-Protocol: a, b\r\n\r\n");
 	EXPECT_EQ(good.target, "/?token=a%20b");
 	EXPECT_EQ(good.key, "k==");
 	EXPECT_EQ(good.protocols, "a, b");

@@ -34,7 +34,8 @@ TEST(WorkerThread, QuitAndJoinReturnsOnlyAfterTheThreadsExitPath)
 	QObject context;
 	context.moveToThread(&thread);
 	thread.start();
-	QMetaObject::invokeMethod(&context, [] { slowExitPath.used = true; }, Qt::BlockingQueuedConnection);
+	QMetaObject::invokeMethod(
+		&context, [] { slowExitPath.used = true; }, Qt::BlockingQueuedConnection);
 	EXPECT_TRUE(thread.quitAndJoin());
 	EXPECT_TRUE(exitPathDone);
 }

@@ -19,11 +19,12 @@ protected:
 
 	void start(const std::string &token = "vek-token")
 	{
-		worker = std::make_unique<VekConnectionWorker>("TWITCH", token, "u1", "ann",
-							       testService(vek.port(), QStringLiteral("https://127.0.0.1:1")));
+		worker = std::make_unique<VekConnectionWorker>(
+			"TWITCH", token, "u1", "ann", testService(vek.port(), QStringLiteral("https://127.0.0.1:1")));
 		QObject::connect(worker.get(), &VekConnectionWorker::rawEvent,
 				 [this](std::string upid, json event) { events.emplace_back(upid, event); });
-		QObject::connect(worker.get(), &VekConnectionWorker::loggedOut, [this](std::string upid) { logouts.push_back(upid); });
+		QObject::connect(worker.get(), &VekConnectionWorker::loggedOut,
+				 [this](std::string upid) { logouts.push_back(upid); });
 		worker->openConnection();
 	}
 
@@ -58,14 +59,19 @@ TEST_F(VekWorkerTest, UpgradeRequestAndLoginInTheSameTurn)
 	ASSERT_TRUE(loggedIn());
 	const FakeVekRealtime::Connection &connection = vek.last();
 	EXPECT_EQ(connection.requestHead, "GET /v2/vek?client_id=Xq7Tn2LpW9cRv4HbZk1Md8Fs HTTP/1.1\r\n"
-					  "Host: 127.0.0.1:" + std::to_string(vek.port()) + "\r\n"
-					  "Upgrade: websocket\r\n"
-					  "Connection: Upgrade\r\n"
-					  "Sec-WebSocket-Version: 13\r\n"
-					  "Sec-WebSocket-Key: " + worker->handshakeKeyInUse() + "\r\n"
-					  "Origin: https://zorva.vorn.test\r\n\r\n");
+					  "Host: 127.0.0.1:" +
+						  std::to_string(vek.port()) +
+						  "\r\n"
+						  "Upgrade: websocket\r\n"
+						  "Connection: Upgrade\r\n"
+						  "Sec-WebSocket-Version: 13\r\n"
+						  "Sec-WebSocket-Key: " +
+						  worker->handshakeKeyInUse() +
+						  "\r\n"
+						  "Origin: https://zorva.vorn.test\r\n\r\n");
 	// WELCOME came with the 101 in one write; LOGIN answered it at once.
-	EXPECT_EQ(connection.texts, std::vector<std::string>{R"({"nonce":"_login","token":"vek-token","type":"LOGIN"})"});
+	EXPECT_EQ(connection.texts,
+		  std::vector<std::string>{R"({"nonce":"_login","token":"vek-token","type":"LOGIN"})"});
 	EXPECT_TRUE(connection.allFramesMasked);
 	EXPECT_TRUE(worker->isOpen());
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek websocket connected platform=TWITCH upid=u1"), 1u);
@@ -100,8 +106,11 @@ TEST_F(VekWorkerTest, MessagesFromTheService)
 	ASSERT_EQ(events.size(), 1u);
 	EXPECT_EQ(events[0].first, "u1");
 	EXPECT_EQ(events[0].second, json({{"event_type", "RICH_MESSAGE"}, {"raw", "hi é"}}));
-	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek EVENT missing payload platform=TWITCH upid=u1 bytes="), 2u);
-	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek server error platform=TWITCH upid=u1 error=RATE_LIMITED"), 1u);
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek EVENT missing payload platform=TWITCH upid=u1 bytes="),
+		  2u);
+	EXPECT_EQ(LogCapture::instance().count(
+			  "[vorn-zorva] Vek server error platform=TWITCH upid=u1 error=RATE_LIMITED"),
+		  1u);
 	EXPECT_EQ(LogCapture::instance().matching("reason=invalid_json")[0].text,
 		  "[vorn-zorva] Vek text message ignored platform=TWITCH upid=u1 reason=invalid_json bytes=8");
 	EXPECT_TRUE(worker->isOpen());
@@ -134,7 +143,8 @@ TEST_F(VekWorkerTest, CloseFrameIsRetriedWithANewKey)
 	vek.sendFrame(vek.last(), WebSocketOpcode::Close, "\x03\xe8");
 	ASSERT_TRUE(waitUntil([&] { return vek.connections.size() == 2 && !vek.last().texts.empty(); }));
 	EXPECT_NE(vek.last().key, firstKey);
-	EXPECT_TRUE(vek.connections[0]->control.empty() || vek.connections[0]->control[0].opcode != WebSocketOpcode::Close);
+	EXPECT_TRUE(vek.connections[0]->control.empty() ||
+		    vek.connections[0]->control[0].opcode != WebSocketOpcode::Close);
 }
 
 TEST_F(VekWorkerTest, FailedUpgradesAreRetried)
@@ -142,7 +152,8 @@ TEST_F(VekWorkerTest, FailedUpgradesAreRetried)
 	vek.upgrade = FakeVekRealtime::Upgrade::Status200;
 	start();
 	ASSERT_TRUE(waitUntil([&] { return vek.connections.size() == 2; }));
-	EXPECT_GE(LogCapture::instance().count("[vorn-zorva] Vek websocket handshake failed platform=TWITCH upid=u1"), 1u);
+	EXPECT_GE(LogCapture::instance().count("[vorn-zorva] Vek websocket handshake failed platform=TWITCH upid=u1"),
+		  1u);
 	vek.upgrade = FakeVekRealtime::Upgrade::WrongAcceptKey;
 	ASSERT_TRUE(waitUntil([&] { return LogCapture::instance().count("Vek websocket accept mismatch") >= 1; }));
 	const auto line = LogCapture::instance().matching("Vek websocket accept mismatch")[0].text;
@@ -156,7 +167,10 @@ TEST_F(VekWorkerTest, EndlessResponseHeadIsRefused)
 {
 	vek.upgrade = FakeVekRealtime::Upgrade::EndlessHead;
 	start();
-	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("[vorn-zorva] Vek websocket handshake failed platform=TWITCH upid=u1") >= 1; }));
+	ASSERT_TRUE(waitUntil([] {
+		return LogCapture::instance().count(
+			       "[vorn-zorva] Vek websocket handshake failed platform=TWITCH upid=u1") >= 1;
+	}));
 	EXPECT_FALSE(worker->isOpen());
 	vek.upgrade = FakeVekRealtime::Upgrade::Accept;
 	ASSERT_TRUE(waitUntil([&] { return worker->isOpen(); })); // and retried as usual
@@ -171,7 +185,9 @@ TEST_F(VekWorkerTest, RefusedConnectionIsRetried)
 	worker = std::make_unique<VekConnectionWorker>("KICK", "t", "u2", "zoe",
 						       testService(port, QStringLiteral("https://127.0.0.1:1")));
 	worker->openConnection();
-	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("[vorn-zorva] Vek socket error platform=KICK upid=u2 error=0") >= 1; }));
+	ASSERT_TRUE(waitUntil([] {
+		return LogCapture::instance().count("[vorn-zorva] Vek socket error platform=KICK upid=u2 error=0") >= 1;
+	}));
 	ASSERT_TRUE(waitUntil([&] { return worker->retryPending(); }));
 	// The service comes up on that port; the retry reaches it.
 	FakeVekRealtime late;
@@ -183,11 +199,15 @@ TEST_F(VekWorkerTest, UntrustedCertificateIsNeverIgnored)
 {
 	FakeVekRealtime impostor(false);
 	ASSERT_TRUE(impostor.listen());
-	worker = std::make_unique<VekConnectionWorker>("YOUTUBE", "t", "u3", "cy",
-						       testService(impostor.port(), QStringLiteral("https://127.0.0.1:1")));
+	worker = std::make_unique<VekConnectionWorker>(
+		"YOUTUBE", "t", "u3", "cy", testService(impostor.port(), QStringLiteral("https://127.0.0.1:1")));
 	worker->openConnection();
-	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("[vorn-zorva] Vek SSL errors platform=YOUTUBE upid=u3: ") == 1; }));
-	ASSERT_TRUE(waitUntil([] { return LogCapture::instance().count("[vorn-zorva] Vek socket error platform=YOUTUBE upid=u3") >= 1; }));
+	ASSERT_TRUE(waitUntil([] {
+		return LogCapture::instance().count("[vorn-zorva] Vek SSL errors platform=YOUTUBE upid=u3: ") == 1;
+	}));
+	ASSERT_TRUE(waitUntil([] {
+		return LogCapture::instance().count("[vorn-zorva] Vek socket error platform=YOUTUBE upid=u3") >= 1;
+	}));
 	ASSERT_TRUE(waitUntil([&] { return worker->retryPending(); }));
 	EXPECT_FALSE(worker->isOpen());
 	EXPECT_TRUE(impostor.connections.empty() || impostor.last().requestHead.empty());

@@ -105,8 +105,8 @@ protected:
 		heartbeat->moveToThread(workerObjects->thread());
 		QObject::connect(workerObjects->thread(), &QThread::finished, heartbeat, &QObject::deleteLater);
 		QObject::connect(
-			proxy, &EventProxyServer::started, proxy, [this](quint16 port, std::string) { proxyPort = port; },
-			Qt::DirectConnection);
+			proxy, &EventProxyServer::started, proxy,
+			[this](quint16 port, std::string) { proxyPort = port; }, Qt::DirectConnection);
 		workerObjects->start();
 		heartbeat->start();
 		ASSERT_TRUE(waitUntil([this] { return proxyPort.load() != 0; }));
@@ -127,7 +127,7 @@ protected:
 	}
 
 	// Runs on the worker thread and waits for it, as the module's blocking calls do.
-	template <typename Function> void onWorker(Function function)
+	template<typename Function> void onWorker(Function function)
 	{
 		QMetaObject::invokeMethod(runtime, function, Qt::BlockingQueuedConnection);
 	}
@@ -164,7 +164,7 @@ protected:
 	bool loggedIn(size_t index, std::chrono::milliseconds timeout = 5s)
 	{
 		return waitUntil([&] { return vek.connections.size() > index && !connection(index).texts.empty(); },
-			       timeout);
+				 timeout);
 	}
 
 	// After a fault that ended connection `index` at faultAtMs: the next
@@ -336,7 +336,10 @@ TEST_F(VekFaultTest, GarbageAfterTheUpgradeClosesAndRetries)
 		 "[vorn-zorva] Vek message parse failed platform=TWITCH upid=u1 error=Unexpected continuation frame."},
 		{std::string(10, '\xFF'),
 		 "[vorn-zorva] Vek frame parse failed platform=TWITCH upid=u1 error=WebSocket frame too large."},
-		{std::string("\x03\x03" "abc", 5) + eventFrame(99),
+		{std::string("\x03\x03"
+			     "abc",
+			     5) +
+			 eventFrame(99),
 		 "[vorn-zorva] Vek message parse failed platform=TWITCH upid=u1 error=Received a new data frame before the "
 		 "fragmented message completed."},
 	};
@@ -385,8 +388,10 @@ TEST_F(VekFaultTest, FrameOverTheSixteenMebibyteLimitIsRefusedAtItsHeader)
 	// Only the header goes out: the worker cannot be waiting for the bytes.
 	vek.sendRaw(first, eventFrame(2) + textFrameHeader(kFrameLimit + 1));
 	ASSERT_TRUE(waitUntil([&] { return first.ended; }));
-	EXPECT_EQ(logCount("[vorn-zorva] Vek frame parse failed platform=TWITCH upid=u1 error=WebSocket message too large."),
-		  1u);
+	EXPECT_EQ(
+		logCount(
+			"[vorn-zorva] Vek frame parse failed platform=TWITCH upid=u1 error=WebSocket message too large."),
+		1u);
 	expectRetried(0, faultAt);
 	expectEventFlows(connection(1), 3);
 	expectPageEvents({1, 2, 3});
@@ -527,7 +532,7 @@ TEST_P(VekSilenceTest, SilentServiceIsGivenUpAfterTheSetupTimeOutAndRetried)
 	// The time-out counts from the start of the attempt, not from the silence.
 	EXPECT_GE(endedAtMs - connection(0).acceptedAtMs, kSetupTimeoutMs * 94 / 100 - 50);
 	EXPECT_TRUE(connection(0).texts.empty());
-	const std::string stage = GetParam() == Silence::AfterTcpAccept	     ? "tls"
+	const std::string stage = GetParam() == Silence::AfterTcpAccept      ? "tls"
 				  : GetParam() == Silence::AfterTlsHandshake ? "upgrade"
 									     : "welcome";
 	EXPECT_EQ(logCount("[vorn-zorva] Vek connection timed out platform=TWITCH upid=u1 stage=" + stage +

@@ -28,10 +28,12 @@ protected:
 		EventProxyServer::Options options;
 		options.port = 0;
 		proxy = std::make_unique<EventProxyServer>(options);
-		QObject::connect(proxy.get(), &EventProxyServer::started, [this](quint16 p, std::string) { proxyPort = p; });
+		QObject::connect(proxy.get(), &EventProxyServer::started,
+				 [this](quint16 p, std::string) { proxyPort = p; });
 		proxy->start();
 		relayToProxy();
-		QObject::connect(runtime.get(), &VekRuntime::integrationLoggedOut, [this](std::string upid) { loggedOut.push_back(upid); });
+		QObject::connect(runtime.get(), &VekRuntime::integrationLoggedOut,
+				 [this](std::string upid) { loggedOut.push_back(upid); });
 	}
 
 	// The runtime's announcements to the proxy, wired as the module wires them.
@@ -39,7 +41,8 @@ protected:
 	{
 		QObject::connect(runtime.get(), &VekRuntime::rawEvent, proxy.get(), &EventProxyServer::publishRawEvent);
 		QObject::connect(runtime.get(), &VekRuntime::loggedOut, proxy.get(), &EventProxyServer::publishLogout);
-		QObject::connect(runtime.get(), &VekRuntime::apiResponse, proxy.get(), &EventProxyServer::publishResponse);
+		QObject::connect(runtime.get(), &VekRuntime::apiResponse, proxy.get(),
+				 &EventProxyServer::publishResponse);
 	}
 
 	bool openFor(const char *upid)
@@ -51,7 +54,8 @@ protected:
 	std::unique_ptr<TestWebSocketClient> page()
 	{
 		auto client = std::make_unique<TestWebSocketClient>();
-		EXPECT_TRUE(client->open(proxyPort, QStringLiteral("/?token=%1").arg(QString::fromStdString(proxy->accessToken()))));
+		EXPECT_TRUE(client->open(
+			proxyPort, QStringLiteral("/?token=%1").arg(QString::fromStdString(proxy->accessToken()))));
 		EXPECT_TRUE(client->waitForUpgrade());
 		return client;
 	}
@@ -68,8 +72,8 @@ protected:
 
 TEST_F(VekRuntimeTest, WorkersFollowTheSnapshot)
 {
-	const QJsonArray two = {entry("TWITCH", "t1", "u1"), entry("KICK", "t2", "u2"), QJsonValue(5), entry("X", "", "u3"),
-				entry("X", "t", "")};
+	const QJsonArray two = {entry("TWITCH", "t1", "u1"), entry("KICK", "t2", "u2"), QJsonValue(5),
+				entry("X", "", "u3"), entry("X", "t", "")};
 	runtime->syncIntegrations(two);
 	EXPECT_EQ(runtime->workerCount(), 2u);
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek worker create platform=TWITCH upid=u1"), 1u);
@@ -107,7 +111,8 @@ TEST_F(VekRuntimeTest, EventsAndLogoutsReachThePages)
 	auto reader = page();
 	runtime->syncIntegrations({entry("TWITCH", "t1", "u1")});
 	ASSERT_TRUE(openFor("u1"));
-	realtime.sendText(realtime.last(), R"({"type":"EVENT","event":{"event_type":"FOLLOW","b":[1,{"c":null}],"a":"é"}})");
+	realtime.sendText(realtime.last(),
+			  R"({"type":"EVENT","event":{"event_type":"FOLLOW","b":[1,{"c":null}],"a":"é"}})");
 	ASSERT_TRUE(reader->waitForMessages(1));
 	EXPECT_EQ(reader->texts()[0], R"({"a":"é","b":[1,{"c":null}],"event_type":"FOLLOW"})");
 
@@ -121,13 +126,19 @@ TEST_F(VekRuntimeTest, ProxiedRequests)
 {
 	auto reader = page();
 	runtime->syncIntegrations({entry("TWITCH", "t1", "u1")});
-	rest.route("POST", QStringLiteral("/v2/vek/chat/send"), FakeHttpServer::Response{200, R"({"ok":true})", 0, "application/json"});
-	rest.route("GET", QStringLiteral("/v2/vek/missing"), FakeHttpServer::Response{404, "<h1>Not here</h1>", 0, "text/html"});
-	rest.route("GET", QStringLiteral("/v2/vek/bin"), FakeHttpServer::Response{200, QByteArray("\xff\x00\x01", 3), 0, "application/octet-stream"});
+	rest.route("POST", QStringLiteral("/v2/vek/chat/send"),
+		   FakeHttpServer::Response{200, R"({"ok":true})", 0, "application/json"});
+	rest.route("GET", QStringLiteral("/v2/vek/missing"),
+		   FakeHttpServer::Response{404, "<h1>Not here</h1>", 0, "text/html"});
+	rest.route("GET", QStringLiteral("/v2/vek/bin"),
+		   FakeHttpServer::Response{200, QByteArray("\xff\x00\x01", 3), 0, "application/octet-stream"});
 
-	runtime->handleProxyRequest("u1", {{"endpoint", "/chat/send?x=1"}, {"method", "post"}, {"nonce", "n1"}, {"json", R"({"text":"hi"})"}});
+	runtime->handleProxyRequest(
+		"u1",
+		{{"endpoint", "/chat/send?x=1"}, {"method", "post"}, {"nonce", "n1"}, {"json", R"({"text":"hi"})"}});
 	ASSERT_TRUE(reader->waitForMessages(1));
-	EXPECT_EQ(json::parse(reader->texts()[0]), json({{"event_type", "X_RESPONSE"}, {"nonce", "n1"}, {"response", R"({"ok":true})"}}));
+	EXPECT_EQ(json::parse(reader->texts()[0]),
+		  json({{"event_type", "X_RESPONSE"}, {"nonce", "n1"}, {"response", R"({"ok":true})"}}));
 	const FakeHttpServer::Request &post = rest.requests.last();
 	EXPECT_EQ(post.target, "/v2/vek/chat/send?x=1");
 	EXPECT_EQ(post.headers.value("client-id"), "Xq7Tn2LpW9cRv4HbZk1Md8Fs");
@@ -136,9 +147,11 @@ TEST_F(VekRuntimeTest, ProxiedRequests)
 	EXPECT_EQ(post.body, R"({"text":"hi"})");
 
 	// "json" as an object: no body, no content type. "bytes" wins over "json".
-	runtime->handleProxyRequest("u1", {{"endpoint", "/chat/send"}, {"method", "POST"}, {"nonce", "n2"}, {"json", {{"a", 1}}}});
-	runtime->handleProxyRequest("u1", {{"endpoint", "/chat/send"}, {"method", "PUT"}, {"nonce", "n3"},
-					   {"bytes", "AAEC"}, {"json", "{}"}});
+	runtime->handleProxyRequest(
+		"u1", {{"endpoint", "/chat/send"}, {"method", "POST"}, {"nonce", "n2"}, {"json", {{"a", 1}}}});
+	runtime->handleProxyRequest(
+		"u1",
+		{{"endpoint", "/chat/send"}, {"method", "PUT"}, {"nonce", "n3"}, {"bytes", "AAEC"}, {"json", "{}"}});
 	ASSERT_TRUE(waitUntil([&] { return rest.requests.size() == 3; }));
 	// The two go out on separate connections: find them by method.
 	const auto byMethod = [this](const QByteArray &method) {
@@ -164,7 +177,8 @@ TEST_F(VekRuntimeTest, ProxiedRequests)
 	};
 
 	// GET sends no body even with "bytes"; a 404 page comes back as it is.
-	runtime->handleProxyRequest("u1", {{"endpoint", "/missing"}, {"method", "GET"}, {"nonce", "n4"}, {"bytes", "AAEC"}});
+	runtime->handleProxyRequest("u1",
+				    {{"endpoint", "/missing"}, {"method", "GET"}, {"nonce", "n4"}, {"bytes", "AAEC"}});
 	ASSERT_TRUE(reader->waitForMessages(4));
 	EXPECT_TRUE(rest.requests.last().body.isEmpty());
 	EXPECT_EQ(responseTo("n4"), "<h1>Not here</h1>");
@@ -195,7 +209,8 @@ TEST_F(VekRuntimeTest, ProxiedRequestTimeOutAnswersWithAnEmptyBody)
 	rest.route("GET", QStringLiteral("/v2/vek/slow"), FakeHttpServer::Response{200, "late", 3000, "text/plain"});
 	runtime->handleProxyRequest("u1", {{"endpoint", "/slow"}, {"method", "GET"}, {"nonce", "slow"}});
 	ASSERT_TRUE(reader->waitForMessages(1, 2s));
-	EXPECT_EQ(json::parse(reader->texts()[0]), json({{"event_type", "X_RESPONSE"}, {"nonce", "slow"}, {"response", ""}}));
+	EXPECT_EQ(json::parse(reader->texts()[0]),
+		  json({{"event_type", "X_RESPONSE"}, {"nonce", "slow"}, {"response", ""}}));
 }
 
 // An account that goes takes its pending requests along: aborted, unanswered.
@@ -215,7 +230,8 @@ TEST_F(VekRuntimeTest, RemovedAccountsPendingRequestIsDropped)
 	ASSERT_TRUE(waitUntil([&] { return rest.openConnections() == 0; }));
 	runtime->handleProxyRequest("u2", {{"endpoint", "/quick"}, {"method", "GET"}, {"nonce", "n2"}});
 	ASSERT_TRUE(reader->waitForMessages(1));
-	EXPECT_EQ(json::parse(reader->texts()[0]), json({{"event_type", "X_RESPONSE"}, {"nonce", "n2"}, {"response", "quick"}}));
+	EXPECT_EQ(json::parse(reader->texts()[0]),
+		  json({{"event_type", "X_RESPONSE"}, {"nonce", "n2"}, {"response", "quick"}}));
 	EXPECT_EQ(rest.requests.last().headers.value("authorization"), "Vek t2");
 }
 

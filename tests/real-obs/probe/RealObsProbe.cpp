@@ -127,7 +127,8 @@ QPixmap pictureOf(QMainWindow *window)
 	const QPixmap screen = window->screen()->grabWindow(window->winId());
 	QPainter painter(&picture);
 	for (QDockWidget *dock : window->findChildren<QDockWidget *>()) {
-		if (!dock->isVisible() || dock->isFloating() || !dock->objectName().startsWith(QLatin1String("vorn-zorva")))
+		if (!dock->isVisible() || dock->isFloating() ||
+		    !dock->objectName().startsWith(QLatin1String("vorn-zorva")))
 			continue;
 		const QRect area(dock->mapTo(window, QPoint(0, 0)), dock->size());
 		painter.drawPixmap(area.topLeft(), screen, area);
@@ -175,11 +176,12 @@ void obs_module_post_load(void)
 {
 	blog(LOG_INFO, "[real-obs-probe] post-load");
 	obs_websocket_vendor vendor = obs_websocket_register_vendor("real-obs-probe");
-	const bool registered = vendor && obs_websocket_vendor_register_request(vendor, "docks", &docksRequest, nullptr) &&
-				obs_websocket_vendor_register_request(vendor, "closeMainWindow", &closeMainWindowRequest,
-								      nullptr) &&
-				obs_websocket_vendor_register_request(vendor, "screenshot", &screenshotRequest, nullptr);
-	blog(registered ? LOG_INFO : LOG_WARNING, "[real-obs-probe] vendor %s", registered ? "registered" : "not registered");
+	const bool registered =
+		vendor && obs_websocket_vendor_register_request(vendor, "docks", &docksRequest, nullptr) &&
+		obs_websocket_vendor_register_request(vendor, "closeMainWindow", &closeMainWindowRequest, nullptr) &&
+		obs_websocket_vendor_register_request(vendor, "screenshot", &screenshotRequest, nullptr);
+	blog(registered ? LOG_INFO : LOG_WARNING, "[real-obs-probe] vendor %s",
+	     registered ? "registered" : "not registered");
 }
 
 void obs_module_unload(void)
