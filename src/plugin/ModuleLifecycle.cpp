@@ -13,8 +13,8 @@
 #include "obs/ObsString.h"
 #include "plugin/ModuleHostTargets.h"
 #include "plugin/ModuleState.h"
-#include "plugin/WorkerObjects.h"
 #include "values/MetaTypes.h"
+#include "worker/WorkerObjects.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -6,7 +6,7 @@
 #include "host/ObsWebSocketVendor.h"
 #include "host/RefreshDebounce.h"
 #include "plugin/ModuleHostTargets.h"
-#include "plugin/WorkerObjects.h"
+#include "worker/WorkerObjects.h"
 
 #include <QFileSystemWatcher>
 

@@ -3,7 +3,7 @@
 # With -DGRAPH=ON it prints the include graph between folders instead (one
 # line per edge, with the number of includes), which scripts/include-graph
 # shows.
-set(layers websocket values obs threading "proxy integration" auth host docks plugin)
+set(layers websocket values obs threading "proxy integration" worker auth host docks plugin)
 
 set(rank 0)
 foreach(layer IN LISTS layers)

@@ -12,8 +12,8 @@
 #include "TestWebSocketClient.h"
 #include "integration/VekConnectionWorker.h"
 #include "integration/VekRuntime.h"
-#include "plugin/WorkerObjects.h"
 #include "proxy/EventProxyServer.h"
+#include "worker/WorkerObjects.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "plugin/WorkerObjects.h"
+#include "worker/WorkerObjects.h"
 
 #include "integration/VekRuntime.h"
 
