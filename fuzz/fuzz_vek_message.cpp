@@ -26,8 +26,7 @@ bool errorMentionsToken(std::string_view text)
 void checkWarnings(const VekMessageAction &action, std::string_view text)
 {
 	for (const std::string &line : action.warnings) {
-		if (!startsWith(line, "Vek ") ||
-		    line.find(" platform=TWITCH upid=u1") == std::string::npos)
+		if (!startsWith(line, "Vek ") || line.find(" platform=TWITCH upid=u1") == std::string::npos)
 			std::abort();
 		if (line.find(kToken) != std::string::npos && !errorMentionsToken(text))
 			std::abort();
