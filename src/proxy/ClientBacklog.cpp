@@ -7,7 +7,12 @@
 
 bool ClientBacklog::send(QTcpSocket &socket, const QByteArray &frame)
 {
-	if (stoppedReading(socket.bytesToWrite(), std::chrono::steady_clock::now()))
+	// The clock is read only while the client is over the limit: this runs
+	// for every page on every event.
+	const qint64 unsent = socket.bytesToWrite();
+	const auto now = unsent > limits.maxUnsentBytes ? std::chrono::steady_clock::now()
+							: std::chrono::steady_clock::time_point();
+	if (stoppedReading(unsent, now))
 		return false;
 	socket.write(frame);
 	recordQueued(frame.size());
