@@ -1,14 +1,16 @@
 // The event relay benchmark: the module's event proxy against broadcast
 // servers built on other stacks, each in a process of its own and driven
 // identically by this program (loopback only, bounded in time). Prints one
-// line per measurement and a Markdown table of medians; ratios are taken
-// round by round, from runs made side by side.
+// line per measurement and, for each of the module's servers (named
+// "zorva…"), a Markdown table of medians against the other stacks; ratios are
+// taken round by round, from runs made side by side. The module's servers
+// other than the standalone proxy are then checked against the relay's goals.
 //
 //   zorva_bench_relay [--rounds R] [--clients 1,20,200,200@1000] [--warmup S] [--measure S]
 //                     --server NAME=COMMAND [--server NAME=COMMAND ...]
 //
 // "N@R" measures the latency of N clients at R events per second instead of
-// 10 000. The first server is the one the others are compared with.
+// 10 000.
 
 #include "RelayRun.h"
 #include "ServerProcess.h"
@@ -176,47 +178,98 @@ std::string ratioCell(const Results &results, const std::string &base, const std
 	return cell(throughput, "-") + " | " + cell(efficiency, "-") + " | " + cell(p99, "n/a");
 }
 
-void printTable(const Options &options, const Results &results)
+// The module's own servers are named "zorva…" (standalone, in the stand-in
+// host, in OBS); each is compared with the other stacks in a table of its own.
+bool isOurs(const ServerSpec &spec)
 {
-	const std::string &base = options.servers.front().name;
+	return spec.name.rfind("zorva", 0) == 0;
+}
+
+void printRow(const Options &options, const Results &results, const std::string &base, const ServerSpec &spec,
+	      const Load &load)
+{
+	std::vector<double> rate, cpu, efficiency, p50, p99;
+	for (const RelayFigures &f : results.at(spec.name).at(load.label)) {
+		if (f.saturationProblem.empty()) {
+			rate.push_back(f.deliveriesPerSecond);
+			cpu.push_back(f.serverCpu);
+			efficiency.push_back(perCpu(f));
+		}
+		if (f.latencyProblem.empty()) {
+			p50.push_back(f.p50Us);
+			p99.push_back(f.p99Us);
+		}
+	}
+	const std::string ratio = spec.name == base ? "- | - | -" : ratioCell(results, base, spec.name, load);
+	char throughput[96] = "- | - | -";
+	if (load.saturate && !rate.empty())
+		std::snprintf(throughput, sizeof(throughput), "%.0f | %.2f | %.0f", median(rate), median(cpu),
+			      median(efficiency));
+	else if (load.saturate)
+		std::snprintf(throughput, sizeof(throughput), "failed | - | -");
+	// Past its capacity a server queues without bound (or, the event
+	// proxy, closes the clients it cannot serve): no latency to quote.
+	char latency[64];
+	if (!p99.empty())
+		std::snprintf(latency, sizeof(latency), "%.0f | %.0f", median(p50), median(p99));
+	else
+		std::snprintf(latency, sizeof(latency), "overloaded | overloaded");
+	std::printf("| %d | %s | %s | %d | %s | %zu+%zu/%d | %s |\n", load.clients, spec.name.c_str(), throughput,
+		    load.rate, latency, rate.size(), p99.size(), options.rounds, ratio.c_str());
+}
+
+void printTable(const Options &options, const Results &results, const std::string &base)
+{
 	std::printf(
 		"\n| clients | server | deliveries/s | server CPU (cores) | deliveries per CPU-s | latency load ev/s | "
 		"p50 us | p99 us | runs ok (rate+latency) | %s throughput vs | %s per CPU-s vs | %s p99 advantage "
 		"|\n|---|---|---|---|---|---|---|---|---|---|---|---|\n",
 		base.c_str(), base.c_str(), base.c_str());
+	for (const Load &load : options.loads)
+		for (const ServerSpec &spec : options.servers)
+			if (spec.name == base || !isOurs(spec))
+				printRow(options, results, base, spec, load);
+}
+
+// The relay's goals for the module as users run it, against QtWebSockets:
+// medians of the per-round ratios, as in the tables.
+void printGoals(const Options &options, const Results &results, const std::string &ours, const std::string &peer)
+{
+	if (!results.count(ours) || !results.count(peer))
+		return;
+	std::printf("\n| goal, %s against %s | median | met |\n|---|---|---|\n", ours.c_str(), peer.c_str());
 	for (const Load &load : options.loads) {
-		for (const ServerSpec &spec : options.servers) {
-			std::vector<double> rate, cpu, efficiency, p50, p99;
-			for (const RelayFigures &f : results.at(spec.name).at(load.label)) {
-				if (f.saturationProblem.empty()) {
-					rate.push_back(f.deliveriesPerSecond);
-					cpu.push_back(f.serverCpu);
-					efficiency.push_back(perCpu(f));
-				}
-				if (f.latencyProblem.empty()) {
-					p50.push_back(f.p50Us);
-					p99.push_back(f.p99Us);
-				}
-			}
-			const std::string ratio =
-				spec.name == base ? "- | - | -" : ratioCell(results, base, spec.name, load);
-			char throughput[96] = "- | - | -";
-			if (load.saturate && !rate.empty())
-				std::snprintf(throughput, sizeof(throughput), "%.0f | %.2f | %.0f", median(rate),
-					      median(cpu), median(efficiency));
-			else if (load.saturate)
-				std::snprintf(throughput, sizeof(throughput), "failed | - | -");
-			// Past its capacity a server queues without bound (or, the event
-			// proxy, closes the clients it cannot serve): no latency to quote.
-			char latency[64];
-			if (!p99.empty())
-				std::snprintf(latency, sizeof(latency), "%.0f | %.0f", median(p50), median(p99));
-			else
-				std::snprintf(latency, sizeof(latency), "overloaded | overloaded");
-			std::printf("| %d | %s | %s | %d | %s | %zu+%zu/%d | %s |\n", load.clients, spec.name.c_str(),
-				    throughput, load.rate, latency, rate.size(), p99.size(), options.rounds,
-				    ratio.c_str());
+		const auto &mine = results.at(ours).at(load.label);
+		const auto &theirs = results.at(peer).at(load.label);
+		std::vector<double> throughput, p99, advantage;
+		for (size_t round = 0; round < mine.size() && round < theirs.size(); ++round) {
+			if (load.saturate && mine[round].saturationProblem.empty() &&
+			    theirs[round].saturationProblem.empty() && theirs[round].deliveriesPerSecond > 0)
+				throughput.push_back(mine[round].deliveriesPerSecond /
+						     theirs[round].deliveriesPerSecond);
+			if (mine[round].latencyProblem.empty())
+				p99.push_back(mine[round].p99Us);
+			if (mine[round].latencyProblem.empty() && theirs[round].latencyProblem.empty() &&
+			    mine[round].p99Us > 0)
+				advantage.push_back(theirs[round].p99Us / mine[round].p99Us);
 		}
+		const auto line = [](const std::string &what, const std::vector<double> &values, const char *unit,
+				     bool met) {
+			if (values.empty())
+				std::printf("| %s | no run completed | no |\n", what.c_str());
+			else
+				std::printf("| %s | %.2f%s | %s |\n", what.c_str(), median(values), unit,
+					    met ? "yes" : "no");
+		};
+		if (load.saturate && (load.clients == 20 || load.clients == 200))
+			line("deliveries at " + std::to_string(load.clients) + " pages >= 2x", throughput, "x",
+			     median(throughput) >= 2);
+		if (load.clients == 20 && load.rate == 10000)
+			line("p99 at 10000 events/s x 20 pages <= 500 us", p99, " us",
+			     !p99.empty() && median(p99) <= 500);
+		if (load.clients == 200 && load.rate == 1000)
+			line("p99 at 1000 events/s x 200 pages <= a tenth of " + peer + "'s", advantage, "x better",
+			     median(advantage) >= 10);
 	}
 }
 
@@ -250,6 +303,11 @@ int main(int argc, char **argv)
 			}
 		}
 	}
-	printTable(options, results);
+	for (const ServerSpec &spec : options.servers)
+		if (isOurs(spec))
+			printTable(options, results, spec.name);
+	for (const ServerSpec &spec : options.servers)
+		if (isOurs(spec) && spec.name != "zorva")
+			printGoals(options, results, spec.name, "qtwebsockets");
 	return 0;
 }
