@@ -268,7 +268,7 @@ void printGoals(const Options &options, const Results &results, const std::strin
 			line("p99 at 10000 events/s x 20 pages <= 500 us", p99, " us",
 			     !p99.empty() && median(p99) <= 500);
 		if (load.clients == 200 && load.rate == 1000)
-			line("p99 at 1000 events/s x 200 pages <= a tenth of " + peer + "'s", advantage, "x better",
+			line("p99 at 1000 events/s x 200 pages <= a tenth of " + peer, advantage, "x better",
 			     median(advantage) >= 10);
 	}
 }
