@@ -5,18 +5,84 @@
 #include <QByteArray>
 #include <QTcpSocket>
 
-bool ClientBacklog::send(QTcpSocket &socket, const QByteArray &frame)
+#include <sys/socket.h>
+#include <sys/uio.h>
+
+bool ClientBacklog::queue(QTcpSocket &socket, const QByteArray &frame)
 {
 	// The clock is read only while the client is over the limit: this runs
 	// for every page on every event.
-	const qint64 unsent = socket.bytesToWrite();
+	const qint64 unsent = socket.bytesToWrite() + waitingBytes;
 	const auto now = unsent > limits.maxUnsentBytes ? std::chrono::steady_clock::now()
 							: std::chrono::steady_clock::time_point();
 	if (stoppedReading(unsent, now))
 		return false;
-	socket.write(frame);
+	waiting.push_back(frame);
+	waitingBytes += frame.size();
 	recordQueued(frame.size());
 	return true;
+}
+
+bool ClientBacklog::send(QTcpSocket &socket, const QByteArray &frame)
+{
+	if (!queue(socket, frame))
+		return false;
+	flush(socket);
+	return true;
+}
+
+void ClientBacklog::flush(QTcpSocket &socket)
+{
+	if (waiting.empty())
+		return;
+	size_t frame = 0;
+	qint64 offset = 0; // bytes of waiting[frame] already written
+	// Bytes in Qt's buffer go first: only while it is empty may the kernel
+	// be written to directly.
+	if (socket.bytesToWrite() == 0 && socket.state() == QAbstractSocket::ConnectedState)
+		writeDirectly(socket, frame, offset);
+	for (; frame < waiting.size(); ++frame, offset = 0) {
+		if (offset == 0)
+			socket.write(waiting[frame]);
+		else
+			socket.write(waiting[frame].constData() + offset, waiting[frame].size() - offset);
+	}
+	waiting.clear();
+	waitingBytes = 0;
+}
+
+// Qt's own path costs a copy into its buffer, a write notifier turned on and
+// off, and a pass of the event loop for every client on every event; a
+// gathered send costs one system call for all the frames a client is due.
+// Stops at the first frame the kernel did not take whole.
+void ClientBacklog::writeDirectly(QTcpSocket &socket, size_t &frame, qint64 &offset)
+{
+	const int fd = int(socket.socketDescriptor());
+	constexpr size_t maxParts = 64;
+	iovec parts[maxParts];
+	while (frame < waiting.size()) {
+		size_t count = 0;
+		for (size_t i = frame; i < waiting.size() && count < maxParts; ++i, ++count) {
+			const qint64 skip = i == frame ? offset : 0;
+			parts[count].iov_base = const_cast<char *>(waiting[i].constData() + skip);
+			parts[count].iov_len = size_t(waiting[i].size() - skip);
+		}
+		msghdr message{};
+		message.msg_iov = parts;
+		message.msg_iovlen = count;
+		// Errors, and a full socket buffer, are left to Qt with the rest.
+		ssize_t written = sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+		if (written <= 0)
+			return;
+		for (; frame < waiting.size() && written >= waiting[frame].size() - offset; ++frame) {
+			written -= waiting[frame].size() - offset;
+			offset = 0;
+		}
+		if (written > 0) {
+			offset += written;
+			return;
+		}
+	}
 }
 
 bool ClientBacklog::pauseInputIfBehind(QTcpSocket &socket)

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <vector>
 
+#include <QByteArray>
 #include <QtGlobal>
 
-class QByteArray;
 class QTcpSocket;
 
 // What one client of the event proxy has been handed and not yet taken. A
@@ -20,8 +21,15 @@ public:
 
 	explicit ClientBacklog(Limits clientLimits) : limits(clientLimits) {}
 
-	// Hands the frame to the socket, unless the client has stopped reading:
-	// then nothing is written and the answer is false.
+	// Keeps the frame for the client's next flush, unless the client has
+	// stopped reading: then nothing is kept and the answer is false.
+	bool queue(QTcpSocket &socket, const QByteArray &frame);
+	// Hands the kept frames to the kernel with one system call while Qt holds
+	// nothing unsent for the client; what the kernel does not take, and
+	// everything while Qt holds something, goes to Qt's write buffer, in order.
+	void flush(QTcpSocket &socket);
+	bool hasQueued() const { return !waiting.empty(); }
+	// Queues and flushes at once.
 	bool send(QTcpSocket &socket, const QByteArray &frame);
 	// Pauses the client's input while its unsent data is over the limit;
 	// true when that happened just now.
@@ -37,7 +45,13 @@ public:
 	void recordQueued(qint64 bytes) { queuedBytes += bytes; }
 
 private:
+	void writeDirectly(QTcpSocket &socket, size_t &frame, qint64 &offset);
+
 	Limits limits;
+	// Frames kept for the next flush; a broadcast frame is shared by every
+	// client, not copied.
+	std::vector<QByteArray> waiting;
+	qint64 waitingBytes = 0;
 	bool paused = false;
 	// Every byte handed to the socket, and the count at the moment its unsent
 	// data was first seen over the limit (-1 while it is not).

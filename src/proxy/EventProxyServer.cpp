@@ -163,7 +163,14 @@ void EventProxyServer::readInput(QTcpSocket *socket, const std::shared_ptr<Clien
 	client->receiveBuffer.appendAvailable(*socket);
 	if (!client->handshakeComplete && !runHandshake(socket, *client))
 		return;
+	// Every page gets what this input publishes with one write at its end.
+	const bool outermost = !inInputBatch;
+	inInputBatch = true;
 	runFrameProcessing(socket, client);
+	if (outermost) {
+		inInputBatch = false;
+		flushQueued();
+	}
 }
 
 void EventProxyServer::rejectClient(QTcpSocket *socket, const char *reason)
@@ -303,11 +310,9 @@ void EventProxyServer::sendReply(QTcpSocket *socket, ClientState &client, const 
 
 void EventProxyServer::broadcastText(const std::string &text, Audience audience)
 {
-	// One serialisation and one frame for all clients. Clients whose upgrade
-	// has not been answered get nothing, so no frame precedes a 101. Qt's
-	// write buffer keeps a reference to a frame of 4 KiB or more instead of
-	// copying it; smaller ones are copied into its current chunk, which costs
-	// less than a chunk of their own would.
+	// One serialisation and one frame for all clients, each holding a
+	// reference to it until its flush. Clients whose upgrade has not been
+	// answered get nothing, so no frame precedes a 101.
 	const QByteArray frame = textFrame(text);
 	std::vector<QTcpSocket *> stalled;
 	for (auto it = clients.cbegin(); it != clients.cend(); ++it) {
@@ -317,12 +322,21 @@ void EventProxyServer::broadcastText(const std::string &text, Audience audience)
 		QTcpSocket *socket = it.key();
 		// A page that stopped reading would otherwise have every broadcast
 		// kept for it for as long as OBS runs.
-		if (!client.backlog.send(*socket, frame))
+		if (!client.backlog.queue(*socket, frame))
 			stalled.push_back(socket);
 	}
 	// Closed after the loop: closing removes the client from the table.
 	for (QTcpSocket *socket : stalled)
 		closeStalledClient(socket);
+	if (!inInputBatch)
+		flushQueued();
+}
+
+void EventProxyServer::flushQueued()
+{
+	for (auto it = clients.cbegin(); it != clients.cend(); ++it)
+		if (it.value()->backlog.hasQueued())
+			it.value()->backlog.flush(*it.key());
 }
 
 void EventProxyServer::closeStalledClient(QTcpSocket *socket)
@@ -359,6 +373,7 @@ void EventProxyServer::publishLogout(std::string upid)
 
 void EventProxyServer::flushClients()
 {
+	flushQueued();
 	for (auto it = clients.cbegin(); it != clients.cend(); ++it)
 		it.key()->flush();
 }

@@ -99,6 +99,7 @@ private:
 	enum class Audience { Everyone, AuthenticatedOnly };
 	void broadcastText(const std::string &text, Audience audience = Audience::Everyone);
 	void closeStalledClient(QTcpSocket *socket);
+	void flushQueued();
 	void flushClients();
 
 	Options options;
@@ -106,4 +107,7 @@ private:
 	QHash<QTcpSocket *, std::shared_ptr<ClientState>> clients;
 	std::unordered_map<std::string, UpidHistory> histories;
 	std::string token;
+	// While a client's input is being handled, what it publishes is queued
+	// for every page and written when it has all been handled.
+	bool inInputBatch = false;
 };
