@@ -42,9 +42,9 @@ bool continuation(uint8_t b)
 	return (b & 0xC0) == 0x80;
 }
 
-// Length of the well-formed UTF-8 sequence at p (RFC 3629: no overlong
-// forms, no surrogates, nothing past U+10FFFF), or 0.
-size_t sequenceLength(const uint8_t *p, size_t left)
+} // namespace
+
+size_t utf8SequenceLength(const unsigned char *p, size_t left)
 {
 	switch (kByteClasses[p[0]]) {
 	case Lead2:
@@ -67,6 +67,8 @@ size_t sequenceLength(const uint8_t *p, size_t left)
 		return 0;
 	}
 }
+
+namespace {
 
 void appendEscape(uint8_t b, std::string &out)
 {
@@ -100,9 +102,9 @@ void appendEscape(uint8_t b, std::string &out)
 	}
 }
 
-// The string's content between quotes; false (with nothing appended) when
-// it holds invalid UTF-8.
-bool appendEscaped(const std::string &text, std::string &out)
+} // namespace
+
+bool appendJsonEscaped(std::string_view text, std::string &out)
 {
 	const size_t start = out.size();
 	const auto *p = reinterpret_cast<const uint8_t *>(text.data());
@@ -121,7 +123,7 @@ bool appendEscaped(const std::string &text, std::string &out)
 			runStart = ++i;
 			continue;
 		}
-		const size_t length = sequenceLength(p + i, size - i);
+		const size_t length = utf8SequenceLength(p + i, size - i);
 		if (length == 0) {
 			out.resize(start);
 			return false;
@@ -132,10 +134,12 @@ bool appendEscaped(const std::string &text, std::string &out)
 	return true;
 }
 
+namespace {
+
 void appendString(const std::string &text, std::string &out)
 {
 	out.push_back('"');
-	if (appendEscaped(text, out)) {
+	if (appendJsonEscaped(text, out)) {
 		out.push_back('"');
 		return;
 	}
@@ -201,11 +205,12 @@ void appendValue(const json &value, std::string &out)
 	}
 }
 
-// Just past the closing quote of the string whose content starts at `content`,
-// or `end` when it does not close. A quote closes the string unless an odd
-// number of backslashes stands right before it; memchr finds the quotes far
-// faster than a look at every character would.
-const char *endOfString(const char *content, const char *end)
+} // namespace
+
+// A quote closes the string unless an odd number of backslashes stands right
+// before it; memchr finds the quotes far faster than a look at every
+// character would.
+const char *endOfJsonString(const char *content, const char *end)
 {
 	for (const char *from = content; from < end;) {
 		const auto *quote = static_cast<const char *>(std::memchr(from, '"', size_t(end - from)));
@@ -221,8 +226,6 @@ const char *endOfString(const char *content, const char *end)
 	return end;
 }
 
-} // namespace
-
 bool jsonNestingWithin(std::string_view text, size_t limit)
 {
 	// Going deeper than the limit takes more opening brackets than that.
@@ -234,7 +237,7 @@ bool jsonNestingWithin(std::string_view text, size_t limit)
 	while (p < end) {
 		const char c = *p++;
 		if (c == '"') {
-			p = endOfString(p, end);
+			p = endOfJsonString(p, end);
 		} else if (c == '[' || c == '{') {
 			if (++depth > limit)
 				return false;

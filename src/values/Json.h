@@ -14,6 +14,19 @@ using json = nlohmann::json;
 // text is exactly nlohmann's dump(-1, ' ', false, replace), written faster.
 std::string compactJson(const json &value);
 
+// The content of a JSON string between its quotes, escaped as compactJson
+// writes it; false, with nothing appended, when the text is not valid UTF-8.
+bool appendJsonEscaped(std::string_view text, std::string &out);
+
+// Length of the well-formed UTF-8 sequence at p (RFC 3629: no overlong forms,
+// no surrogates, nothing past U+10FFFF), or 0. These are the sequences
+// nlohmann's parser accepts in strings.
+size_t utf8SequenceLength(const unsigned char *p, size_t left);
+
+// Just past the closing quote of the JSON string whose content starts at
+// `content`, or `end` when it does not close.
+const char *endOfJsonString(const char *content, const char *end);
+
 // Arrays and objects nested deeper than this are refused. Serialising and
 // copying a value recurse once per level: a message of a few hundred kilobytes
 // of "[" would otherwise overflow the stack of the thread that relays it.

@@ -1,0 +1,356 @@
+#include "values/CanonicalJson.h"
+
+#include "values/Json.h"
+#include "values/JsonEscape.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
+
+// Whether any of the eight bytes is zero (exact for "any", which is all that
+// is asked).
+constexpr uint64_t anyZeroByte(uint64_t v)
+{
+	return (v - kOnes) & ~v & kHighs;
+}
+
+// Whether any of eight string bytes needs a closer look: a quote, a
+// backslash, a control character or a byte of a multi-byte sequence. May
+// say so needlessly where a byte of 0x80 or more stands, never wrongly not.
+bool needsLook(const char *p)
+{
+	uint64_t v;
+	std::memcpy(&v, p, sizeof(v));
+	return ((v & kHighs) | anyZeroByte(v ^ (kOnes * '"')) | anyZeroByte(v ^ (kOnes * '\\')) |
+		((v - kOnes * 0x20) & ~v & kHighs)) != 0;
+}
+
+bool isDigit(char c)
+{
+	return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+bool CanonicalJsonWriter::append(std::string_view text, std::string &target)
+{
+	const size_t start = target.size();
+	input = pos = text.data();
+	end = pos + text.size();
+	out = &target;
+	members.clear();
+	keys.clear();
+	// nlohmann skips a byte order mark at the very start and refuses a
+	// partial one.
+	if (pos < end && uint8_t(*pos) == 0xEF) {
+		if (end - pos < 3 || uint8_t(pos[1]) != 0xBB || uint8_t(pos[2]) != 0xBF)
+			return false;
+		pos += 3;
+	}
+	skipWhitespace();
+	bool ok = value(0);
+	if (ok) {
+		skipWhitespace();
+		ok = pos == end || endsAtNullByte(text);
+	}
+	if (!ok)
+		target.resize(start);
+	out = nullptr;
+	return ok;
+}
+
+// nlohmann takes a null byte where a token could start for the end of the
+// text and ignores what follows it; parseJson still refuses the text where
+// that rest holds brackets nested too deep.
+bool CanonicalJsonWriter::endsAtNullByte(std::string_view text) const
+{
+	return *pos == '\0' && jsonNestingWithin(text, maxJsonNesting);
+}
+
+void CanonicalJsonWriter::skipWhitespace()
+{
+	while (pos < end && (*pos == ' ' || *pos == '\n' || *pos == '\r' || *pos == '\t'))
+		++pos;
+}
+
+bool CanonicalJsonWriter::value(size_t depth)
+{
+	if (pos == end)
+		return false;
+	switch (*pos) {
+	case '{':
+		return object(depth + 1);
+	case '[':
+		return array(depth + 1);
+	case '"':
+		return string(nullptr);
+	case 't':
+		return literal("true");
+	case 'f':
+		return literal("false");
+	case 'n':
+		return literal("null");
+	default:
+		return number();
+	}
+}
+
+bool CanonicalJsonWriter::literal(std::string_view word)
+{
+	if (size_t(end - pos) < word.size() || std::memcmp(pos, word.data(), word.size()) != 0)
+		return false;
+	out->append(word);
+	pos += word.size();
+	return true;
+}
+
+bool CanonicalJsonWriter::array(size_t depth)
+{
+	if (depth > maxJsonNesting)
+		return false;
+	++pos;
+	out->push_back('[');
+	skipWhitespace();
+	if (pos < end && *pos == ']') {
+		++pos;
+		out->push_back(']');
+		return true;
+	}
+	for (;;) {
+		skipWhitespace();
+		if (!value(depth))
+			return false;
+		skipWhitespace();
+		if (pos == end)
+			return false;
+		const char c = *pos++;
+		if (c == ']')
+			break;
+		if (c != ',')
+			return false;
+		out->push_back(',');
+	}
+	out->push_back(']');
+	return true;
+}
+
+bool CanonicalJsonWriter::object(size_t depth)
+{
+	if (depth > maxJsonNesting)
+		return false;
+	++pos;
+	out->push_back('{');
+	const size_t contentStart = out->size();
+	const size_t firstMember = members.size();
+	const size_t firstKey = keys.size();
+	skipWhitespace();
+	if (pos < end && *pos == '}') {
+		++pos;
+		out->push_back('}');
+		return true;
+	}
+	bool sorted = true;
+	for (;;) {
+		skipWhitespace();
+		if (pos == end || *pos != '"')
+			return false;
+		if (members.size() > firstMember)
+			out->push_back(',');
+		Member member{0, 0, false, out->size(), 0};
+		if (!string(&member))
+			return false;
+		skipWhitespace();
+		if (pos == end || *pos != ':')
+			return false;
+		++pos;
+		out->push_back(':');
+		skipWhitespace();
+		if (!value(depth))
+			return false;
+		member.end = out->size();
+		if (sorted && members.size() > firstMember && !(keyOf(members.back()) < keyOf(member)))
+			sorted = false;
+		members.push_back(member);
+		skipWhitespace();
+		if (pos == end)
+			return false;
+		const char c = *pos++;
+		if (c == '}')
+			break;
+		if (c != ',')
+			return false;
+	}
+	if (!sorted)
+		sortMembers(firstMember, contentStart);
+	members.resize(firstMember);
+	keys.resize(firstKey);
+	out->push_back('}');
+	return true;
+}
+
+std::string_view CanonicalJsonWriter::keyOf(const Member &member) const
+{
+	const char *base = member.keyDecoded ? keys.data() : input;
+	return std::string_view(base + member.keyOffset, member.keyLength);
+}
+
+// Members in key order, where the text had them in another order or gave a
+// key twice. Of equal keys the last one stays, as in nlohmann's parser, whose
+// later member replaces the earlier one.
+void CanonicalJsonWriter::sortMembers(size_t firstMember, size_t contentStart)
+{
+	const auto first = members.begin() + std::ptrdiff_t(firstMember);
+	std::sort(first, members.end(), [this](const Member &a, const Member &b) {
+		const int order = keyOf(a).compare(keyOf(b));
+		return order != 0 ? order < 0 : a.start < b.start;
+	});
+	reordered.assign(*out, contentStart, std::string::npos);
+	out->resize(contentStart);
+	bool firstWritten = true;
+	for (auto it = first; it != members.end(); ++it) {
+		const auto next = it + 1;
+		if (next != members.end() && keyOf(*next) == keyOf(*it))
+			continue;
+		if (!firstWritten)
+			out->push_back(',');
+		firstWritten = false;
+		out->append(reordered, it->start - contentStart, it->end - it->start);
+	}
+}
+
+// Past plain ASCII and well-formed UTF-8, eight bytes at a time where they
+// are plain, up to the closing quote or a backslash.
+CanonicalJsonWriter::Stop CanonicalJsonWriter::scanPlain(const char *&p) const
+{
+	for (;;) {
+		while (end - p >= 8 && !needsLook(p))
+			p += 8;
+		if (p == end)
+			return Stop::Invalid;
+		const auto c = uint8_t(*p);
+		if (c == '"')
+			return Stop::Quote;
+		if (c == '\\')
+			return Stop::Backslash;
+		if (c < 0x20)
+			return Stop::Invalid;
+		if (c < 0x80) {
+			++p;
+			continue;
+		}
+		const size_t length = utf8SequenceLength(reinterpret_cast<const unsigned char *>(p), size_t(end - p));
+		if (length == 0)
+			return Stop::Invalid;
+		p += length;
+	}
+}
+
+bool CanonicalJsonWriter::string(Member *member)
+{
+	const char *content = pos + 1;
+	const char *p = content;
+	const Stop stop = scanPlain(p);
+	if (stop == Stop::Invalid)
+		return false;
+	if (stop == Stop::Backslash) {
+		if (!escapedString(content, p))
+			return false;
+		if (member) {
+			*member = Member{keys.size(), decoded.size(), true, member->start, 0};
+			keys += decoded;
+		}
+		return true;
+	}
+	// Nothing to escape: the text is already canonical.
+	out->append(pos, size_t(p + 1 - pos));
+	if (member) {
+		member->keyOffset = size_t(content - input);
+		member->keyLength = size_t(p - content);
+	}
+	pos = p + 1;
+	return true;
+}
+
+// Decodes the string into `decoded` and writes it escaped as compactJson does.
+bool CanonicalJsonWriter::escapedString(const char *content, const char *backslash)
+{
+	decoded.assign(content, size_t(backslash - content));
+	const char *p = backslash;
+	for (;;) {
+		if (!decodeJsonEscape(p, end, decoded))
+			return false;
+		const char *run = p;
+		const Stop stop = scanPlain(p);
+		if (stop == Stop::Invalid)
+			return false;
+		decoded.append(run, size_t(p - run));
+		if (stop == Stop::Quote)
+			break;
+	}
+	pos = p + 1;
+	out->push_back('"');
+	// Everything decoded is well-formed UTF-8 by now, so this cannot fail.
+	if (!appendJsonEscaped(decoded, *out))
+		return false;
+	out->push_back('"');
+	return true;
+}
+
+// Integers of up to 18 digits are written as they stand: nlohmann reads them
+// exactly and writes them back digit for digit. Every other number (-0,
+// fractions, exponents, longer integers) is converted by nlohmann itself.
+bool CanonicalJsonWriter::number()
+{
+	const char *start = pos;
+	const char *p = pos;
+	if (*p == '-')
+		++p;
+	if (p == end || !isDigit(*p))
+		return false;
+	const char *digits = p;
+	if (*p++ != '0') {
+		while (p < end && isDigit(*p))
+			++p;
+	}
+	bool plainInteger = true;
+	if (p < end && *p == '.') {
+		++p;
+		if (p == end || !isDigit(*p))
+			return false;
+		while (p < end && isDigit(*p))
+			++p;
+		plainInteger = false;
+	}
+	if (p < end && (*p == 'e' || *p == 'E')) {
+		++p;
+		if (p < end && (*p == '+' || *p == '-'))
+			++p;
+		if (p == end || !isDigit(*p))
+			return false;
+		while (p < end && isDigit(*p))
+			++p;
+		plainInteger = false;
+	}
+	pos = p;
+	const bool negativeZero = start != digits && *digits == '0';
+	if (plainInteger && !negativeZero && p - digits <= 18) {
+		out->append(start, size_t(p - start));
+		return true;
+	}
+	const json number = json::parse(start, p, nullptr, false, false);
+	if (number.is_discarded()) // out of the range of a double
+		return false;
+	*out += compactJson(number);
+	return true;
+}
+
+bool appendCanonicalJson(std::string_view text, std::string &out)
+{
+	thread_local CanonicalJsonWriter writer;
+	return writer.append(text, out);
+}

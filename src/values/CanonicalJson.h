@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Rewrites JSON text straight into the text compactJson(parseJson(text))
+// gives, without building a value: object members sorted by key (the last of
+// duplicate keys kept), no whitespace, strings escaped as compactJson does.
+// Accepts exactly what parseJson accepts (nesting limit and leading byte order
+// mark included). Most of an event's bytes are in plain strings and small
+// integers, which are checked and copied as they stand; numbers of any other
+// form are converted by nlohmann one token at a time, so they stay identical.
+//
+// Keep one writer per thread and reuse it: its buffers keep their capacity.
+class CanonicalJsonWriter {
+public:
+	// Appends the canonical text to out; false, with out as it was, where
+	// parseJson would discard the text.
+	bool append(std::string_view text, std::string &out);
+
+private:
+	// One member of the object being written: its key (in the input when
+	// written without escapes, else decoded in `keys`) and the span of
+	// `"key":value` in the output.
+	struct Member {
+		size_t keyOffset;
+		size_t keyLength;
+		bool keyDecoded;
+		size_t start;
+		size_t end;
+	};
+	enum class Stop { Quote, Backslash, Invalid };
+
+	bool value(size_t depth);
+	bool object(size_t depth);
+	bool array(size_t depth);
+	bool string(Member *member);
+	bool escapedString(const char *content, const char *backslash);
+	bool number();
+	bool literal(std::string_view word);
+	Stop scanPlain(const char *&p) const;
+	void skipWhitespace();
+	bool endsAtNullByte(std::string_view text) const;
+	std::string_view keyOf(const Member &member) const;
+	void sortMembers(size_t firstMember, size_t contentStart);
+
+	const char *input = nullptr;
+	const char *pos = nullptr;
+	const char *end = nullptr;
+	std::string *out = nullptr;
+	std::vector<Member> members; // of every object still open, innermost last
+	std::string keys;            // keys that held escapes, decoded
+	std::string decoded;         // the string being decoded
+	std::string reordered;       // an object's members while they are sorted
+};
+
+// The same with a writer of the calling thread's own.
+bool appendCanonicalJson(std::string_view text, std::string &out);
