@@ -61,7 +61,21 @@ bool CanonicalJsonWriter::append(std::string_view text, std::string &target)
 	if (!ok)
 		target.resize(start);
 	out = nullptr;
+	releaseLargeBuffers();
 	return ok;
+}
+
+// Buffers keep their capacity for the next text, unless one text of several
+// megabytes made them that large.
+void CanonicalJsonWriter::releaseLargeBuffers()
+{
+	constexpr size_t keptBytes = 1024 * 1024;
+	if (members.capacity() * sizeof(Member) > keptBytes)
+		std::vector<Member>().swap(members);
+	for (std::string *buffer : {&keys, &decoded, &reordered}) {
+		if (buffer->capacity() > keptBytes)
+			std::string().swap(*buffer);
+	}
 }
 
 // nlohmann takes a null byte where a token could start for the end of the

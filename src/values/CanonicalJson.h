@@ -45,6 +45,7 @@ private:
 	bool endsAtNullByte(std::string_view text) const;
 	std::string_view keyOf(const Member &member) const;
 	void sortMembers(size_t firstMember, size_t contentStart);
+	void releaseLargeBuffers();
 
 	const char *input = nullptr;
 	const char *pos = nullptr;
