@@ -18,11 +18,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	if (!authenticated && route.action != Action::InvalidJson && route.action != Action::SendInitialState &&
 	    route.action != Action::Ignore && route.action != Action::DropUnauthenticated)
 		std::abort();
-	// Whatever is published or sent on carries an account and a payload object.
-	if ((route.action == Action::Publish || route.action == Action::VekPassthrough) &&
-	    (route.upid.empty() || !route.payload.is_object() || route.payload.empty()))
+	// Whatever is sent on to Vek is a payload object; passed through, it
+	// carries an account and is not empty.
+	if ((route.action == Action::VekRequest || route.action == Action::VekPassthrough) &&
+	    !route.payload.is_object())
 		std::abort();
-	if (route.action != Action::InvalidJson)
-		compactJson(route.payload);
+	if (route.action == Action::VekPassthrough && (route.upid.empty() || route.payload.empty()))
+		std::abort();
+	// What is published carries an account and is a non-empty object in
+	// compact text already: written again, it stays as it is.
+	if (route.action == Action::Publish) {
+		const json payload = parseJson(route.payloadText);
+		if (route.upid.empty() || !payload.is_object() || payload.empty() ||
+		    compactJson(payload) != route.payloadText || stringMember(payload, "event_type") != route.eventType)
+			std::abort();
+	}
 	return 0;
 }

@@ -270,7 +270,7 @@ void EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std
 		Q_EMIT vekPassthrough(route.upid, std::move(route.payload));
 		break;
 	case Action::Publish:
-		publishRawEvent(std::move(route.upid), std::move(route.payload));
+		publishEventText(route.upid, std::move(route.payloadText), route.eventType);
 		break;
 	case Action::Malformed:
 		logWarning("Event proxy dropping malformed message peer=%s upid=%s payload_empty=%d",
@@ -351,15 +351,23 @@ void EventProxyServer::closeStalledClient(QTcpSocket *socket)
 
 void EventProxyServer::publishRawEvent(const std::string &upid, const nlohmann::json &event)
 {
-	std::string text = compactJson(event);
-	broadcastText(text);
-	if (upid.empty() || !event.is_object())
+	// Only objects are kept in a history.
+	if (!event.is_object()) {
+		publishEventText(std::string(), compactJson(event), std::string_view());
 		return;
+	}
 	const auto type = event.find("event_type");
 	const std::string_view eventType = type != event.end() && type->is_string()
 						   ? std::string_view(type->get_ref<const std::string &>())
 						   : std::string_view();
-	histories[upid].record(eventType, std::move(text));
+	publishEventText(upid, compactJson(event), eventType);
+}
+
+void EventProxyServer::publishEventText(const std::string &upid, std::string text, std::string_view eventType)
+{
+	broadcastText(text);
+	if (!upid.empty())
+		histories[upid].record(eventType, std::move(text));
 }
 
 void EventProxyServer::publishLogout(std::string upid)

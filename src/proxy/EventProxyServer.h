@@ -10,6 +10,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include <QHash>
@@ -74,6 +75,9 @@ public Q_SLOTS:
 	// By reference: a Vek connection's rawEvent reaches this directly (same
 	// thread), and a by-value parameter would copy the whole event.
 	void publishRawEvent(const std::string &upid, const nlohmann::json &event);
+	// An event already in compact text: relayed to every page and, with an
+	// account, kept in its history under `eventType`.
+	void publishEventText(const std::string &upid, std::string text, std::string_view eventType);
 	void publishLogout(std::string upid);
 	void publishResponse(std::string nonce, std::string response);
 	nlohmann::json simulateEvent(QString type, QString platform = QString(), QString username = QString(),

@@ -1,20 +1,64 @@
 #include "proxy/ProxyMessageRouting.h"
 
+#include "values/CanonicalJson.h"
+#include "values/CanonicalObject.h"
+
+namespace {
+
+// What a route reads from the message, as spans of its canonical text.
+struct MessageFields {
+	std::string_view payload = "{}"; // "payload" when it is an object
+	std::string_view forVek;
+	std::string_view page;
+	std::string_view eventType;
+};
+
+// Events are relayed by the thousand a second: the message is rewritten once
+// into the text every page gets, and its fields are read from that text. A
+// buffer of the thread's own keeps its capacity between messages, up to this.
+constexpr size_t kKeptBufferBytes = 1024 * 1024;
+
+MessageFields readFields(std::string_view message, ProxyRoute &route)
+{
+	MessageFields fields;
+	std::string_view key;
+	std::string_view value;
+	CanonicalObjectReader members(message);
+	while (members.next(key, value)) {
+		if (key == "payload" && value.front() == '{')
+			fields.payload = value;
+		else if (key == "upid")
+			canonicalStringValue(value, route.upid);
+		else if (key == "forVek")
+			fields.forVek = value;
+	}
+	CanonicalObjectReader payload(fields.payload);
+	while (payload.next(key, value)) {
+		if (key == "type")
+			canonicalStringValue(value, route.type);
+		else if (key == "page")
+			fields.page = value;
+		else if (key == "event_type")
+			fields.eventType = value;
+	}
+	route.payloadEmpty = fields.payload == "{}";
+	return fields;
+}
+
+} // namespace
+
 ProxyRoute routeProxyMessage(std::string_view text, bool authenticated)
 {
 	ProxyRoute route;
-	json message = parseJson(text);
-	if (!message.is_object()) {
+	thread_local std::string canonical;
+	if (canonical.capacity() > kKeptBufferBytes)
+		std::string().swap(canonical);
+	canonical.clear();
+	if (!appendCanonicalJson(text, canonical) || canonical.front() != '{') {
 		route.action = ProxyRoute::Action::InvalidJson;
 		return route;
 	}
-
-	route.payload = json::object();
-	if (auto it = message.find("payload"); it != message.end() && it->is_object())
-		route.payload = std::move(*it);
-	route.payloadEmpty = route.payload.empty();
-	route.upid = stringMember(message, "upid");
-	route.type = stringMember(route.payload, "type");
+	const MessageFields fields = readFields(canonical, route);
 
 	using Action = ProxyRoute::Action;
 	if (route.type == "X_INIT") {
@@ -31,18 +75,24 @@ ProxyRoute routeProxyMessage(std::string_view text, bool authenticated)
 	}
 	if (route.type == "X_SHOW_SETTINGS") {
 		route.action = Action::ShowSettings;
-		route.page = stringMember(route.payload, "page");
+		canonicalStringValue(fields.page, route.page);
 		return route;
 	}
 	if (route.type == "X_REQUEST" && !route.upid.empty()) {
 		route.action = Action::VekRequest;
+		route.payload = parseJson(fields.payload);
 		return route;
 	}
 	if (!route.upid.empty() && !route.payloadEmpty) {
 		// A "forVek" of another type than boolean counts as false.
-		const auto forVek = message.find("forVek");
-		const bool passthrough = forVek != message.end() && forVek->is_boolean() && forVek->get<bool>();
-		route.action = passthrough ? Action::VekPassthrough : Action::Publish;
+		if (fields.forVek == "true") {
+			route.action = Action::VekPassthrough;
+			route.payload = parseJson(fields.payload);
+		} else {
+			route.action = Action::Publish;
+			route.payloadText.assign(fields.payload);
+			canonicalStringValue(fields.eventType, route.eventType);
+		}
 		return route;
 	}
 	route.action = Action::Malformed;

@@ -23,8 +23,10 @@ struct ProxyRoute {
 	Action action = Action::Ignore;
 	std::string upid;
 	std::string type;
-	std::string page; // "X_SHOW_SETTINGS"
-	json payload;     // moved out of the message
+	std::string page;        // ShowSettings
+	json payload;            // VekRequest, VekPassthrough
+	std::string payloadText; // Publish: the payload as compactJson writes it
+	std::string eventType;   // Publish: the payload's "event_type" string, else empty
 	bool payloadEmpty = true;
 };
 

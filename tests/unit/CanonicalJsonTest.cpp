@@ -1,7 +1,10 @@
 // The canonical writer must give, byte for byte, what parsing the text and
 // writing the value compactly gives, and refuse exactly the texts the parser
-// refuses: pages receive and store that text.
+// refuses: pages receive and store that text. The event proxy's routing,
+// which reads the message from that text, must decide as it did on the parsed
+// message.
 
+#include "proxy/ProxyMessageRouting.h"
 #include "values/CanonicalJson.h"
 #include "values/Json.h"
 
@@ -305,4 +308,116 @@ TEST(CanonicalJson, SortsEscapedKeysByTheirDecodedBytes)
 	// of a duplicate key the last value stays.
 	EXPECT_EQ(canonical(R"({"B":1,"\u0041":2,"\n":3,"A":4})"), R"({"\n":3,"A":4,"B":1})");
 	EXPECT_EQ(canonical(" {\"\\u00e9\" : \"\\/\\ud83d\\ude00\"} "), "{\"\xc3\xa9\":\"/\xf0\x9f\x98\x80\"}");
+}
+
+namespace {
+
+// The routing as it was decided on the parsed message: what the canonical
+// routing must agree with.
+ProxyRoute routeParsedMessage(std::string_view text, bool authenticated)
+{
+	using Action = ProxyRoute::Action;
+	ProxyRoute route;
+	json message = parseJson(text);
+	if (!message.is_object()) {
+		route.action = Action::InvalidJson;
+		return route;
+	}
+	route.payload = json::object();
+	if (auto it = message.find("payload"); it != message.end() && it->is_object())
+		route.payload = std::move(*it);
+	route.payloadEmpty = route.payload.empty();
+	route.upid = stringMember(message, "upid");
+	route.type = stringMember(route.payload, "type");
+	route.payloadText = compactJson(route.payload);
+	route.eventType = stringMember(route.payload, "event_type");
+	route.page = stringMember(route.payload, "page");
+	if (route.type == "X_INIT")
+		route.action = Action::SendInitialState;
+	else if (route.type == "X_LOG")
+		route.action = Action::Ignore;
+	else if (!authenticated)
+		route.action = Action::DropUnauthenticated;
+	else if (route.type == "X_SHOW_SETTINGS")
+		route.action = Action::ShowSettings;
+	else if (route.type == "X_REQUEST" && !route.upid.empty())
+		route.action = Action::VekRequest;
+	else if (!route.upid.empty() && !route.payloadEmpty)
+		route.action = message.value("forVek", json()) == json(true) ? Action::VekPassthrough : Action::Publish;
+	else
+		route.action = Action::Malformed;
+	return route;
+}
+
+void expectSameRoute(const std::string &text, bool authenticated)
+{
+	using Action = ProxyRoute::Action;
+	const ProxyRoute expected = routeParsedMessage(text, authenticated);
+	const ProxyRoute route = routeProxyMessage(text, authenticated);
+	SCOPED_TRACE(text + (authenticated ? " (authenticated)" : ""));
+	ASSERT_EQ(int(route.action), int(expected.action));
+	EXPECT_EQ(route.upid, expected.upid);
+	EXPECT_EQ(route.type, expected.type);
+	if (route.action == Action::ShowSettings) {
+		EXPECT_EQ(route.page, expected.page);
+	}
+	if (route.action != Action::InvalidJson) {
+		EXPECT_EQ(route.payloadEmpty, expected.payloadEmpty);
+	}
+	if (route.action == Action::Publish) {
+		EXPECT_EQ(route.payloadText, expected.payloadText);
+		EXPECT_EQ(route.eventType, expected.eventType);
+	}
+	// Written out, so that 1 and 1.0 differ.
+	if (route.action == Action::VekRequest || route.action == Action::VekPassthrough) {
+		EXPECT_EQ(compactJson(route.payload), expected.payloadText);
+	}
+}
+
+} // namespace
+
+TEST(ProxyMessageRouting, DecidesAsOnTheParsedMessage)
+{
+	const std::string chat =
+		R"({"upid":"twitch_1234","payload":{"user_id":"98765","event_type":"CHAT_MESSAGE","id":"a1b2c3",)"
+		R"("sender":{"username":"zoë","color":"#FF8800","badges":[{"type":"moderator","version":1}]},)"
+		R"("message":"Hello \"chat\" \ud83d\ude00 \u00e9","created_at":1733660000123,"amount":2.50,)"
+		R"("emotes":[],"platform":"twitch","timestamp":1.7336600001e12}})";
+	std::vector<std::string> messages = {
+		chat,
+		R"({"payload":{"type":"X_INIT"}})",
+		R"({"payload":{"type":"X_LOG","line":"x"},"upid":"u"})",
+		R"({"payload":{"type":"X_SHOW_SETTINGS","page":"accounts"}})",
+		R"({"payload":{"page":"a\u0000b","type":"X_SHOW_SETTINGS"}})",
+		R"({"payload":{"type":"X_SHOW_SETTINGS","page":7}})",
+		R"({"upid":"u","payload":{"type":"X_REQUEST","nonce":"n1","body":{"b":1.0,"a":-0}}})",
+		R"({"payload":{"type":"X_REQUEST"}})",
+		R"({"forVek":true,"upid":"u","payload":{"z":1,"a":[1e2]}})",
+		R"({"forVek":"true","upid":"u","payload":{"a":1}})",
+		R"({"forVek":1,"upid":"u","payload":{"a":1}})",
+		R"({"forVek":false,"upid":"u","payload":{"a":1}})",
+		R"({"upid":"u","payload":{}})",
+		R"({"upid":"","payload":{"a":1}})",
+		R"({"upid":5,"payload":{"a":1}})",
+		R"({"upid":"u","payload":"x"})",
+		R"({"upid":"u","payload":[{"a":1}]})",
+		R"({"upid":"u","payload":{"a":1},"payload":{"b":2}})",
+		R"({"upid":"u","payload":{"a":1},"payload":null})",
+		R"({"\u0075pid":"u\"\/","payload":{"event_type":"USER\u005fUPDATE","t\u0079pe":"X"}})",
+		R"({"upid":"u","payload":{"event_type":7,"n":1}})",
+		R"({"upid":"u","payload":{"event_type":"","n":1}})",
+		R"({"upid":"u","payload":{"e":{"event_type":"NESTED"},"d":"}\\","c":"{[\"","type":"\u0058_INIT"}})",
+		"[1,2]",
+		"\"text\"",
+		"{\"upid\":\"u\",\"payload\":{\"a\":1}}\0trailing"s,
+	};
+	for (const std::string &text : cases()) {
+		messages.push_back(text);
+		messages.push_back(R"({"upid":"u","payload":)" + text + "}");
+		messages.push_back(R"({"payload":{"event_type":)" + text + R"(,"type":"E"},"forVek":true,"upid":"u"})");
+	}
+	for (const std::string &text : messages) {
+		expectSameRoute(text, true);
+		expectSameRoute(text, false);
+	}
 }
