@@ -18,28 +18,36 @@ struct MessageFields {
 // buffer of the thread's own keeps its capacity between messages, up to this.
 constexpr size_t kKeptBufferBytes = 1024 * 1024;
 
+void readPayload(CanonicalObjectReader &payload, ProxyRoute &route, MessageFields &fields)
+{
+	std::string_view key;
+	while (payload.next(key)) {
+		if (key == "type")
+			canonicalStringValue(payload.value(), route.type);
+		else if (key == "page")
+			fields.page = payload.value();
+		else if (key == "event_type")
+			fields.eventType = payload.value();
+	}
+	fields.payload = payload.objectText();
+}
+
+// The message's fields, and the payload's, in one pass over the text.
 MessageFields readFields(std::string_view message, ProxyRoute &route)
 {
 	MessageFields fields;
 	std::string_view key;
-	std::string_view value;
 	CanonicalObjectReader members(message);
-	while (members.next(key, value)) {
-		if (key == "payload" && value.front() == '{')
-			fields.payload = value;
-		else if (key == "upid")
-			canonicalStringValue(value, route.upid);
-		else if (key == "forVek")
-			fields.forVek = value;
-	}
-	CanonicalObjectReader payload(fields.payload);
-	while (payload.next(key, value)) {
-		if (key == "type")
-			canonicalStringValue(value, route.type);
-		else if (key == "page")
-			fields.page = value;
-		else if (key == "event_type")
-			fields.eventType = value;
+	while (members.next(key)) {
+		if (key == "payload" && members.valueIsObject()) {
+			CanonicalObjectReader payload = members.objectValue();
+			readPayload(payload, route, fields);
+			members.pass(payload);
+		} else if (key == "upid") {
+			canonicalStringValue(members.value(), route.upid);
+		} else if (key == "forVek") {
+			fields.forVek = members.value();
+		}
 	}
 	route.payloadEmpty = fields.payload == "{}";
 	return fields;

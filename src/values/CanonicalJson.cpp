@@ -1,5 +1,6 @@
 #include "values/CanonicalJson.h"
 
+#include "values/ByteScan.h"
 #include "values/Json.h"
 #include "values/JsonEscape.h"
 
@@ -8,27 +9,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr uint64_t kOnes = 0x0101010101010101ULL;
-constexpr uint64_t kHighs = 0x8080808080808080ULL;
-
-// Whether any of the eight bytes is zero (exact for "any", which is all that
-// is asked).
-constexpr uint64_t anyZeroByte(uint64_t v)
-{
-	return (v - kOnes) & ~v & kHighs;
-}
-
-// Whether any of eight string bytes needs a closer look: a quote, a
-// backslash, a control character or a byte of a multi-byte sequence. May
-// say so needlessly where a byte of 0x80 or more stands, never wrongly not.
-bool needsLook(const char *p)
-{
-	uint64_t v;
-	std::memcpy(&v, p, sizeof(v));
-	return ((v & kHighs) | anyZeroByte(v ^ (kOnes * '"')) | anyZeroByte(v ^ (kOnes * '\\')) |
-		((v - kOnes * 0x20) & ~v & kHighs)) != 0;
-}
 
 bool isDigit(char c)
 {
@@ -242,8 +222,12 @@ void CanonicalJsonWriter::sortMembers(size_t firstMember, size_t contentStart)
 CanonicalJsonWriter::Stop CanonicalJsonWriter::scanPlain(const char *&p) const
 {
 	for (;;) {
-		while (end - p >= 8 && !needsLook(p))
-			p += 8;
+		while (end - p >= 8) {
+			const size_t plain = byteScan::firstNotPlain(p);
+			p += plain;
+			if (plain < 8)
+				break;
+		}
 		if (p == end)
 			return Stop::Invalid;
 		const auto c = uint8_t(*p);

@@ -1,35 +1,90 @@
 #include "values/CanonicalObject.h"
 
-#include "values/Json.h"
+#include "values/ByteScan.h"
 #include "values/JsonEscape.h"
 
+#include <algorithm>
 #include <cstring>
 
-bool CanonicalObjectReader::next(std::string_view &key, std::string_view &value)
+namespace {
+
+// Just past the closing quote of the string whose content starts at p, or
+// end.
+const char *endOfString(const char *p, const char *end)
 {
-	if (pos >= text.size() || text[pos] != '"')
+	for (;;) {
+		while (end - p >= 8) {
+			const size_t plain = byteScan::firstQuoteOrBackslash(p);
+			p += plain;
+			if (plain < 8)
+				break;
+		}
+		if (p >= end)
+			return end;
+		if (*p == '"')
+			return p + 1;
+		p += *p == '\\' ? 2 : 1;
+	}
+}
+
+} // namespace
+
+bool CanonicalObjectReader::next(std::string_view &key)
+{
+	if (finished)
 		return false;
+	if (valuePending)
+		pos = endOfValue();
+	valuePending = false;
+	// Past the opening brace or the comma after the previous member; at the
+	// closing brace, past it.
+	if (pos == 0 || (pos < text.size() && text[pos] == ','))
+		++pos;
+	if (pos >= text.size() || text[pos] != '"') {
+		finished = true;
+		pos = std::min(pos + 1, text.size());
+		return false;
+	}
 	const char *const begin = text.data();
-	const char *const keyEnd = endOfJsonString(begin + pos + 1, begin + text.size());
-	const size_t colon = size_t(keyEnd - begin);
-	if (colon >= text.size())
+	const size_t colon = size_t(endOfString(begin + pos + 1, begin + text.size()) - begin);
+	if (colon >= text.size()) {
+		finished = true;
+		pos = text.size();
 		return false;
+	}
 	key = text.substr(pos + 1, colon - pos - 2);
-	const size_t valueEnd = endOfValue(colon + 1);
-	value = text.substr(colon + 1, valueEnd - colon - 1);
-	pos = valueEnd + 1; // past the comma, or past the closing brace
+	pos = colon + 1;
+	valuePending = true;
 	return true;
 }
 
-size_t CanonicalObjectReader::endOfValue(size_t start) const
+std::string_view CanonicalObjectReader::value()
+{
+	if (!valuePending)
+		return std::string_view();
+	const size_t start = pos;
+	pos = endOfValue();
+	valuePending = false;
+	return text.substr(start, pos - start);
+}
+
+void CanonicalObjectReader::pass(const CanonicalObjectReader &object)
+{
+	if (!valuePending)
+		return;
+	pos += object.objectText().size();
+	valuePending = false;
+}
+
+size_t CanonicalObjectReader::endOfValue() const
 {
 	const char *const begin = text.data();
 	const char *const end = begin + text.size();
-	const char *p = begin + start;
+	const char *p = begin + pos;
 	if (p >= end)
 		return text.size();
 	if (*p == '"')
-		return size_t(endOfJsonString(p + 1, end) - begin);
+		return size_t(endOfString(p + 1, end) - begin);
 	if (*p != '{' && *p != '[') {
 		while (p < end && *p != ',' && *p != '}' && *p != ']')
 			++p;
@@ -39,7 +94,7 @@ size_t CanonicalObjectReader::endOfValue(size_t start) const
 	while (p < end) {
 		const char c = *p++;
 		if (c == '"')
-			p = endOfJsonString(p, end);
+			p = endOfString(p, end);
 		else if (c == '{' || c == '[')
 			++depth;
 		else if ((c == '}' || c == ']') && --depth == 0)
