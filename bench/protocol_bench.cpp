@@ -2,9 +2,11 @@
 // beside the baseline it is judged against: frame decoding and unmasking
 // against memcpy of the same bytes, Base64 against Qt's, and frame processing
 // of a buffer holding many frames (time per frame must not grow with the
-// count).
+// count), and the event proxy's routing of a published event against the
+// parse-and-write path it replaced.
 
 #include "host/LocalHostRouter.h"
+#include "proxy/ProxyMessageRouting.h"
 #include "websocket/Base64.h"
 #include "websocket/FrameProcessor.h"
 #include "websocket/ReceiveBuffer.h"
@@ -194,6 +196,65 @@ void BM_RouterDispatch(benchmark::State &state)
 	state.SetItemsProcessed(int64_t(state.iterations()));
 }
 BENCHMARK(BM_RouterDispatch);
+
+// A chat event as a page publishes it, about 1 KiB, keys not in order.
+std::string chatEventMessage()
+{
+	std::string message =
+		R"({"upid":"twitch_51234987","forVek":false,"payload":{"user_id":"98765432","platform":"twitch",)"
+		R"("event_type":"CHAT_MESSAGE","id":"c0a8e1f2-7b3d-4e5f-9a1b-2c3d4e5f6a7b","created_at":1733660000123,)"
+		R"("sender":{"username":"zoe_plays","display_name":"Zo\u00eb Plays","color":"#FF8800",)"
+		R"("image_link":"https://static.example.test/avatars/98765432/300x300.png","is_subscriber":true,)"
+		R"("badges":[{"type":"subscriber","version":"12"},{"type":"moderator","version":"1"}]},)"
+		R"("message":"That last run was unreal, the skip at the second boss saved at least forty seconds!)"
+		R"( Can you do the glitch again? \ud83d\ude00\ud83d\ude00 PogChamp PogChamp","emotes":[)"
+		R"({"id":"305954156","name":"PogChamp","start":150,"end":157},)"
+		R"({"id":"305954156","name":"PogChamp","start":159,"end":166}],)"
+		R"("reply_to":{"id":"9f8e7d6c-5b4a-3928-1706-f5e4d3c2b1a0","username":"speedrunner_42",)"
+		R"("message":"Watch the skip at the second boss"},"channel":{"id":"51234987","name":"speedrunner_42"},)"
+		R"("flags":{"highlighted":false,"first_message":false,"action":false},"bits":0,"room_id":"51234987"}})";
+	return message;
+}
+
+// What publishing cost before: the message parsed into a value, the payload
+// moved out and written back as compact text.
+void BM_RouteDom(benchmark::State &state)
+{
+	const std::string message = chatEventMessage();
+	size_t written = 0;
+	for (auto _ : state) {
+		json parsed = parseJson(message);
+		json payload = std::move(parsed["payload"]);
+		const std::string upid = stringMember(parsed, "upid");
+		const std::string type = stringMember(payload, "type");
+		const std::string text = compactJson(payload);
+		const std::string eventType = stringMember(payload, "event_type");
+		benchmark::DoNotOptimize(upid.data());
+		benchmark::DoNotOptimize(type.data());
+		benchmark::DoNotOptimize(eventType.data());
+		written += text.size();
+	}
+	state.SetBytesProcessed(int64_t(state.iterations() * message.size()));
+	benchmark::DoNotOptimize(written);
+}
+BENCHMARK(BM_RouteDom);
+
+void BM_RouteCanonical(benchmark::State &state)
+{
+	const std::string message = chatEventMessage();
+	if (routeProxyMessage(message, true).action != ProxyRoute::Action::Publish) {
+		state.SkipWithError("not published");
+		return;
+	}
+	size_t written = 0;
+	for (auto _ : state) {
+		const ProxyRoute route = routeProxyMessage(message, true);
+		written += route.payloadText.size();
+	}
+	state.SetBytesProcessed(int64_t(state.iterations() * message.size()));
+	benchmark::DoNotOptimize(written);
+}
+BENCHMARK(BM_RouteCanonical);
 
 } // namespace
 
