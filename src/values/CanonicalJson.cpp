@@ -32,9 +32,11 @@ bool CanonicalJsonWriter::append(std::string_view text, std::string &target)
 			return false;
 		pos += 3;
 	}
+	copied = pos;
 	skipWhitespace();
 	bool ok = value(0);
 	if (ok) {
+		flush();
 		skipWhitespace();
 		ok = pos == end || endsAtNullByte(text);
 	}
@@ -66,10 +68,19 @@ bool CanonicalJsonWriter::endsAtNullByte(std::string_view text) const
 	return *pos == '\0' && jsonNestingWithin(text, maxJsonNesting);
 }
 
-void CanonicalJsonWriter::skipWhitespace()
+// The input up to pos, which stands in the output as it is.
+void CanonicalJsonWriter::flush()
 {
-	while (pos < end && (*pos == ' ' || *pos == '\n' || *pos == '\r' || *pos == '\t'))
+	out->append(copied, size_t(pos - copied));
+	copied = pos;
+}
+
+void CanonicalJsonWriter::skipSpaces()
+{
+	flush();
+	while (pos < end && isSpace(*pos))
 		++pos;
+	copied = pos;
 }
 
 bool CanonicalJsonWriter::value(size_t depth)
@@ -98,7 +109,6 @@ bool CanonicalJsonWriter::literal(std::string_view word)
 {
 	if (size_t(end - pos) < word.size() || std::memcmp(pos, word.data(), word.size()) != 0)
 		return false;
-	out->append(word);
 	pos += word.size();
 	return true;
 }
@@ -108,11 +118,9 @@ bool CanonicalJsonWriter::array(size_t depth)
 	if (depth > maxJsonNesting)
 		return false;
 	++pos;
-	out->push_back('[');
 	skipWhitespace();
 	if (pos < end && *pos == ']') {
 		++pos;
-		out->push_back(']');
 		return true;
 	}
 	for (;;) {
@@ -124,13 +132,10 @@ bool CanonicalJsonWriter::array(size_t depth)
 			return false;
 		const char c = *pos++;
 		if (c == ']')
-			break;
+			return true;
 		if (c != ',')
 			return false;
-		out->push_back(',');
 	}
-	out->push_back(']');
-	return true;
 }
 
 bool CanonicalJsonWriter::object(size_t depth)
@@ -138,14 +143,12 @@ bool CanonicalJsonWriter::object(size_t depth)
 	if (depth > maxJsonNesting)
 		return false;
 	++pos;
-	out->push_back('{');
-	const size_t contentStart = out->size();
+	const size_t contentStart = written();
 	const size_t firstMember = members.size();
 	const size_t firstKey = keys.size();
 	skipWhitespace();
 	if (pos < end && *pos == '}') {
 		++pos;
-		out->push_back('}');
 		return true;
 	}
 	bool sorted = true;
@@ -153,20 +156,17 @@ bool CanonicalJsonWriter::object(size_t depth)
 		skipWhitespace();
 		if (pos == end || *pos != '"')
 			return false;
-		if (members.size() > firstMember)
-			out->push_back(',');
-		Member member{0, 0, false, out->size(), 0};
+		Member member{0, 0, false, written(), 0};
 		if (!string(&member))
 			return false;
 		skipWhitespace();
 		if (pos == end || *pos != ':')
 			return false;
 		++pos;
-		out->push_back(':');
 		skipWhitespace();
 		if (!value(depth))
 			return false;
-		member.end = out->size();
+		member.end = written();
 		if (sorted && members.size() > firstMember && !(keyOf(members.back()) < keyOf(member)))
 			sorted = false;
 		members.push_back(member);
@@ -183,7 +183,6 @@ bool CanonicalJsonWriter::object(size_t depth)
 		sortMembers(firstMember, contentStart);
 	members.resize(firstMember);
 	keys.resize(firstKey);
-	out->push_back('}');
 	return true;
 }
 
@@ -203,7 +202,8 @@ void CanonicalJsonWriter::sortMembers(size_t firstMember, size_t contentStart)
 		const int order = keyOf(a).compare(keyOf(b));
 		return order != 0 ? order < 0 : a.start < b.start;
 	});
-	reordered.assign(*out, contentStart, std::string::npos);
+	flush(); // through the closing brace
+	reordered.assign(*out, contentStart, out->size() - 1 - contentStart);
 	out->resize(contentStart);
 	bool firstWritten = true;
 	for (auto it = first; it != members.end(); ++it) {
@@ -215,6 +215,7 @@ void CanonicalJsonWriter::sortMembers(size_t firstMember, size_t contentStart)
 		firstWritten = false;
 		out->append(reordered, it->start - contentStart, it->end - it->start);
 	}
+	out->push_back('}');
 }
 
 // Past plain ASCII and well-formed UTF-8, eight bytes at a time where they
@@ -265,7 +266,6 @@ bool CanonicalJsonWriter::string(Member *member)
 		return true;
 	}
 	// Nothing to escape: the text is already canonical.
-	out->append(pos, size_t(p + 1 - pos));
 	if (member) {
 		member->keyOffset = size_t(content - input);
 		member->keyLength = size_t(p - content);
@@ -290,12 +290,13 @@ bool CanonicalJsonWriter::escapedString(const char *content, const char *backsla
 		if (stop == Stop::Quote)
 			break;
 	}
-	pos = p + 1;
+	flush(); // up to the opening quote
 	out->push_back('"');
 	// Everything decoded is well-formed UTF-8 by now, so this cannot fail.
 	if (!appendJsonEscaped(decoded, *out))
 		return false;
 	out->push_back('"');
+	pos = copied = p + 1;
 	return true;
 }
 
@@ -334,16 +335,17 @@ bool CanonicalJsonWriter::number()
 			++p;
 		plainInteger = false;
 	}
-	pos = p;
 	const bool negativeZero = start != digits && *digits == '0';
 	if (plainInteger && !negativeZero && p - digits <= 18) {
-		out->append(start, size_t(p - start));
+		pos = p;
 		return true;
 	}
 	const json number = json::parse(start, p, nullptr, false, false);
 	if (number.is_discarded()) // out of the range of a double
 		return false;
+	flush(); // up to the number
 	*out += compactJson(number);
+	pos = copied = p;
 	return true;
 }
 

@@ -8,10 +8,12 @@
 // Rewrites JSON text straight into the text compactJson(parseJson(text))
 // gives, without building a value: object members sorted by key (the last of
 // duplicate keys kept), no whitespace, strings escaped as compactJson does.
-// Accepts exactly what parseJson accepts (nesting limit and leading byte order
-// mark included). Most of an event's bytes are in plain strings and small
-// integers, which are checked and copied as they stand; numbers of any other
-// form are converted by nlohmann one token at a time, so they stay identical.
+// Accepts exactly what parseJson accepts: its nesting limit, a leading byte
+// order mark, and a null byte after the value taken for the end of the text,
+// as nlohmann does. Text that needs no change (plain strings, small integers,
+// literals, no whitespace) is checked and copied in runs as long as it goes;
+// strings with escapes are decoded and escaped anew, and numbers of any other
+// form converted by nlohmann one token at a time, so they stay identical.
 //
 // Keep one writer per thread and reuse it: its buffers keep their capacity.
 class CanonicalJsonWriter {
@@ -41,7 +43,18 @@ private:
 	bool number();
 	bool literal(std::string_view word);
 	Stop scanPlain(const char *&p) const;
-	void skipWhitespace();
+	static bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+	// Compact text has none, so the check comes first, out of line only
+	// where there is some.
+	void skipWhitespace()
+	{
+		if (pos < end && isSpace(*pos))
+			skipSpaces();
+	}
+	void skipSpaces();
+	void flush();
+	// The length the output has, with the input not copied yet.
+	size_t written() const { return out->size() + size_t(pos - copied); }
 	bool endsAtNullByte(std::string_view text) const;
 	std::string_view keyOf(const Member &member) const;
 	void sortMembers(size_t firstMember, size_t contentStart);
@@ -50,6 +63,9 @@ private:
 	const char *input = nullptr;
 	const char *pos = nullptr;
 	const char *end = nullptr;
+	// Where the input that is still to be copied as it stands begins: most
+	// text needs no change, and is copied in long runs.
+	const char *copied = nullptr;
 	std::string *out = nullptr;
 	std::vector<Member> members; // of every object still open, innermost last
 	std::string keys;            // keys that held escapes, decoded
