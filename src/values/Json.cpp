@@ -205,12 +205,11 @@ void appendValue(const json &value, std::string &out)
 	}
 }
 
-} // namespace
-
-// A quote closes the string unless an odd number of backslashes stands right
-// before it; memchr finds the quotes far faster than a look at every
-// character would.
-const char *endOfJsonString(const char *content, const char *end)
+// Just past the closing quote of the string whose content starts at `content`,
+// or `end` when it does not close. A quote closes the string unless an odd
+// number of backslashes stands right before it; memchr finds the quotes far
+// faster than a look at every character would.
+const char *endOfString(const char *content, const char *end)
 {
 	for (const char *from = content; from < end;) {
 		const auto *quote = static_cast<const char *>(std::memchr(from, '"', size_t(end - from)));
@@ -226,6 +225,8 @@ const char *endOfJsonString(const char *content, const char *end)
 	return end;
 }
 
+} // namespace
+
 bool jsonNestingWithin(std::string_view text, size_t limit)
 {
 	// Going deeper than the limit takes more opening brackets than that.
@@ -237,7 +238,7 @@ bool jsonNestingWithin(std::string_view text, size_t limit)
 	while (p < end) {
 		const char c = *p++;
 		if (c == '"') {
-			p = endOfJsonString(p, end);
+			p = endOfString(p, end);
 		} else if (c == '[' || c == '{') {
 			if (++depth > limit)
 				return false;
