@@ -120,6 +120,8 @@ void FakeVekRealtime::answerUpgrade(Connection &connection)
 	}
 	if (connection.upgraded && welcome)
 		response += encodeFrame(R"({"type":"WELCOME"})", WebSocketOpcode::Text, false);
+	if (connection.upgraded)
+		startKeepAlives(connection);
 	if (!splitResponse) {
 		connection.socket->write(response.data(), qint64(response.size()));
 		return;
@@ -134,6 +136,20 @@ void FakeVekRealtime::answerUpgrade(Connection &connection)
 				socket->write(piece.data(), qint64(piece.size()));
 		});
 	}
+}
+
+void FakeVekRealtime::startKeepAlives(Connection &connection)
+{
+	if (keepAliveIntervalMs <= 0)
+		return;
+	// Dies with the socket, so a closed connection gets no more.
+	auto *timer = new QTimer(connection.socket);
+	Connection *raw = &connection;
+	connect(timer, &QTimer::timeout, this, [this, raw] {
+		sendText(*raw, R"({"type":"KEEP_ALIVE"})");
+		++raw->keepAlivesSent;
+	});
+	timer->start(keepAliveIntervalMs);
 }
 
 void FakeVekRealtime::sendText(Connection &connection, const std::string &text)

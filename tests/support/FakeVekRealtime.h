@@ -52,6 +52,7 @@ public:
 		qint64 acceptedAtMs = 0; // on the fake's clock (elapsedMs)
 		qint64 closedAtMs = -1;  // when the fake closed it, or -1
 		bool ended = false;      // the TCP connection is gone
+		int keepAlivesSent = 0;
 	};
 
 	explicit FakeVekRealtime(bool trustedCertificate = true, QObject *parent = nullptr);
@@ -63,6 +64,9 @@ public:
 	Upgrade upgrade = Upgrade::Accept;
 	bool welcome = true;        // send WELCOME right after the 101, in the same write
 	bool splitResponse = false; // send the upgrade response in three pieces
+	// Like the service, sends {"type":"KEEP_ALIVE"} on every upgraded
+	// connection at this interval; 0: never.
+	int keepAliveIntervalMs = 0;
 
 	std::vector<std::unique_ptr<Connection>> connections;
 	Connection &last() { return *connections.back(); }
@@ -83,6 +87,7 @@ private:
 	void onReadyRead(Connection *connection);
 	void onRawBytes(Connection *connection);
 	void answerUpgrade(Connection &connection);
+	void startKeepAlives(Connection &connection);
 
 	QElapsedTimer clock;
 	Tls tls = Tls::Handshake;
