@@ -6,10 +6,15 @@
 //   unload      libobs shutdown (module unload) with 4 live Vek sessions on
 //               the fake Vek over TLS and 50 event proxy clients
 //   unload-idle the same shutdown with no session and no client
-// Without arguments it runs every scenario several times, each in a fresh
-// process (one OBS run per process, as OBS has), and prints a table of medians.
+//   idle [--seconds S] [--keep-alive-ms K]
+//               CPU time and wake-ups per thread over S seconds (60) in three
+//               idle states, each in a fresh process (see IdleScenario.h)
+// Without arguments it runs every scenario but idle several times, each in a
+// fresh process (one OBS run per process, as OBS has), and prints a table of
+// medians.
 
 #include "BenchHost.h"
+#include "IdleScenario.h"
 
 #include "EventLoopWait.h"
 #include "FakeVekRealtime.h"
@@ -22,6 +27,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -252,34 +258,44 @@ int runScenario(const std::string &name, QApplication &app)
 	return 2;
 }
 
-// Runs one scenario in a child process and collects its RESULT lines. A
-// child that found the module's fixed ports taken is run again a little later.
-bool runChild(const QString &self, const QString &scenario, std::map<std::string, std::vector<double>> &figures)
+// Runs a child process of this program and hands over its output. A child
+// that found the module's fixed ports taken is run again a little later.
+bool runChild(const QString &self, const QStringList &arguments, int timeoutMs,
+	      const std::function<void(const QByteArray &)> &takeOutput)
 {
+	const QString what = arguments.join(QLatin1Char(' '));
 	for (int attempt = 0; attempt < 10; ++attempt) {
 		QProcess child;
 		child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-		child.start(self, {scenario});
-		if (!child.waitForFinished(120000)) {
+		child.start(self, arguments);
+		if (!child.waitForFinished(timeoutMs)) {
 			child.kill();
 			child.waitForFinished();
 			return false;
 		}
 		if (child.exitCode() == kExitPortBusy) {
-			std::fprintf(stderr, "%s: loopback ports in use, retrying\n", scenario.toUtf8().constData());
+			std::fprintf(stderr, "%s: loopback ports in use, retrying\n", what.toUtf8().constData());
 			QThread::sleep(5);
 			continue;
 		}
 		if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
 			return false;
-		for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+		takeOutput(child.readAllStandardOutput());
+		return true;
+	}
+	return false;
+}
+
+// One scenario in a child process; collects its RESULT lines.
+bool runChild(const QString &self, const QString &scenario, std::map<std::string, std::vector<double>> &figures)
+{
+	return runChild(self, {scenario}, 120000, [&](const QByteArray &output) {
+		for (const QByteArray &line : output.split('\n')) {
 			const QList<QByteArray> words = line.split(' ');
 			if (words.size() == 3 && words[0] == "RESULT")
 				figures[words[1].toStdString()].push_back(words[2].toDouble());
 		}
-		return true;
-	}
-	return false;
+	});
 }
 
 double median(std::vector<double> values)
@@ -334,13 +350,51 @@ int runAll(int runs)
 	return 0;
 }
 
+IdleOptions idleOptions(const QStringList &arguments)
+{
+	IdleOptions options;
+	for (qsizetype i = 0; i + 1 < arguments.size(); ++i) {
+		if (arguments[i] == QLatin1String("--seconds"))
+			options.window = std::chrono::seconds(std::max(1, arguments[i + 1].toInt()));
+		else if (arguments[i] == QLatin1String("--keep-alive-ms"))
+			options.keepAliveIntervalMs = std::max(1, arguments[i + 1].toInt());
+	}
+	return options;
+}
+
+// The three idle states, each in a fresh OBS run, one table each.
+int runIdle(const QStringList &arguments)
+{
+	const IdleOptions options = idleOptions(arguments);
+	const QString self = QCoreApplication::applicationFilePath();
+	const int timeoutMs = int(options.window.count()) * 1000 + 120000;
+	for (const char *state : {"1", "2", "3"}) {
+		QStringList childArguments = arguments;
+		childArguments.replace(0, QStringLiteral("idle-state"));
+		childArguments.insert(1, QString::fromLatin1(state));
+		if (!runChild(self, childArguments, timeoutMs, [](const QByteArray &output) {
+			    std::fwrite(output.constData(), 1, size_t(output.size()), stdout);
+			    std::fflush(stdout);
+		    })) {
+			std::fprintf(stderr, "idle state %s failed\n", state);
+			return 1;
+		}
+	}
+	return 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
 {
 	QApplication app(argc, argv);
+	const QStringList arguments = app.arguments().mid(1);
 	const std::string first = argc > 1 ? argv[1] : "";
 	if (first.empty() || first == "--runs")
 		return runAll(argc > 2 ? std::max(1, std::atoi(argv[2])) : 5);
+	if (first == "idle")
+		return runIdle(arguments);
+	if (first == "idle-state" && argc > 2)
+		return runIdleState(IdleState(std::clamp(std::atoi(argv[2]), 1, 3)), idleOptions(arguments));
 	return runScenario(first, app);
 }
