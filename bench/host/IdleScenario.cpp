@@ -9,6 +9,7 @@
 #include "ThreadCensus.h"
 #include "TlsTcpServer.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -117,7 +118,8 @@ struct Row {
 	std::string name;
 	std::string owner;
 	double cpuMs;
-	double wakeUps;
+	uint64_t wakeUps;
+	double perSecond;
 	bool partial; // began or ended within the window
 };
 
@@ -155,9 +157,9 @@ std::vector<Row> compare(const ThreadCensus &before, const ThreadCensus &after, 
 		const ThreadUsage first = start != before.end() ? start->second : ThreadUsage();
 		const ThreadUsage last = end != after.end() ? end->second : first;
 		const std::string name = end != after.end() ? last.name : first.name + " (ended)";
+		const uint64_t wakeUps = last.switches - first.switches;
 		rows.push_back({tid, name, ownerOf(tid, last.name, hostThreads), double(last.cpuNs - first.cpuNs) / 1e6,
-				double(last.switches - first.switches) / seconds,
-				start == before.end() || end == after.end()});
+				wakeUps, double(wakeUps) / seconds, start == before.end() || end == after.end()});
 	}
 	return rows;
 }
@@ -171,20 +173,35 @@ Side sideOf(const Row &row)
 	return row.owner.rfind("bench", 0) == 0 ? Side::Bench : Side::Module;
 }
 
-void printRows(const std::vector<Row> &rows, Side side, const char *totalLabel)
+// The side's table; returns its wake-ups.
+uint64_t printRows(const std::vector<Row> &rows, Side side, const char *totalLabel)
 {
-	std::printf("| thread | tid | belongs to | CPU ms | wake-ups/s |\n|---|---|---|---|---|\n");
+	std::printf("| thread | tid | belongs to | CPU ms | wake-ups | wake-ups/s |\n|---|---|---|---|---|---|\n");
 	double cpu = 0;
-	double wakeUps = 0;
+	uint64_t wakeUps = 0;
+	double perSecond = 0;
 	for (const Row &row : rows) {
 		if (sideOf(row) != side)
 			continue;
-		std::printf("| %s%s | %ld | %s | %.1f | %.2f |\n", row.name.c_str(), row.partial ? " *" : "", row.tid,
-			    row.owner.c_str(), row.cpuMs, row.wakeUps);
+		std::printf("| %s%s | %ld | %s | %.1f | %llu | %.2f |\n", row.name.c_str(), row.partial ? " *" : "",
+			    row.tid, row.owner.c_str(), row.cpuMs, static_cast<unsigned long long>(row.wakeUps),
+			    row.perSecond);
 		cpu += row.cpuMs;
 		wakeUps += row.wakeUps;
+		perSecond += row.perSecond;
 	}
-	std::printf("| **%s** | | | **%.1f** | **%.2f** |\n", totalLabel, cpu, wakeUps);
+	std::printf("| **%s** | | | **%.1f** | **%llu** | **%.2f** |\n", totalLabel, cpu,
+		    static_cast<unsigned long long>(wakeUps), perSecond);
+	return wakeUps;
+}
+
+// Idle, the module has nothing to do but answer what arrives: nothing while
+// logged out, and at most one wake-up per keep-alive of Vek.
+void printVerdict(uint64_t moduleWakeUps, int keepAlives)
+{
+	std::printf("\nModule wake-ups: %llu; goal: at most %d (one per keep-alive received): %s\n",
+		    static_cast<unsigned long long>(moduleWakeUps), keepAlives,
+		    moduleWakeUps <= uint64_t(keepAlives) ? "met" : "MISSED");
 }
 
 void printFigures(IdleState state, const IdleOptions &options, const std::vector<Row> &rows,
@@ -193,18 +210,20 @@ void printFigures(IdleState state, const IdleOptions &options, const std::vector
 	std::printf("\n### %s, %lld s window\n\n", stateTitle(state), static_cast<long long>(options.window.count()));
 	std::printf("Module side (the UI thread is OBS's and the module's, as in OBS; * began or ended in the "
 		    "window):\n\n");
-	printRows(rows, Side::Module, "total, UI thread + module");
+	const uint64_t moduleWakeUps = printRows(rows, Side::Module, "total, UI thread + module");
 	std::printf("\nThe bench's own threads, not counted: the peers (fake Vek, fake account service, page "
 		    "clients) and the thread that times the window:\n\n");
 	printRows(rows, Side::Bench, "total, bench");
 	std::printf("\nHost side for context (libobs, Qt and the stand-ins, all there before the module "
 		    "loaded):\n\n");
 	printRows(rows, Side::Host, "total, host");
+	const int keepAlives = end.keepAlivesSent - start.keepAlivesSent;
+	printVerdict(moduleWakeUps, keepAlives);
 	if (state == IdleState::LoggedOut)
 		return;
 	std::printf("\nIn the window: Vek sent %d keep-alives (every %d ms) and got %d echoes; %d of %d sessions "
 		    "logged in, %d new connections",
-		    end.keepAlivesSent - start.keepAlivesSent, options.keepAliveIntervalMs,
+		    keepAlives, options.keepAliveIntervalMs,
 		    end.keepAliveEchoes - start.keepAliveEchoes, end.sessionsLoggedIn, kLinkedAccounts,
 		    end.sessionsAccepted - start.sessionsAccepted);
 	if (state == IdleState::PagesConnected)
