@@ -117,6 +117,23 @@ TEST_F(VekWorkerTest, MessagesFromTheService)
 	EXPECT_TRUE(logouts.empty());
 }
 
+// The service keeps an idle session alive on its own rhythm: every keep-alive
+// is echoed on the same connection, and nothing else is sent or armed.
+TEST_F(VekWorkerTest, PeriodicKeepAlivesAreEchoedOnTheSameSession)
+{
+	vek.keepAliveIntervalMs = 50;
+	start();
+	ASSERT_TRUE(loggedIn());
+	const FakeVekRealtime::Connection &connection = vek.last();
+	ASSERT_TRUE(waitUntil([&] { return connection.texts.size() >= 4; }));
+	ASSERT_GE(connection.keepAlivesSent, 3);
+	for (size_t i = 1; i < connection.texts.size(); ++i)
+		EXPECT_EQ(connection.texts[i], R"({"type":"KEEP_ALIVE"})");
+	EXPECT_EQ(vek.connections.size(), 1u);
+	EXPECT_TRUE(worker->isOpen());
+	EXPECT_FALSE(worker->retryPending());
+}
+
 TEST_F(VekWorkerTest, RejectedTokenLogsOutOnceWithoutRetry)
 {
 	start();
