@@ -16,7 +16,7 @@ FakeHttpServer::Response tokenResponse()
 {
 	const QJsonObject body{
 		{QStringLiteral("token_type"), QStringLiteral("Bearer")},
-		{QStringLiteral("access_token"), QStringLiteral("bench-access-token")},
+		{QStringLiteral("access_token"), QString::fromLatin1(IdlePeers::issuedAccessToken)},
 		{QStringLiteral("refresh_token"), QStringLiteral("bench-refresh-token")},
 		{QStringLiteral("id_token"), makeIdToken({{QStringLiteral("sub"), QStringLiteral("bench-user")},
 							  {QStringLiteral("email"), QStringLiteral("ann@example.test")},
@@ -101,8 +101,6 @@ IdlePeers::Figures IdlePeers::figures()
 					figures.keepAliveEchoes += text == kKeepAliveEcho ? 1 : 0;
 			}
 		}
-		if (account)
-			figures.tokenRefreshes = int(account->requests.size());
 		for (const auto &page : pages) {
 			figures.pagesOpen += page->isClosed() ? 0 : 1;
 			figures.pageMessages += int(page->texts().size());

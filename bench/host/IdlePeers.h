@@ -24,10 +24,12 @@ public:
 		int sessionsLoggedIn = 0; // upgraded, LOGIN received, still connected
 		int keepAlivesSent = 0;
 		int keepAliveEchoes = 0;
-		int tokenRefreshes = 0;   // POSTs to the token endpoint
 		int pagesOpen = 0;        // page clients still connected
 		int pageMessages = 0;     // messages the pages received
 	};
+
+	// What the account service issues on a refresh.
+	static constexpr const char *issuedAccessToken = "bench-access-token";
 
 	IdlePeers();
 	~IdlePeers();

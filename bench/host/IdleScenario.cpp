@@ -54,9 +54,21 @@ const char *stateTitle(IdleState state)
 
 // The e2e flavour's auth file: a logged-in account (its refresh token makes
 // the module refresh once at start-up) and the linked accounts.
+QString authFilePath(const QString &moduleConfigDir)
+{
+	return moduleConfigDir + QStringLiteral("/vorn-zorva-e2e/zorva-auth.json");
+}
+
+// The module saved what the account service answered the start-up refresh.
+bool refreshApplied(const QString &moduleConfigDir)
+{
+	QFile file(authFilePath(moduleConfigDir));
+	return file.open(QIODevice::ReadOnly) && file.readAll().contains(IdlePeers::issuedAccessToken);
+}
+
 void writeLoggedInAuthFile(const QString &moduleConfigDir)
 {
-	const QString path = moduleConfigDir + QStringLiteral("/vorn-zorva-e2e/zorva-auth.json");
+	const QString path = authFilePath(moduleConfigDir);
 	QDir().mkpath(QFileInfo(path).absolutePath());
 	const QJsonObject account{
 		{QStringLiteral("idToken"), makeIdToken({{QStringLiteral("sub"), QStringLiteral("bench-user")},
@@ -262,7 +274,7 @@ bool enterState(IdleState state, BenchHost &host, IdlePeers &peers, std::set<lon
 		return true;
 	const auto ready = [&] {
 		const IdlePeers::Figures now = peers.figures();
-		return now.sessionsLoggedIn == kLinkedAccounts && now.tokenRefreshes > 0;
+		return now.sessionsLoggedIn == kLinkedAccounts && refreshApplied(host.moduleConfigDir());
 	};
 	if (!waitUntil(ready, 20s)) {
 		std::fprintf(stderr, "Vek sessions or the start-up refresh did not happen\n");
