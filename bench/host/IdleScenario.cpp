@@ -130,7 +130,8 @@ struct Row {
 	std::string name;
 	std::string owner;
 	double cpuMs;
-	uint64_t wakeUps;
+	uint64_t wakeUps;   // voluntary and preempted
+	uint64_t preempted; // by other work on the machine
 	double perSecond;
 	bool partial; // began or ended within the window
 };
@@ -169,9 +170,11 @@ std::vector<Row> compare(const ThreadCensus &before, const ThreadCensus &after, 
 		const ThreadUsage first = start != before.end() ? start->second : ThreadUsage();
 		const ThreadUsage last = end != after.end() ? end->second : first;
 		const std::string name = end != after.end() ? last.name : first.name + " (ended)";
-		const uint64_t wakeUps = last.switches - first.switches;
+		const uint64_t preempted = last.preempted - first.preempted;
+		const uint64_t wakeUps = last.voluntary - first.voluntary + preempted;
 		rows.push_back({tid, name, ownerOf(tid, last.name, hostThreads), double(last.cpuNs - first.cpuNs) / 1e6,
-				wakeUps, double(wakeUps) / seconds, start == before.end() || end == after.end()});
+				wakeUps, preempted, double(wakeUps) / seconds,
+				start == before.end() || end == after.end()});
 	}
 	return rows;
 }
@@ -185,35 +188,46 @@ Side sideOf(const Row &row)
 	return row.owner.rfind("bench", 0) == 0 ? Side::Bench : Side::Module;
 }
 
-// The side's table; returns its wake-ups.
-uint64_t printRows(const std::vector<Row> &rows, Side side, const char *totalLabel)
-{
-	std::printf("| thread | tid | belongs to | CPU ms | wake-ups | wake-ups/s |\n|---|---|---|---|---|---|\n");
-	double cpu = 0;
+struct SideTotal {
 	uint64_t wakeUps = 0;
+	uint64_t preempted = 0;
+};
+
+// The side's table.
+SideTotal printRows(const std::vector<Row> &rows, Side side, const char *totalLabel)
+{
+	std::printf("| thread | tid | belongs to | CPU ms | wake-ups | of them preempted | wake-ups/s |\n"
+		    "|---|---|---|---|---|---|---|\n");
+	double cpu = 0;
+	SideTotal total;
 	double perSecond = 0;
 	for (const Row &row : rows) {
 		if (sideOf(row) != side)
 			continue;
-		std::printf("| %s%s | %ld | %s | %.1f | %llu | %.2f |\n", row.name.c_str(), row.partial ? " *" : "",
-			    row.tid, row.owner.c_str(), row.cpuMs, static_cast<unsigned long long>(row.wakeUps),
+		std::printf("| %s%s | %ld | %s | %.1f | %llu | %llu | %.2f |\n", row.name.c_str(),
+			    row.partial ? " *" : "", row.tid, row.owner.c_str(), row.cpuMs,
+			    static_cast<unsigned long long>(row.wakeUps), static_cast<unsigned long long>(row.preempted),
 			    row.perSecond);
 		cpu += row.cpuMs;
-		wakeUps += row.wakeUps;
+		total.wakeUps += row.wakeUps;
+		total.preempted += row.preempted;
 		perSecond += row.perSecond;
 	}
-	std::printf("| **%s** | | | **%.1f** | **%llu** | **%.2f** |\n", totalLabel, cpu,
-		    static_cast<unsigned long long>(wakeUps), perSecond);
-	return wakeUps;
+	std::printf("| **%s** | | | **%.1f** | **%llu** | **%llu** | **%.2f** |\n", totalLabel, cpu,
+		    static_cast<unsigned long long>(total.wakeUps), static_cast<unsigned long long>(total.preempted),
+		    perSecond);
+	return total;
 }
 
 // Idle, the module has nothing to do but answer what arrives: nothing while
-// logged out, and at most one wake-up per keep-alive of Vek.
-void printVerdict(uint64_t moduleWakeUps, int keepAlives)
+// logged out, and at most one wake-up per keep-alive of Vek. Preemptions are
+// the machine's load, not the module's doing.
+void printVerdict(const SideTotal &module, int keepAlives)
 {
-	std::printf("\nModule wake-ups: %llu; goal: at most %d (one per keep-alive received): %s\n",
-		    static_cast<unsigned long long>(moduleWakeUps), keepAlives,
-		    moduleWakeUps <= uint64_t(keepAlives) ? "met" : "MISSED");
+	const uint64_t own = module.wakeUps - module.preempted;
+	std::printf("\nModule wake-ups not counting preemptions: %llu; goal: at most %d (one per keep-alive "
+		    "received): %s\n",
+		    static_cast<unsigned long long>(own), keepAlives, own <= uint64_t(keepAlives) ? "met" : "MISSED");
 }
 
 void printFigures(IdleState state, const IdleOptions &options, const std::vector<Row> &rows,
@@ -222,7 +236,7 @@ void printFigures(IdleState state, const IdleOptions &options, const std::vector
 	std::printf("\n### %s, %lld s window\n\n", stateTitle(state), static_cast<long long>(options.window.count()));
 	std::printf("Module side (the UI thread is OBS's and the module's, as in OBS; * began or ended in the "
 		    "window):\n\n");
-	const uint64_t moduleWakeUps = printRows(rows, Side::Module, "total, UI thread + module");
+	const SideTotal module = printRows(rows, Side::Module, "total, UI thread + module");
 	std::printf("\nThe bench's own threads, not counted: the peers (fake Vek, fake account service, page "
 		    "clients) and the thread that times the window:\n\n");
 	printRows(rows, Side::Bench, "total, bench");
@@ -230,7 +244,7 @@ void printFigures(IdleState state, const IdleOptions &options, const std::vector
 		    "loaded):\n\n");
 	printRows(rows, Side::Host, "total, host");
 	const int keepAlives = end.keepAlivesSent - start.keepAlivesSent;
-	printVerdict(moduleWakeUps, keepAlives);
+	printVerdict(module, keepAlives);
 	if (state == IdleState::LoggedOut)
 		return;
 	std::printf("\nIn the window: Vek sent %d keep-alives (every %d ms) and got %d echoes; %d of %d sessions "

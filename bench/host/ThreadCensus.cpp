@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 
 namespace {
@@ -15,10 +16,13 @@ bool readUsage(const std::string &folder, ThreadUsage &usage)
 	if (!std::getline(comm, usage.name) || !(schedstat >> usage.cpuNs) || !status)
 		return false;
 	int found = 0;
+	const std::pair<const char *, uint64_t *> keys[] = {{"voluntary_ctxt_switches:", &usage.voluntary},
+							     {"nonvoluntary_ctxt_switches:", &usage.preempted}};
 	for (std::string line; std::getline(status, line);) {
-		for (const char *key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
-			if (line.rfind(key, 0) == 0) {
-				usage.switches += std::strtoull(line.c_str() + std::string(key).size(), nullptr, 10);
+		for (const auto &[key, value] : keys) {
+			const size_t length = std::strlen(key);
+			if (line.compare(0, length, key) == 0) {
+				*value = std::strtoull(line.c_str() + length, nullptr, 10);
 				++found;
 			}
 		}
