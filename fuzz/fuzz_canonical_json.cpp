@@ -32,7 +32,8 @@ void checkMembers(const json &object, CanonicalObjectReader &reader)
 		} else {
 			const std::string_view value = reader.value();
 			std::string decodedValue;
-			if (compactJson(*member) != value || canonicalStringValue(value, decodedValue) != member->is_string() ||
+			if (compactJson(*member) != value ||
+			    canonicalStringValue(value, decodedValue) != member->is_string() ||
 			    (member->is_string() && decodedValue != member->get_ref<const std::string &>()))
 				std::abort();
 		}

@@ -24,8 +24,8 @@ public:
 		int sessionsLoggedIn = 0; // upgraded, LOGIN received, still connected
 		int keepAlivesSent = 0;
 		int keepAliveEchoes = 0;
-		int pagesOpen = 0;        // page clients still connected
-		int pageMessages = 0;     // messages the pages received
+		int pagesOpen = 0;    // page clients still connected
+		int pageMessages = 0; // messages the pages received
 	};
 
 	// What the account service issues on a refresh.

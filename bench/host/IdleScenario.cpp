@@ -206,8 +206,8 @@ SideTotal printRows(const std::vector<Row> &rows, Side side, const char *totalLa
 			continue;
 		std::printf("| %s%s | %ld | %s | %.1f | %llu | %llu | %.2f |\n", row.name.c_str(),
 			    row.partial ? " *" : "", row.tid, row.owner.c_str(), row.cpuMs,
-			    static_cast<unsigned long long>(row.wakeUps), static_cast<unsigned long long>(row.preempted),
-			    row.perSecond);
+			    static_cast<unsigned long long>(row.wakeUps),
+			    static_cast<unsigned long long>(row.preempted), row.perSecond);
 		cpu += row.cpuMs;
 		total.wakeUps += row.wakeUps;
 		total.preempted += row.preempted;
@@ -249,9 +249,8 @@ void printFigures(IdleState state, const IdleOptions &options, const std::vector
 		return;
 	std::printf("\nIn the window: Vek sent %d keep-alives (every %d ms) and got %d echoes; %d of %d sessions "
 		    "logged in, %d new connections",
-		    keepAlives, options.keepAliveIntervalMs,
-		    end.keepAliveEchoes - start.keepAliveEchoes, end.sessionsLoggedIn, kLinkedAccounts,
-		    end.sessionsAccepted - start.sessionsAccepted);
+		    keepAlives, options.keepAliveIntervalMs, end.keepAliveEchoes - start.keepAliveEchoes,
+		    end.sessionsLoggedIn, kLinkedAccounts, end.sessionsAccepted - start.sessionsAccepted);
 	if (state == IdleState::PagesConnected)
 		std::printf("; %d of %d pages connected, %d messages to them", end.pagesOpen, kDockPages,
 			    end.pageMessages - start.pageMessages);

@@ -17,7 +17,7 @@ bool readUsage(const std::string &folder, ThreadUsage &usage)
 		return false;
 	int found = 0;
 	const std::pair<const char *, uint64_t *> keys[] = {{"voluntary_ctxt_switches:", &usage.voluntary},
-							     {"nonvoluntary_ctxt_switches:", &usage.preempted}};
+							    {"nonvoluntary_ctxt_switches:", &usage.preempted}};
 	for (std::string line; std::getline(status, line);) {
 		for (const auto &[key, value] : keys) {
 			const size_t length = std::strlen(key);

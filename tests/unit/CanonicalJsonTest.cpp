@@ -4,8 +4,8 @@
 // which reads the message from that text, must decide as it did on the parsed
 // message.
 
-#include "proxy/ProxyMessageRouting.h"
 #include "values/CanonicalJson.h"
+#include "proxy/ProxyMessageRouting.h"
 #include "values/Json.h"
 
 #include <optional>
@@ -219,9 +219,30 @@ private:
 	void string(std::string &text)
 	{
 		static const char *const pieces[] = {
-			"a", "b", "ab", "event_type", " plain words of a chat line ", "\\n", "\\\"", "\\\\",
-			"\\/", "\\u0041", "\\u0000", "\\u001F", "\\u00e9", "\\u20ac", "\\ud83d\\ude00", "\xc3\xa9",
-			"\xe2\x82\xac", "\xf0\x9f\x98\x80", "\x7f", "\\ud83d", "\\ude00", "\x01", "\xc0\xaf", "\xff",
+			"a",
+			"b",
+			"ab",
+			"event_type",
+			" plain words of a chat line ",
+			"\\n",
+			"\\\"",
+			"\\\\",
+			"\\/",
+			"\\u0041",
+			"\\u0000",
+			"\\u001F",
+			"\\u00e9",
+			"\\u20ac",
+			"\\ud83d\\ude00",
+			"\xc3\xa9",
+			"\xe2\x82\xac",
+			"\xf0\x9f\x98\x80",
+			"\x7f",
+			"\\ud83d",
+			"\\ude00",
+			"\x01",
+			"\xc0\xaf",
+			"\xff",
 		};
 		const size_t validPieces = pick(20) == 0 ? 24 : 19;
 		text.push_back('"');
@@ -233,8 +254,20 @@ private:
 	void value(std::string &text, int depth)
 	{
 		static const char *const numbers[] = {
-			"0",   "-0",    "7",   "-42", "123456789012345678", "1234567890123456789", "18446744073709551616",
-			"1.5", "1e2", "-2E-3", "1.0", "01",                 "1.",                  "1e400",
+			"0",
+			"-0",
+			"7",
+			"-42",
+			"123456789012345678",
+			"1234567890123456789",
+			"18446744073709551616",
+			"1.5",
+			"1e2",
+			"-2E-3",
+			"1.0",
+			"01",
+			"1.",
+			"1e400",
 		};
 		const size_t kinds = depth > 3 ? 3 : 5;
 		space(text);
