@@ -5,7 +5,7 @@
 #include <cstring>
 
 // Looks at eight bytes of JSON string content at once: most content is plain
-// ASCII with nothing to check byte by byte. Each finds the first byte of
+// ASCII with nothing to check byte by byte. firstNotPlain finds the first byte of
 // interest among the eight at p (which must all be readable) and returns its
 // offset, or 8 when there is none.
 
@@ -37,13 +37,6 @@ inline uint64_t load(const char *p)
 	uint64_t v;
 	std::memcpy(&v, p, sizeof(v));
 	return v;
-}
-
-// A quote or a backslash.
-inline size_t firstQuoteOrBackslash(const char *p)
-{
-	const uint64_t v = load(p);
-	return firstMarked(zeroBytes(v ^ (kOnes * '"')) | zeroBytes(v ^ (kOnes * '\\')));
 }
 
 // A quote, a backslash, a control character or a byte of 0x80 or more.

@@ -1,33 +1,10 @@
 #include "values/CanonicalObject.h"
 
-#include "values/ByteScan.h"
+#include "values/Json.h"
 #include "values/JsonEscape.h"
 
 #include <algorithm>
 #include <cstring>
-
-namespace {
-
-// Just past the closing quote of the string whose content starts at p, or
-// end.
-const char *endOfString(const char *p, const char *end)
-{
-	for (;;) {
-		while (end - p >= 8) {
-			const size_t plain = byteScan::firstQuoteOrBackslash(p);
-			p += plain;
-			if (plain < 8)
-				break;
-		}
-		if (p >= end)
-			return end;
-		if (*p == '"')
-			return p + 1;
-		p += *p == '\\' ? 2 : 1;
-	}
-}
-
-} // namespace
 
 bool CanonicalObjectReader::next(std::string_view &key)
 {
@@ -46,7 +23,7 @@ bool CanonicalObjectReader::next(std::string_view &key)
 		return false;
 	}
 	const char *const begin = text.data();
-	const size_t colon = size_t(endOfString(begin + pos + 1, begin + text.size()) - begin);
+	const size_t colon = size_t(jsonStringEnd(begin + pos + 1, begin + text.size()) - begin);
 	if (colon >= text.size()) {
 		finished = true;
 		pos = text.size();
@@ -84,7 +61,7 @@ size_t CanonicalObjectReader::endOfValue() const
 	if (p >= end)
 		return text.size();
 	if (*p == '"')
-		return size_t(endOfString(p + 1, end) - begin);
+		return size_t(jsonStringEnd(p + 1, end) - begin);
 	if (*p != '{' && *p != '[') {
 		while (p < end && *p != ',' && *p != '}' && *p != ']')
 			++p;
@@ -94,7 +71,7 @@ size_t CanonicalObjectReader::endOfValue() const
 	while (p < end) {
 		const char c = *p++;
 		if (c == '"')
-			p = endOfString(p, end);
+			p = jsonStringEnd(p, end);
 		else if (c == '{' || c == '[')
 			++depth;
 		else if ((c == '}' || c == ']') && --depth == 0)

@@ -205,11 +205,12 @@ void appendValue(const json &value, std::string &out)
 	}
 }
 
-// Just past the closing quote of the string whose content starts at `content`,
-// or `end` when it does not close. A quote closes the string unless an odd
-// number of backslashes stands right before it; memchr finds the quotes far
-// faster than a look at every character would.
-const char *endOfString(const char *content, const char *end)
+} // namespace
+
+// A quote closes the string unless an odd number of backslashes stands right
+// before it; memchr finds the quotes far faster than a look at every
+// character would.
+const char *jsonStringEnd(const char *content, const char *end)
 {
 	for (const char *from = content; from < end;) {
 		const auto *quote = static_cast<const char *>(std::memchr(from, '"', size_t(end - from)));
@@ -225,8 +226,6 @@ const char *endOfString(const char *content, const char *end)
 	return end;
 }
 
-} // namespace
-
 bool jsonNestingWithin(std::string_view text, size_t limit)
 {
 	// Going deeper than the limit takes more opening brackets than that.
@@ -238,7 +237,7 @@ bool jsonNestingWithin(std::string_view text, size_t limit)
 	while (p < end) {
 		const char c = *p++;
 		if (c == '"') {
-			p = endOfString(p, end);
+			p = jsonStringEnd(p, end);
 		} else if (c == '[' || c == '{') {
 			if (++depth > limit)
 				return false;

@@ -23,6 +23,10 @@ bool appendJsonEscaped(std::string_view text, std::string &out);
 // nlohmann's parser accepts in strings.
 size_t utf8SequenceLength(const unsigned char *p, size_t left);
 
+// Just past the closing quote of the JSON string whose content starts at
+// `content`, or `end` when it does not close.
+const char *jsonStringEnd(const char *content, const char *end);
+
 // Arrays and objects nested deeper than this are refused. Serialising and
 // copying a value recurse once per level: a message of a few hundred kilobytes
 // of "[" would otherwise overflow the stack of the thread that relays it.
