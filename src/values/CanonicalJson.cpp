@@ -300,6 +300,16 @@ bool CanonicalJsonWriter::escapedString(const char *content, const char *backsla
 	return true;
 }
 
+// Past the digits at p, of which there must be one at least.
+bool CanonicalJsonWriter::skipDigits(const char *&p) const
+{
+	if (p == end || !isDigit(*p))
+		return false;
+	while (p < end && isDigit(*p))
+		++p;
+	return true;
+}
+
 // Integers of up to 18 digits are written as they stand: nlohmann reads them
 // exactly and writes them back digit for digit. Every other number (-0,
 // fractions, exponents, longer integers) is converted by nlohmann itself.
@@ -309,30 +319,23 @@ bool CanonicalJsonWriter::number()
 	const char *p = pos;
 	if (*p == '-')
 		++p;
-	if (p == end || !isDigit(*p))
-		return false;
 	const char *digits = p;
-	if (*p++ != '0') {
-		while (p < end && isDigit(*p))
-			++p;
-	}
+	if (p < end && *p == '0')
+		++p;
+	else if (!skipDigits(p))
+		return false;
 	bool plainInteger = true;
 	if (p < end && *p == '.') {
-		++p;
-		if (p == end || !isDigit(*p))
+		if (!skipDigits(++p))
 			return false;
-		while (p < end && isDigit(*p))
-			++p;
 		plainInteger = false;
 	}
 	if (p < end && (*p == 'e' || *p == 'E')) {
 		++p;
 		if (p < end && (*p == '+' || *p == '-'))
 			++p;
-		if (p == end || !isDigit(*p))
+		if (!skipDigits(p))
 			return false;
-		while (p < end && isDigit(*p))
-			++p;
 		plainInteger = false;
 	}
 	const bool negativeZero = start != digits && *digits == '0';

@@ -41,6 +41,7 @@ private:
 	bool string(Member *member);
 	bool escapedString(const char *content, const char *backslash);
 	bool number();
+	bool skipDigits(const char *&p) const;
 	bool literal(std::string_view word);
 	Stop scanPlain(const char *&p) const;
 	static bool isSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
