@@ -13,11 +13,6 @@ struct MessageFields {
 	std::string_view eventType;
 };
 
-// Events are relayed by the thousand a second: the message is rewritten once
-// into the text every page gets, and its fields are read from that text. A
-// buffer of the thread's own keeps its capacity between messages, up to this.
-constexpr size_t kKeptBufferBytes = 1024 * 1024;
-
 void readPayload(CanonicalObjectReader &payload, ProxyRoute &route, MessageFields &fields)
 {
 	std::string_view key;
@@ -59,7 +54,10 @@ ProxyRoute routeProxyMessage(std::string_view text, bool authenticated)
 {
 	ProxyRoute route;
 	thread_local std::string canonical;
-	if (canonical.capacity() > kKeptBufferBytes)
+	// Events are relayed by the thousand a second: the message is rewritten
+	// once into the text every page gets, and its fields are read from that
+	// text, in a buffer of the thread's own that keeps its capacity.
+	if (canonical.capacity() > CanonicalJsonWriter::keptBufferBytes)
 		std::string().swap(canonical);
 	canonical.clear();
 	if (!appendCanonicalJson(text, canonical) || canonical.front() != '{') {

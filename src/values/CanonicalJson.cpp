@@ -51,11 +51,10 @@ bool CanonicalJsonWriter::append(std::string_view text, std::string &target)
 // megabytes made them that large.
 void CanonicalJsonWriter::releaseLargeBuffers()
 {
-	constexpr size_t keptBytes = 1024 * 1024;
-	if (members.capacity() * sizeof(Member) > keptBytes)
+	if (members.capacity() * sizeof(Member) > keptBufferBytes)
 		std::vector<Member>().swap(members);
 	for (std::string *buffer : {&keys, &decoded, &reordered}) {
-		if (buffer->capacity() > keptBytes)
+		if (buffer->capacity() > keptBufferBytes)
 			std::string().swap(*buffer);
 	}
 }

@@ -18,6 +18,10 @@
 // Keep one writer per thread and reuse it: its buffers keep their capacity.
 class CanonicalJsonWriter {
 public:
+	// Buffers keep their capacity for the next text up to this size; beyond
+	// it one text of megabytes would keep them large for good.
+	static constexpr size_t keptBufferBytes = 1024 * 1024;
+
 	// Appends the canonical text to out; false, with out as it was, where
 	// parseJson would discard the text.
 	bool append(std::string_view text, std::string &out);
