@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QMainWindow>
 #include <QWidget>
 
@@ -83,6 +85,30 @@ void BenchHost::writeObsWebSocketConfig(const std::string &json) const
 	QFile file(path);
 	if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
 		file.write(QByteArray::fromStdString(json));
+}
+
+QString BenchHost::e2eAuthFilePath() const
+{
+	return configDir + QStringLiteral("/vorn-zorva-e2e/zorva-auth.json");
+}
+
+void BenchHost::writeE2eAuthFile(int linkedAccounts, const QJsonObject &account) const
+{
+	const char *platforms[] = {"TWITCH", "YOUTUBE", "KICK", "TIKTOK"};
+	QJsonArray integrations;
+	for (int i = 0; i < linkedAccounts; ++i)
+		integrations.append(QJsonObject{{QStringLiteral("platform"), QString::fromLatin1(platforms[i % 4])},
+						{QStringLiteral("token"), QStringLiteral("vek-token-%1").arg(i)},
+						{QStringLiteral("upid"), QStringLiteral("u%1").arg(i)},
+						{QStringLiteral("username"), QStringLiteral("user%1").arg(i)}});
+	QJsonObject state{{QStringLiteral("integrations"), integrations}};
+	if (!account.isEmpty())
+		state.insert(QStringLiteral("account"), account);
+	const QString path = e2eAuthFilePath();
+	QDir().mkpath(QFileInfo(path).absolutePath());
+	QFile file(path);
+	if (file.open(QIODevice::WriteOnly))
+		file.write(QJsonDocument(state).toJson(QJsonDocument::Compact));
 }
 
 std::string BenchHost::proxyToken() const

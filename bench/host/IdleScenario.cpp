@@ -16,12 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
 
@@ -52,24 +48,17 @@ const char *stateTitle(IdleState state)
 	return "";
 }
 
-// The e2e flavour's auth file: a logged-in account (its refresh token makes
-// the module refresh once at start-up) and the linked accounts.
-QString authFilePath(const QString &moduleConfigDir)
-{
-	return moduleConfigDir + QStringLiteral("/vorn-zorva-e2e/zorva-auth.json");
-}
-
 // The module saved what the account service answered the start-up refresh.
-bool refreshApplied(const QString &moduleConfigDir)
+bool refreshApplied(const BenchHost &host)
 {
-	QFile file(authFilePath(moduleConfigDir));
+	QFile file(host.e2eAuthFilePath());
 	return file.open(QIODevice::ReadOnly) && file.readAll().contains(IdlePeers::issuedAccessToken);
 }
 
-void writeLoggedInAuthFile(const QString &moduleConfigDir)
+// A logged-in account (its refresh token makes the module refresh once at
+// start-up) and the linked accounts.
+void writeLoggedInAuthFile(const BenchHost &host)
 {
-	const QString path = authFilePath(moduleConfigDir);
-	QDir().mkpath(QFileInfo(path).absolutePath());
 	const QJsonObject account{
 		{QStringLiteral("idToken"), makeIdToken({{QStringLiteral("sub"), QStringLiteral("bench-user")},
 							 {QStringLiteral("name"), QStringLiteral("Ann Example")}})},
@@ -77,18 +66,7 @@ void writeLoggedInAuthFile(const QString &moduleConfigDir)
 		{QStringLiteral("refreshToken"), QStringLiteral("stored-refresh-token")},
 		{QStringLiteral("expiresAt"), QStringLiteral("2099-01-01T00:00:00Z")},
 	};
-	const char *platforms[] = {"TWITCH", "YOUTUBE"};
-	QJsonArray integrations;
-	for (int i = 0; i < kLinkedAccounts; ++i)
-		integrations.append(QJsonObject{{QStringLiteral("platform"), QString::fromLatin1(platforms[i])},
-						{QStringLiteral("token"), QStringLiteral("vek-token-%1").arg(i)},
-						{QStringLiteral("upid"), QStringLiteral("u%1").arg(i)},
-						{QStringLiteral("username"), QStringLiteral("user%1").arg(i)}});
-	QFile file(path);
-	if (file.open(QIODevice::WriteOnly))
-		file.write(QJsonDocument(QJsonObject{{QStringLiteral("account"), account},
-						     {QStringLiteral("integrations"), integrations}})
-				   .toJson());
+	host.writeE2eAuthFile(kLinkedAccounts, account);
 }
 
 // The UI thread runs its event loop, as OBS's does.
@@ -268,7 +246,7 @@ bool enterState(IdleState state, BenchHost &host, IdlePeers &peers, std::set<lon
 {
 	const bool loggedIn = state != IdleState::LoggedOut;
 	if (loggedIn)
-		writeLoggedInAuthFile(host.moduleConfigDir());
+		writeLoggedInAuthFile(host);
 	// obs-websocket's settings as OBS keeps them: the module watches the file.
 	host.writeObsWebSocketConfig(R"({"server_enabled":false,"server_port":4455,"auth_required":true,)"
 				     R"("server_password":"bench-password"})");
@@ -287,7 +265,7 @@ bool enterState(IdleState state, BenchHost &host, IdlePeers &peers, std::set<lon
 		return true;
 	const auto ready = [&] {
 		const IdlePeers::Figures now = peers.figures();
-		return now.sessionsLoggedIn == kLinkedAccounts && refreshApplied(host.moduleConfigDir());
+		return now.sessionsLoggedIn == kLinkedAccounts && refreshApplied(host);
 	};
 	if (!waitUntil(ready, 20s)) {
 		std::fprintf(stderr, "Vek sessions or the start-up refresh did not happen\n");

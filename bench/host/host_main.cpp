@@ -35,9 +35,7 @@
 #include <vector>
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 
 #include <arpa/inet.h>
@@ -185,25 +183,6 @@ int scenarioRequests(QApplication &app)
 	return proxyPortBusy() ? kExitPortBusy : 0;
 }
 
-// The e2e flavour's auth file: the accounts it connects at start-up.
-void writeIntegrations(const QString &moduleConfigDir)
-{
-	const QString path = moduleConfigDir + QStringLiteral("/vorn-zorva-e2e/zorva-auth.json");
-	QDir().mkpath(QFileInfo(path).absolutePath());
-	QFile file(path);
-	if (!file.open(QIODevice::WriteOnly))
-		return;
-	std::string text = "{\"integrations\":[";
-	const char *platforms[] = {"TWITCH", "YOUTUBE", "KICK", "TIKTOK"};
-	for (int i = 0; i < kVekSessions; ++i) {
-		text += std::string(i ? "," : "") + "{\"platform\":\"" + platforms[i % 4] +
-			"\",\"token\":\"vek-token-" + std::to_string(i) + "\",\"upid\":\"u" + std::to_string(i) +
-			"\",\"username\":\"user" + std::to_string(i) + "\"}";
-	}
-	text += "]}";
-	file.write(text.c_str());
-}
-
 int scenarioUnload(bool busy)
 {
 	TestTls::trustTestAuthority();
@@ -212,7 +191,7 @@ int scenarioUnload(bool busy)
 		return kExitPortBusy;
 	BenchHost host;
 	if (busy)
-		writeIntegrations(host.moduleConfigDir());
+		host.writeE2eAuthFile(kVekSessions);
 	if (!host.start() || !host.loadModule(QStringLiteral(ZORVA_E2E_MODULE_FILE)))
 		return 1;
 	host.postLoad();
