@@ -55,6 +55,9 @@ public:
 
 	// Account login, refresh and logout.
 	QJsonObject beginAccountLogin();
+	// Waits for the account service's answer at most the request time-out.
+	// An answer that a logout or another token answer overtook changes
+	// nothing: the account status returned is then the one they left.
 	QJsonObject refreshAccount();
 	QJsonObject logoutAccount();
 	QString callbackUrl() const;

@@ -91,9 +91,16 @@ QJsonObject AuthController::refreshAccount()
 {
 	if (account.refreshToken().isEmpty())
 		return errorObject(QStringLiteral("No refresh token is available."), "NO_REFRESH_TOKEN");
+	// The wait lets a logout or another token answer in first. This answer
+	// then belongs to tokens that are gone, and must not bring them back.
+	const quint64 generation = account.generation();
 	const TokenAnswer answer = oauth.refresh(account.refreshToken());
 	if (answer.errorCode)
 		return errorObject(answer.error, answer.errorCode);
+	if (account.generation() != generation) {
+		logInfo("Ignoring Vorn account refresh answer: the account changed meanwhile.");
+		return accountStatus();
+	}
 	applyTokenResponse(answer.response);
 	return accountStatus();
 }

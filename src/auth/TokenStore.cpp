@@ -30,6 +30,7 @@ void TokenStore::restore(const AccountTokens &tokens)
 {
 	current = tokens;
 	identity = decodeIdTokenClaims(current.idToken);
+	++changes;
 }
 
 bool TokenStore::applyTokenResponse(const QJsonObject &response)
@@ -46,6 +47,7 @@ bool TokenStore::applyTokenResponse(const QJsonObject &response)
 		expiresIn = kDefaultExpirySeconds;
 	current.expiresAt = QDateTime::currentDateTimeUtc().addSecs(expiresIn);
 	identity = decodeIdTokenClaims(current.idToken);
+	++changes;
 	return true;
 }
 
@@ -53,6 +55,7 @@ void TokenStore::clear()
 {
 	current = AccountTokens();
 	identity = IdTokenClaims();
+	++changes;
 }
 
 bool TokenStore::isAuthenticated() const

@@ -23,6 +23,10 @@ public:
 	const AccountTokens &tokens() const { return current; }
 	const QString &refreshToken() const { return current.refreshToken; }
 	const QString &email() const { return identity.email; }
+	// Advances whenever the tokens change (restored, an answer applied,
+	// cleared): an answer to a request sent at an earlier generation belongs
+	// to tokens that are gone.
+	quint64 generation() const { return changes; }
 
 	// Tokens read back from the auth file.
 	void restore(const AccountTokens &tokens);
@@ -40,4 +44,5 @@ public:
 private:
 	AccountTokens current;
 	IdTokenClaims identity;
+	quint64 changes = 0;
 };

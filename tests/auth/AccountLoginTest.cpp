@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include <QCryptographicHash>
 #include <QRegularExpression>
 
@@ -302,4 +304,65 @@ TEST_F(AuthControllerTest, LogoutKeepsLinkedAccountsAndRequiredPlatforms)
 	EXPECT_EQ(saved.value("account").toObject().value("accessToken").toString(), QString());
 	EXPECT_EQ(saved.value("integrations").toArray().size(), 1);
 	EXPECT_TRUE(browser->openedUrls().isEmpty()); // the logout URL is not opened
+}
+
+// A logout while a refresh waits for the account service is not undone by the
+// refresh's answer: at start-up as for a refresh the page asks for, the
+// answer comes after the logout and brings no token back, in memory, in the
+// auth file or in an announcement.
+TEST_F(AuthControllerTest, LogoutWhileARefreshWaitsStaysLoggedOut)
+{
+	// The service takes the refresh request; the user logs out before it answers.
+	const auto logoutBeforeAnswering = [this](const QString &accessToken) {
+		return [this, accessToken](const FakeHttpServer::Request &) {
+			controller().logoutAccount();
+			return jsonResponse(tokenResponse(accessToken));
+		};
+	};
+	const QJsonObject loggedOut{{"authenticated", false},
+				    {"email", ""},
+				    {"displayName", ""},
+				    {"subject", ""},
+				    {"expiresAt", ""}};
+	const auto expectLoggedOut = [&](const char *stage) {
+		SCOPED_TRACE(stage);
+		EXPECT_EQ(controller().accountStatus(), loggedOut);
+		EXPECT_EQ(readStateFile().value("account").toObject(),
+			  QJsonObject({{"idToken", ""}, {"accessToken", ""}, {"refreshToken", ""}, {"expiresAt", ""}}));
+		const qsizetype requestsBefore = account.requests.size();
+		EXPECT_EQ(controller().refreshAccount(), QJsonObject({{"error", "No refresh token is available."},
+								      {"errorCode", "NO_REFRESH_TOKEN"}}));
+		EXPECT_EQ(account.requests.size(), requestsBefore);
+	};
+	const std::string dropped = "[vorn-zorva] Ignoring Vorn account refresh answer: the account changed meanwhile.";
+
+	writeStateFile(
+		{{"account", QJsonObject{{"accessToken", "AT-0"}, {"refreshToken", "RT-0"}, {"expiresAt", ""}}}});
+	account.route("POST", QStringLiteral("/oauth2/token"), logoutBeforeAnswering(QStringLiteral("AT-startup")));
+	createController();
+	QObject guard;
+	std::vector<bool> announced; // "authenticated" at each statusChanged
+	QObject::connect(instance.get(), &AuthController::statusChanged, &guard, [this, &announced] {
+		announced.push_back(controller().accountStatus()["authenticated"].toBool());
+	});
+	const size_t droppedBefore = LogCapture::instance().count(dropped);
+	EXPECT_TRUE(waitUntil([&] { return LogCapture::instance().count(dropped) == droppedBefore + 1; }, 5s));
+	for (const LogCapture::Line &line : LogCapture::instance().matching(dropped))
+		EXPECT_EQ(line.level, LOG_INFO);
+	EXPECT_EQ(account.requests.size(), 1);
+	expectLoggedOut("start-up");
+	EXPECT_EQ(std::count(announced.begin(), announced.end(), true), 0);
+
+	// Logged in again; the page's refresh meets a logout the same way.
+	account.route("POST", QStringLiteral("/oauth2/token"), jsonResponse(tokenResponse(QStringLiteral("AT-1"))));
+	callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(beginLogin().queryItemValue("state")));
+	ASSERT_TRUE(waitUntil([&] { return controller().currentAccessToken() == QStringLiteral("AT-1"); }, 5s));
+	announced.clear();
+	account.route("POST", QStringLiteral("/oauth2/token"), logoutBeforeAnswering(QStringLiteral("AT-2")));
+	EXPECT_EQ(controller().refreshAccount(), loggedOut);
+	EXPECT_EQ(account.requests.last().formValue("refresh_token"), QStringLiteral("refresh-AT-1"));
+	EXPECT_EQ(LogCapture::instance().count(dropped), droppedBefore + 2);
+	expectLoggedOut("page's refresh");
+	EXPECT_FALSE(announced.empty());
+	EXPECT_EQ(std::count(announced.begin(), announced.end(), true), 0);
 }
