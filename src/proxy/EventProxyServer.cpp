@@ -382,8 +382,12 @@ void EventProxyServer::publishLogout(std::string upid)
 void EventProxyServer::flushClients()
 {
 	flushQueued();
-	for (auto it = clients.cbegin(); it != clients.cend(); ++it)
-		it.key()->flush();
+	// A flush that fails on a connection its peer has reset closes it at
+	// once, which takes the client out of the table: walk a copy.
+	const QList<QTcpSocket *> sockets = clients.keys();
+	for (QTcpSocket *socket : sockets)
+		if (clients.contains(socket))
+			socket->flush();
 }
 
 void EventProxyServer::publishResponse(std::string nonce, std::string response)

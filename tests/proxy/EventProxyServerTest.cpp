@@ -5,6 +5,8 @@
 #include "LogCapture.h"
 #include "TestWebSocketClient.h"
 
+#include <algorithm>
+#include <map>
 #include <memory>
 
 #include <QCoreApplication>
@@ -16,6 +18,11 @@
 #include <gtest/gtest.h>
 
 #include <util/base.h>
+
+#include <linux/sockios.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 
 using namespace std::chrono_literals;
 
@@ -492,4 +499,77 @@ TEST_F(EventProxyTest, AClientThatStopsReadingIsClosedAndTheOthersMissNothing)
 	ASSERT_FALSE(history[0].empty());
 	EXPECT_EQ(history[0].back()["n"], published - 1);
 	EXPECT_EQ(closedLine(), 1u);
+}
+
+namespace {
+
+int kernelUnsent(QTcpSocket &socket)
+{
+	int unsent = 0;
+	return ioctl(int(socket.socketDescriptor()), SIOCOUTQ, &unsent) == 0 ? unsent : -1;
+}
+
+} // namespace
+
+// A flush can find a page reset by its peer and close it there and then; the
+// pages after it are flushed all the same. Many pages, half of them reset, so
+// that closing while walking the client table would skip some.
+TEST_F(EventProxyTest, ALogoutLeavesForEveryPageWhenOthersWereResetWithDataUnsent)
+{
+	std::vector<std::unique_ptr<TestWebSocketClient>> pages;
+	for (int i = 0; i < 24; ++i)
+		pages.push_back(connectClient());
+	std::map<TestWebSocketClient *, QPointer<QTcpSocket>> served;
+	for (QTcpSocket *socket : proxy->findChildren<QTcpSocket *>())
+		for (auto &page : pages)
+			if (socket->peerPort() == page->localPort())
+				served[page.get()] = socket;
+	ASSERT_EQ(served.size(), pages.size());
+
+	// Every page is left data in Qt's buffer, past what the kernel took.
+	const int smallBuffer = 4096;
+	for (auto &page : pages) {
+		page->stopReading();
+		setsockopt(int(served[page.get()]->socketDescriptor()), SOL_SOCKET, SO_SNDBUF, &smallBuffer,
+			   sizeof(smallBuffer));
+	}
+	const auto allBehind = [&] {
+		return std::all_of(served.begin(), served.end(),
+				   [](const auto &entry) { return entry.second->bytesToWrite() > 0; });
+	};
+	for (int n = 0; !allBehind(); ++n)
+		proxy->publishRawEvent("u1",
+				       {{"event_type", "RICH_MESSAGE"}, {"n", n}, {"raw", std::string(1000, 'x')}});
+
+	// The readers take what the kernel holds, so that their data in Qt's
+	// buffer fits the kernel again; the proxy's event loop does not run. The
+	// others are reset.
+	std::vector<TestWebSocketClient *> readers;
+	for (size_t i = 0; i < pages.size(); ++i) {
+		TestWebSocketClient *page = pages[i].get();
+		if (i % 2 == 0) {
+			page->reset();
+			continue;
+		}
+		readers.push_back(page);
+		page->resumeReading();
+		for (int round = 0; round < 1000 && kernelUnsent(*served[page]) != 0; ++round)
+			page->readArrived(10ms);
+		ASSERT_EQ(kernelUnsent(*served[page]), 0);
+	}
+	// The proxy's side has taken in each reset before the logout.
+	for (size_t i = 0; i < pages.size(); i += 2) {
+		pollfd reset{int(served[pages[i].get()]->socketDescriptor()), POLLIN, 0};
+		ASSERT_EQ(poll(&reset, 1, 5000), 1);
+		ASSERT_NE(reset.revents & (POLLERR | POLLHUP), 0);
+	}
+	proxy->publishLogout("u1");
+	for (size_t i = 0; i < pages.size(); i += 2)
+		EXPECT_EQ(served[pages[i].get()]->state(), QAbstractSocket::UnconnectedState) << "reset page " << i;
+	for (TestWebSocketClient *reader : readers)
+		EXPECT_EQ(served[reader]->bytesToWrite(), 0);
+	for (TestWebSocketClient *reader : readers)
+		ASSERT_TRUE(waitUntil([&] {
+			return !reader->texts().empty() && reader->texts().back().find("X_LOGOUT") != std::string::npos;
+		}));
 }

@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <sys/socket.h>
+
 TestWebSocketClient::TestWebSocketClient(QObject *parent) : QObject(parent)
 {
 	connect(&socket, &QTcpSocket::readyRead, this, &TestWebSocketClient::onReadyRead);
@@ -69,9 +71,17 @@ void TestWebSocketClient::resumeReading()
 	onReadyRead();
 }
 
-void TestWebSocketClient::readArrived()
+void TestWebSocketClient::readArrived(std::chrono::milliseconds wait)
 {
-	socket.waitForReadyRead(0);
+	socket.waitForReadyRead(int(wait.count()));
+}
+
+void TestWebSocketClient::reset()
+{
+	// Lingering for no time makes the close a reset.
+	const linger immediately{1, 0};
+	setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &immediately, sizeof(immediately));
+	socket.abort();
 }
 
 bool TestWebSocketClient::waitForClose(std::chrono::milliseconds timeout)

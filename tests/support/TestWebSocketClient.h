@@ -39,9 +39,12 @@ public:
 	// kernel and reads nothing after that.
 	void stopReading();
 	void resumeReading();
-	// Takes in what the kernel already holds for this socket, without
-	// running the event loop.
-	void readArrived();
+	// Takes in what the kernel holds for this socket, waiting up to `wait`
+	// for something to arrive, without running the event loop.
+	void readArrived(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+	// Drops the connection as a crashed peer does: the server is sent a reset.
+	void reset();
+	quint16 localPort() const { return socket.localPort(); }
 	bool waitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 	bool isClosed() const { return socket.state() == QAbstractSocket::UnconnectedState; }
 
