@@ -15,7 +15,7 @@ bool ClientBacklog::queue(QTcpSocket &socket, const QByteArray &frame)
 	const qint64 unsent = socket.bytesToWrite() + waitingBytes;
 	const auto now = unsent > limits.maxUnsentBytes ? std::chrono::steady_clock::now()
 							: std::chrono::steady_clock::time_point();
-	if (stoppedReading(unsent, now))
+	if (overCeiling(unsent, frame.size()) || stoppedReading(unsent, now))
 		return false;
 	waiting.push_back(frame);
 	waitingBytes += frame.size();

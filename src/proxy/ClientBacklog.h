@@ -17,12 +17,17 @@ public:
 	struct Limits {
 		qint64 maxUnsentBytes;
 		std::chrono::milliseconds grace;
+		// Never kept more than this unsent, however briefly it has been
+		// behind: within the grace a fast publisher could otherwise have a
+		// stalled client hold everything published.
+		qint64 ceilingBytes;
 	};
 
 	explicit ClientBacklog(Limits clientLimits) : limits(clientLimits) {}
 
 	// Keeps the frame for the client's next flush, unless the client has
-	// stopped reading: then nothing is kept and the answer is false.
+	// stopped reading or the frame would take what it holds past the
+	// ceiling: then nothing is kept and the answer is false.
 	bool queue(QTcpSocket &socket, const QByteArray &frame);
 	// Hands the kept frames to the kernel with one system call while Qt holds
 	// nothing unsent for the client; what the kernel does not take, and
@@ -42,6 +47,12 @@ public:
 	// Whether the client has stopped reading, judged from its unsent bytes
 	// at `now` and the bytes recorded as handed to it.
 	bool stoppedReading(qint64 unsent, std::chrono::steady_clock::time_point now);
+	// Whether a frame of `frameBytes` would take the client past the
+	// ceiling. A client holding nothing takes any one frame.
+	bool overCeiling(qint64 unsent, qint64 frameBytes) const
+	{
+		return unsent > 0 && unsent + frameBytes > limits.ceilingBytes;
+	}
 	void recordQueued(qint64 bytes) { queuedBytes += bytes; }
 
 private:

@@ -125,7 +125,8 @@ void EventProxyServer::onNewConnection()
 	while (QTcpSocket *socket = server->nextPendingConnection()) {
 		if (!clients.contains(socket))
 			clients.insert(socket, std::make_shared<ClientState>(ClientBacklog::Limits{
-						       options.maxUnsentBytesPerClient, options.unsentGrace}));
+						       options.maxUnsentBytesPerClient, options.unsentGrace,
+						       options.maxUnsentBytesCeiling}));
 		// Events are small and each should leave at once: no Nagle delay
 		// waiting for the page's acknowledgement of the previous one.
 		socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);

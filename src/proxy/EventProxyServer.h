@@ -54,6 +54,10 @@ public:
 		// while it is over the limit.
 		qint64 maxUnsentBytesPerClient = 8 * 1024 * 1024;
 		std::chrono::milliseconds unsentGrace{2000};
+		// What a client may hold unsent at most, grace or not: twice the
+		// largest message a page may send, so that one large frame never
+		// closes a page that reads.
+		qint64 maxUnsentBytesCeiling = 32 * 1024 * 1024;
 	};
 
 	EventProxyServer();

@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 
 TEST(ClientBacklog, AClientThatTakesTooLittleWithinTheGraceHasStoppedReading)
 {
-	ClientBacklog backlog({100, 2000ms});
+	ClientBacklog backlog({100, 2000ms, 1 << 20});
 	const auto start = std::chrono::steady_clock::time_point() + 1h;
 	backlog.recordQueued(500);
 	EXPECT_FALSE(backlog.stoppedReading(100, start)); // at the limit
@@ -30,7 +30,7 @@ TEST(ClientBacklog, AClientThatTakesTooLittleWithinTheGraceHasStoppedReading)
 	EXPECT_TRUE(backlog.stoppedReading(1101, start + 4000ms));
 
 	// Back within the limit, the judgement starts over.
-	ClientBacklog caughtUp({100, 2000ms});
+	ClientBacklog caughtUp({100, 2000ms, 1 << 20});
 	caughtUp.recordQueued(500);
 	EXPECT_FALSE(caughtUp.stoppedReading(500, start));
 	EXPECT_FALSE(caughtUp.stoppedReading(50, start + 1000ms));
@@ -49,7 +49,7 @@ TEST(ClientBacklog, AFlushDeliversEveryFrameInOrderWhateverTheKernelTakes)
 	setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
 	QTcpSocket socket;
 	ASSERT_TRUE(socket.setSocketDescriptor(fds[0]));
-	ClientBacklog backlog({qint64(64) << 20, 1h});
+	ClientBacklog backlog({qint64(64) << 20, 1h, qint64(64) << 20});
 
 	QByteArray expected;
 	const auto queue = [&](QByteArray frame) {

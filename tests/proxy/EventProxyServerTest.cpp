@@ -501,6 +501,30 @@ TEST_F(EventProxyTest, AClientThatStopsReadingIsClosedAndTheOthersMissNothing)
 	EXPECT_EQ(closedLine(), 1u);
 }
 
+// Within the grace a page that never reads would be kept everything a fast
+// publisher sends; the ceiling closes it at once, whatever the grace.
+TEST_F(EventProxyTest, AClientThatNeverReadsIsClosedAtTheCeiling)
+{
+	options.maxUnsentBytesCeiling = 4 * 1024 * 1024; // the fixture's grace is an hour
+	startProxy();
+	auto stalled = connectClient(false);
+	const QPointer<QTcpSocket> served = proxy->findChildren<QTcpSocket *>().value(0);
+	ASSERT_TRUE(served);
+	stalled->stopReading();
+	const std::string raw(8 * 1024, 'x');
+	qint64 held = 0;
+	int published = 0;
+	for (; published < 20000 && served->state() == QAbstractSocket::ConnectedState; ++published) { // 160 MiB
+		proxy->publishRawEvent("u1", {{"event_type", "RICH_MESSAGE"}, {"n", published}, {"raw", raw}});
+		held = std::max(held, served->bytesToWrite());
+	}
+	EXPECT_EQ(closingLines(), 1u) << "published " << published;
+	EXPECT_LE(held, options.maxUnsentBytesCeiling);
+	// Reading again, it finds its connection gone.
+	stalled->resumeReading();
+	EXPECT_TRUE(stalled->waitForClose());
+}
+
 namespace {
 
 int kernelUnsent(QTcpSocket &socket)
