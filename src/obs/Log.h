@@ -13,3 +13,4 @@
 void logInfo(const char *format, ...) ZORVA_PRINTF_FORMAT(1, 2);
 void logWarning(const char *format, ...) ZORVA_PRINTF_FORMAT(1, 2);
 void logError(const char *format, ...) ZORVA_PRINTF_FORMAT(1, 2);
+void logDebug(const char *format, ...) ZORVA_PRINTF_FORMAT(1, 2);

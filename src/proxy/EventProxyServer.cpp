@@ -16,6 +16,7 @@
 
 #include <obs.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -74,8 +75,12 @@ private:
 EventProxyServer::EventProxyServer() : EventProxyServer(Options()) {}
 
 EventProxyServer::EventProxyServer(Options serverOptions, QObject *parent)
-	: QObject(parent), options(std::move(serverOptions)), token(generateAccessToken())
+	: QObject(parent), options(std::move(serverOptions)),
+	  pendingUpgrades(options.maxPendingUpgrades, options.upgradeDeadline), upgradeDeadlineTimer(this),
+	  token(generateAccessToken())
 {
+	upgradeDeadlineTimer.setSingleShot(true);
+	connect(&upgradeDeadlineTimer, &QTimer::timeout, this, &EventProxyServer::onUpgradeDeadline);
 }
 
 EventProxyServer::~EventProxyServer()
@@ -112,6 +117,8 @@ void EventProxyServer::stop()
 		socket->deleteLater();
 	}
 	clients.clear();
+	pendingUpgrades.clear();
+	upgradeDeadlineTimer.stop();
 	if (server) {
 		server->close();
 		delete server;
@@ -132,7 +139,37 @@ void EventProxyServer::onNewConnection()
 		socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 		connect(socket, &QTcpSocket::readyRead, this, &EventProxyServer::onReadyRead);
 		connect(socket, &QTcpSocket::disconnected, this, &EventProxyServer::onClientDisconnected);
+
+		const PendingUpgrades::Added added = pendingUpgrades.add(socket, PendingUpgrades::Clock::now());
+		if (added.burstStarted)
+			logWarning(
+				"Event proxy has %zu connections waiting to upgrade: closing the oldest for each new one",
+				options.maxPendingUpgrades);
+		if (added.evicted)
+			dropConnection(added.evicted);
 	}
+	armUpgradeDeadline();
+}
+
+void EventProxyServer::onUpgradeDeadline()
+{
+	for (QTcpSocket *socket : pendingUpgrades.takeExpired(PendingUpgrades::Clock::now())) {
+		logDebug("Event proxy closed connection peer=%s: no upgrade within %lld ms", peerLabel(socket).c_str(),
+			 static_cast<long long>(options.upgradeDeadline.count()));
+		dropConnection(socket);
+	}
+	armUpgradeDeadline();
+}
+
+void EventProxyServer::armUpgradeDeadline()
+{
+	const auto due = pendingUpgrades.nextDeadline();
+	if (!due) {
+		upgradeDeadlineTimer.stop();
+		return;
+	}
+	const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - PendingUpgrades::Clock::now());
+	upgradeDeadlineTimer.start(std::max(wait, std::chrono::milliseconds(0)));
 }
 
 void EventProxyServer::onReadyRead()
@@ -179,6 +216,7 @@ void EventProxyServer::rejectClient(QTcpSocket *socket, const char *reason)
 	logWarning("Event proxy rejected client peer=%s reason=%s", peerLabel(socket).c_str(), reason);
 	// One answer per connection: whatever follows is not read.
 	stopReadingFrom(socket);
+	pendingUpgrades.remove(socket);
 	socket->write(kForbidden, qint64(sizeof(kForbidden) - 1));
 	socket->disconnectFromHost();
 }
@@ -205,6 +243,8 @@ bool EventProxyServer::runHandshake(QTcpSocket *socket, ClientState &client)
 	const std::string response = buildUpgradeReply(request.key);
 	socket->write(response.data(), qint64(response.size()));
 	client.handshakeComplete = true;
+	pendingUpgrades.remove(socket);
+	armUpgradeDeadline();
 	logInfo("Event proxy accepted %s client from %s:%u", client.authenticated ? "authenticated" : "read-only",
 		socket->peerAddress().toString().toUtf8().constData(), unsigned(socket->peerPort()));
 	return true;
@@ -345,7 +385,15 @@ void EventProxyServer::closeStalledClient(QTcpSocket *socket)
 	logWarning("Event proxy closing client peer=%s: %lld bytes unsent, it stopped reading",
 		   peerLabel(socket).c_str(), static_cast<long long>(socket->bytesToWrite()));
 	// Dropping what it has not taken is the point: abort, not a graceful close.
+	dropConnection(socket);
+}
+
+// Closes at once, dropping anything unsent. Aborting reports the disconnect
+// at once, which may already have taken the client out of the table.
+void EventProxyServer::dropConnection(QTcpSocket *socket)
+{
 	socket->abort();
+	pendingUpgrades.remove(socket);
 	if (clients.remove(socket))
 		socket->deleteLater();
 }
@@ -418,5 +466,6 @@ void EventProxyServer::onClientDisconnected()
 	if (!socket)
 		return;
 	clients.remove(socket);
+	pendingUpgrades.remove(socket);
 	socket->deleteLater();
 }

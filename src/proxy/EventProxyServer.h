@@ -1,6 +1,7 @@
 #pragma once
 
 #include "proxy/ClientBacklog.h"
+#include "proxy/PendingUpgrades.h"
 #include "proxy/UpidHistory.h"
 #include "values/MetaTypes.h"
 #include "values/ServiceEndpoints.h"
@@ -16,6 +17,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <QtGlobal>
 
 class QTcpServer;
@@ -58,6 +60,10 @@ public:
 		// largest message a page may send, so that one large frame never
 		// closes a page that reads.
 		qint64 maxUnsentBytesCeiling = 32 * 1024 * 1024;
+		// Connections that have not finished their upgrade: each must
+		// within this time, and at most this many wait at once.
+		std::chrono::milliseconds upgradeDeadline{10000};
+		size_t maxPendingUpgrades = 64;
 	};
 
 	EventProxyServer();
@@ -92,6 +98,7 @@ private Q_SLOTS:
 	void onReadyRead();
 	void onClientDisconnected();
 	void onClientBytesWritten();
+	void onUpgradeDeadline();
 
 private:
 	class ClientEndpoint;
@@ -107,12 +114,16 @@ private:
 	enum class Audience { Everyone, AuthenticatedOnly };
 	void broadcastText(const std::string &text, Audience audience = Audience::Everyone);
 	void closeStalledClient(QTcpSocket *socket);
+	void dropConnection(QTcpSocket *socket);
+	void armUpgradeDeadline();
 	void flushQueued();
 	void flushClients();
 
 	Options options;
 	QTcpServer *server = nullptr;
 	QHash<QTcpSocket *, std::shared_ptr<ClientState>> clients;
+	PendingUpgrades pendingUpgrades;
+	QTimer upgradeDeadlineTimer;
 	std::unordered_map<std::string, UpidHistory> histories;
 	std::string token;
 	// While a client's input is being handled, what it publishes is queued

@@ -597,3 +597,62 @@ TEST_F(EventProxyTest, ALogoutLeavesForEveryPageWhenOthersWereResetWithDataUnsen
 			return !reader->texts().empty() && reader->texts().back().find("X_LOGOUT") != std::string::npos;
 		}));
 }
+
+// A connection that never finishes its upgrade holds one of OBS's file
+// descriptors: past the cap the oldest gives way, so pages still get in,
+// with one warning for the whole burst.
+TEST_F(EventProxyTest, SilentConnectionsNeitherKeepPagesOutNorPileUp)
+{
+	options.maxPendingUpgrades = 16;
+	options.upgradeDeadline = std::chrono::hours(1);
+	startProxy();
+	// In groups the kernel's accept queue holds, so that every one reaches
+	// the proxy rather than waiting in the kernel.
+	std::vector<std::unique_ptr<QTcpSocket>> silent;
+	while (silent.size() < 200) {
+		for (int i = 0; i < 10; ++i) {
+			silent.push_back(std::make_unique<QTcpSocket>());
+			silent.back()->connectToHost(QHostAddress::LocalHost, port);
+		}
+		ASSERT_TRUE(waitUntil([&] { return silent.back()->state() != QAbstractSocket::ConnectingState; }));
+	}
+	const auto stillOpen = [&] {
+		return std::count_if(silent.begin(), silent.end(), [](const std::unique_ptr<QTcpSocket> &socket) {
+			return socket->state() != QAbstractSocket::UnconnectedState;
+		});
+	};
+	ASSERT_TRUE(waitUntil([&] { return stillOpen() <= 16; }, 30s)) << stillOpen();
+	auto page = connectClient(false);
+	EXPECT_TRUE(page->upgraded());
+	EXPECT_EQ(historyOf(*page).size(), 0u);
+	EXPECT_LE(stillOpen(), 16);
+	const auto warnings = LogCapture::instance().matching("connections waiting to upgrade");
+	ASSERT_EQ(warnings.size(), 1u);
+	EXPECT_EQ(
+		warnings[0].text,
+		"[vorn-zorva] Event proxy has 16 connections waiting to upgrade: closing the oldest for each new one");
+	EXPECT_EQ(warnings[0].level, LOG_WARNING);
+}
+
+// A connection has a while to upgrade, silent or stuck in mid-request; a page
+// that upgraded is never timed out.
+TEST_F(EventProxyTest, AConnectionThatDoesNotUpgradeInTimeIsClosed)
+{
+	options.upgradeDeadline = 1s;
+	startProxy();
+	auto page = connectClient(false);
+	QTcpSocket silent;
+	QTcpSocket partial;
+	silent.connectToHost(QHostAddress::LocalHost, port);
+	partial.connectToHost(QHostAddress::LocalHost, port);
+	ASSERT_TRUE(waitUntil([&] { return partial.state() == QAbstractSocket::ConnectedState; }));
+	partial.write("GET /?token=x HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+	ASSERT_TRUE(waitUntil(
+		[&] {
+			return silent.state() == QAbstractSocket::UnconnectedState &&
+			       partial.state() == QAbstractSocket::UnconnectedState;
+		},
+		30s));
+	EXPECT_EQ(historyOf(*page).size(), 0u);
+	EXPECT_FALSE(page->isClosed());
+}
