@@ -25,6 +25,9 @@ bool CanonicalJsonWriter::append(std::string_view text, std::string &target)
 	out = &target;
 	members.clear();
 	keys.clear();
+	reorderings.clear();
+	spans.clear();
+	reorderedBytes = 0;
 	// nlohmann skips a byte order mark at the very start and refuses a
 	// partial one.
 	if (pos < end && uint8_t(*pos) == 0xEF) {
@@ -40,6 +43,8 @@ bool CanonicalJsonWriter::append(std::string_view text, std::string &target)
 		skipWhitespace();
 		ok = pos == end || endsAtNullByte(text);
 	}
+	if (ok && !reorderings.empty())
+		reorder(start);
 	if (!ok)
 		target.resize(start);
 	out = nullptr;
@@ -53,6 +58,10 @@ void CanonicalJsonWriter::releaseLargeBuffers()
 {
 	if (members.capacity() * sizeof(Member) > keptBufferBytes)
 		std::vector<Member>().swap(members);
+	if (reorderings.capacity() * sizeof(Reordering) > keptBufferBytes)
+		std::vector<Reordering>().swap(reorderings);
+	if (spans.capacity() * sizeof(Span) > keptBufferBytes)
+		std::vector<Span>().swap(spans);
 	for (std::string *buffer : {&keys, &decoded, &reordered}) {
 		if (buffer->capacity() > keptBufferBytes)
 			std::string().swap(*buffer);
@@ -179,7 +188,7 @@ bool CanonicalJsonWriter::object(size_t depth)
 			return false;
 	}
 	if (!sorted)
-		sortMembers(firstMember, contentStart);
+		noteOrder(firstMember, contentStart);
 	members.resize(firstMember);
 	keys.resize(firstKey);
 	return true;
@@ -191,30 +200,66 @@ std::string_view CanonicalJsonWriter::keyOf(const Member &member) const
 	return std::string_view(base + member.keyOffset, member.keyLength);
 }
 
-// Members in key order, where the text had them in another order or gave a
-// key twice. Of equal keys the last one stays, as in nlohmann's parser, whose
-// later member replaces the earlier one.
-void CanonicalJsonWriter::sortMembers(size_t firstMember, size_t contentStart)
+// Notes the order the members of the object just closed take, where the text
+// had them in another order or gave a key twice. Of equal keys the last one
+// stays, as in nlohmann's parser, whose later member replaces the earlier one.
+// The output is left as written: an object moved now would be moved again for
+// each object around it that is out of order too.
+void CanonicalJsonWriter::noteOrder(size_t firstMember, size_t contentStart)
 {
 	const auto first = members.begin() + std::ptrdiff_t(firstMember);
 	std::sort(first, members.end(), [this](const Member &a, const Member &b) {
 		const int order = keyOf(a).compare(keyOf(b));
 		return order != 0 ? order < 0 : a.start < b.start;
 	});
-	flush(); // through the closing brace
-	reordered.assign(*out, contentStart, out->size() - 1 - contentStart);
-	out->resize(contentStart);
-	bool firstWritten = true;
+	const size_t firstSpan = spans.size();
 	for (auto it = first; it != members.end(); ++it) {
 		const auto next = it + 1;
-		if (next != members.end() && keyOf(*next) == keyOf(*it))
-			continue;
-		if (!firstWritten)
-			out->push_back(',');
-		firstWritten = false;
-		out->append(reordered, it->start - contentStart, it->end - it->start);
+		if (next == members.end() || keyOf(*next) != keyOf(*it))
+			spans.push_back(Span{it->start, it->end});
 	}
-	out->push_back('}');
+	// written() is just past the closing brace.
+	reorderings.push_back(Reordering{contentStart - 1, written() - 1, firstSpan, spans.size()});
+}
+
+// The output from `start` on, rewritten once with every object noted in
+// order.
+void CanonicalJsonWriter::reorder(size_t start)
+{
+	// Noted as they closed, inner objects before outer ones; place() looks
+	// them up by where they open.
+	std::sort(reorderings.begin(), reorderings.end(),
+		  [](const Reordering &a, const Reordering &b) { return a.open < b.open; });
+	reordered.clear();
+	place(Span{start, out->size()});
+	out->resize(start);
+	out->append(reordered);
+	reorderedBytes += 2 * reordered.size();
+}
+
+// Appends the output in `span` to `reordered`, each noted object in it with
+// its members in order. Objects nested in one lie within its members' spans,
+// so every byte is copied once, and those of dropped members never. Recurses
+// once per noted object around the span, no deeper than the text nests.
+void CanonicalJsonWriter::place(Span span)
+{
+	const auto opensFrom = [this](size_t position) {
+		return std::lower_bound(reorderings.begin(), reorderings.end(), position,
+					[](const Reordering &r, size_t p) { return r.open < p; });
+	};
+	size_t from = span.start;
+	for (auto it = opensFrom(from); it != reorderings.end() && it->open < span.end; it = opensFrom(from)) {
+		const Reordering object = *it;
+		reordered.append(*out, from, object.open + 1 - from);
+		for (size_t i = object.firstSpan; i < object.endSpan; ++i) {
+			if (i != object.firstSpan)
+				reordered.push_back(',');
+			place(spans[i]);
+		}
+		reordered.push_back('}');
+		from = object.close + 1;
+	}
+	reordered.append(*out, from, span.end - from);
 }
 
 // Past plain ASCII and well-formed UTF-8, eight bytes at a time where they

@@ -62,6 +62,7 @@ const std::vector<std::string> &cases()
 		R"({"a":1,"a":2})",
 		R"({"b":1,"a":2,"b":3,"a":4,"c":{"z":[{"y":1,"x":2,"y":3}],"a":{}}})",
 		R"([{"b":{"d":1,"c":{"f":1,"e":2,"f":[3]}},"a":0},{"a":1,"a":{"b":2,"a":1}}])",
+		R"({"b":{"d":1,"c":{"f":2,"e":3}},"a":[{"h":4,"g":5}],"b":{"j":[{"l":6,"k":7}],"i":8},"c":{"n":9,"m":0}})",
 		R"({"":1,"a":2,"":3})",
 		R"({"ab":1,"a":2,"abc":3,"b":4})",
 		"{\"\xc3\xa9\":1,\"z\":2,\"\x7f\":3}",
@@ -341,6 +342,38 @@ TEST(CanonicalJson, SortsEscapedKeysByTheirDecodedBytes)
 	// of a duplicate key the last value stays.
 	EXPECT_EQ(canonical(R"({"B":1,"\u0041":2,"\n":3,"A":4})"), R"({"\n":3,"A":4,"B":1})");
 	EXPECT_EQ(canonical(" {\"\\u00e9\" : \"\\/\\ud83d\\ude00\"} "), "{\"\xc3\xa9\":\"/\xf0\x9f\x98\x80\"}");
+}
+
+// Objects nested deep, each with its keys out of order, around a long string:
+// what any client may send before its token is checked. Putting them in order
+// must move each byte a bounded number of times, not once for every object
+// around it.
+TEST(CanonicalJson, ReordersDeeplyNestedObjectsInLinearWork)
+{
+	constexpr size_t depth = 500;
+	const std::string inner = '"' + std::string(256 * 1024, 'x') + '"';
+	std::string unsorted;
+	std::string sorted;
+	for (size_t i = 0; i < depth; ++i) {
+		unsorted += R"({"b":)";
+		sorted += R"({"a":0,"b":)";
+	}
+	unsorted += inner;
+	sorted += inner;
+	for (size_t i = 0; i < depth; ++i) {
+		unsorted += R"(,"a":0})";
+		sorted += '}';
+	}
+	CanonicalJsonWriter writer;
+	std::string out;
+	ASSERT_TRUE(writer.append(unsorted, out));
+	EXPECT_TRUE(out == sorted) << "the members were not put in order";
+	EXPECT_LE(writer.bytesReordered(), 3 * unsorted.size());
+
+	out.clear();
+	ASSERT_TRUE(writer.append(sorted, out));
+	EXPECT_TRUE(out == sorted);
+	EXPECT_EQ(writer.bytesReordered(), 0u) << "text already in order was moved";
 }
 
 namespace {
