@@ -47,9 +47,12 @@ QJsonObject AuthController::beginIntegrationLogin(const QString &platform)
 		endIntegrationAttempt(id);
 		return errorObject(message, code);
 	};
-	// Another login for the platform may start and cancel this one while
-	// this one waits; this one still completes its own steps.
 	const VekLoginUrl login = vek.fetchLoginUrl(name, requestState);
+	// While it waited, another login for the platform, a logout of its
+	// account or the listener's time-out may have ended this attempt: its
+	// callback would find nothing, so nothing is opened for it.
+	if (!integrationLogins.isLive(id))
+		return fail(QStringLiteral("The integration login was cancelled."), "VEK_LOGIN_CANCELLED");
 	if (login.errorCode)
 		return fail(login.error, login.errorCode);
 	integrationLogins.list(id, login.loginState);

@@ -204,31 +204,62 @@ TEST_F(VekLinkTest, ListenerTimeOutCountsVekLogins)
 	EXPECT_FALSE(controller().integrationsStatus().contains("pending:KICK"));
 }
 
-TEST_F(VekLinkTest, SecondLoginDuringTheFirstOnesWait)
+// An attempt that a second login for the platform or the listener's time-out
+// ended while Vek's login URL was awaited opens nothing and fails.
+TEST_F(VekLinkTest, AttemptEndedWhileItsLoginUrlIsAwaitedOpensNothing)
 {
-	// The first login URL answers slowly; a second login for the same platform
-	// starts and finishes while the first one waits.
+	const auto text = [](const QJsonObject &object) {
+		return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+	};
+	const std::string cancelled =
+		R"({"error":"The integration login was cancelled.","errorCode":"VEK_LOGIN_CANCELLED"})";
+	// Vek holds the first login URL until a second login has opened its own.
 	int calls = 0;
-	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), [&calls](const FakeHttpServer::Request &) {
-		++calls;
-		return reply(loginUrl(QStringLiteral("https://kick.test/?state=LS-%1").arg(calls)),
-			     calls == 1 ? 600 : 0);
-	});
 	QJsonObject second;
-	QTimer::singleShot(100, [&] { second = controller().beginIntegrationLogin(QStringLiteral("KICK")); });
-	const QJsonObject first = controller().beginIntegrationLogin(QStringLiteral("KICK"));
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), [&](const FakeHttpServer::Request &) {
+		FakeHttpServer::Response answer =
+			reply(loginUrl(QStringLiteral("https://kick.test/?state=LS-%1").arg(++calls)));
+		answer.held = calls == 1;
+		if (answer.held) {
+			QTimer::singleShot(0, [&] {
+				second = controller().beginIntegrationLogin(QStringLiteral("KICK"));
+				tlsVek->releaseHeld();
+			});
+		}
+		return answer;
+	});
+	EXPECT_EQ(text(controller().beginIntegrationLogin(QStringLiteral("KICK"))), cancelled);
 	EXPECT_EQ(second.value("opened").toBool(), true);
-	EXPECT_EQ(first.value("opened").toBool(), true); // it still completes its own steps
-
-	// The first attempt was cancelled: its callback leads to no record.
-	routeExchange(QStringLiteral("first-token"));
-	routeInspect(QStringLiteral("kick-1"), QStringLiteral("one"));
-	callbackGet(QStringLiteral("/callback?state=LS-1&code=c"));
-	pumpEvents(500ms);
-	EXPECT_TRUE(controller().integrationSnapshot().isEmpty());
-	// The second one links.
+	EXPECT_EQ(browser->openedUrls().size(), 1);
+	EXPECT_EQ(QUrlQuery(browser->openedUrls().value(0)).queryItemValue("state"), QStringLiteral("LS-2"));
+	// The first one's callback is refused; the second one's links.
+	routeExchange(QStringLiteral("second-token"));
+	routeInspect(QStringLiteral("kick-2"), QStringLiteral("two"));
+	EXPECT_TRUE(responseBody(callbackGet(QStringLiteral("/callback?state=LS-1&code=c")))
+			    .contains("Login callback could not be accepted."));
 	callbackGet(QStringLiteral("/callback?state=LS-2&code=c"));
-	ASSERT_TRUE(waitUntil([&] { return controller().integrationsStatus().contains("kick-1"); }, 5s));
+	ASSERT_TRUE(waitUntil([&] { return controller().integrationsStatus().contains("kick-2"); }, 5s));
+
+	// The time-out an account login started runs out while Vek holds a login URL.
+	instance.reset();
+	options.callbackTimeoutMs = 300;
+	bool timedOut = false;
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/TWITCH/redirect"), [&](const FakeHttpServer::Request &) {
+		FakeHttpServer::Response answer = reply(loginUrl(QStringLiteral("https://twitch.test/?state=LS-T")));
+		answer.held = !timedOut;
+		return answer;
+	});
+	ASSERT_EQ(controller().beginAccountLogin().value("opened").toBool(), true);
+	QObject guard;
+	QObject::connect(instance.get(), &AuthController::statusChanged, &guard, [&] {
+		timedOut = true;
+		tlsVek->releaseHeld();
+	});
+	EXPECT_EQ(text(controller().beginIntegrationLogin(QStringLiteral("twitch"))), cancelled);
+	EXPECT_TRUE(timedOut);
+	EXPECT_EQ(browser->openedUrls().size(), 2);
+	EXPECT_EQ(browser->openedUrls().value(1).host(), QStringLiteral("login.vorn.test"));
+	EXPECT_FALSE(controller().integrationsStatus().contains("pending:TWITCH"));
 }
 
 TEST_F(VekLinkTest, RecordsAreReplacedByTokenAndByUpid)

@@ -1,5 +1,7 @@
 #include "FakeHttpServer.h"
 
+#include <utility>
+
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -89,6 +91,15 @@ void FakeHttpServer::route(const QByteArray &method, const QString &path, Respon
 	route(method, path, [response](const Request &) { return response; });
 }
 
+void FakeHttpServer::releaseHeld()
+{
+	const auto held = std::exchange(heldAnswers, {});
+	for (const auto &[socket, response] : held) {
+		if (socket)
+			respond(socket, response);
+	}
+}
+
 void FakeHttpServer::onNewConnection()
 {
 	while (QTcpSocket *socket = server.nextPendingConnection()) {
@@ -129,6 +140,10 @@ void FakeHttpServer::onReadyRead(QTcpSocket *socket)
 		handler != routes.end() ? (*handler)(request) : Response{404, "{}", 0, "application/json"};
 	if (response.hang)
 		return;
+	if (response.held) {
+		heldAnswers.append({socket, response});
+		return;
+	}
 	if (response.delayMs <= 0) {
 		respond(socket, response);
 		return;

@@ -11,6 +11,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QSslConfiguration>
 
 #include "TlsTcpServer.h"
@@ -45,6 +46,8 @@ public:
 		// the first cutAfterBytes bytes of the response and then close.
 		bool hang = false;
 		int cutAfterBytes = -1;
+		// Kept until releaseHeld(), for a test to act while the client waits.
+		bool held = false;
 	};
 
 	using Handler = std::function<Response(const Request &)>;
@@ -59,6 +62,8 @@ public:
 
 	void route(const QByteArray &method, const QString &path, Handler handler);
 	void route(const QByteArray &method, const QString &path, Response response);
+	// Sends the answers held so far.
+	void releaseHeld();
 
 	QList<Request> requests;
 	// Connections accepted and not yet closed by either side.
@@ -71,6 +76,7 @@ private:
 
 	QMap<QPair<QByteArray, QString>, Handler> routes;
 	QHash<QTcpSocket *, QByteArray> buffers;
+	QList<QPair<QPointer<QTcpSocket>, Response>> heldAnswers;
 	bool tls = false;
 	int liveConnections = 0;
 	// Last: its sockets (its children) go first and still find the buffers.
