@@ -40,6 +40,10 @@ TEST_F(AuthControllerTest, ResultPagesAreExactAndEscaped)
 	EXPECT_FALSE(body.contains('\n'));
 	EXPECT_EQ(LogCapture::instance().matching("Auth callback failed")[0].text,
 		  "[vorn-zorva] Auth callback failed: <b>Nope \xC3\xA9</b>");
+	// Text from the request cannot start a line of its own in the log.
+	callbackGet(QStringLiteral("/callback?error=x&error_description=a%0A%5Bvorn-zorva%5D%20forged%0D%09%7F"));
+	EXPECT_EQ(LogCapture::instance().matching("Auth callback failed").at(1).text,
+		  "[vorn-zorva] Auth callback failed: a\\x0a[vorn-zorva] forged\\x0d\\x09\\x7f");
 
 	for (const char *target : {"/callback/?state=x", "/Callback?state=x", "/other"})
 		EXPECT_TRUE(responseBody(callbackGet(QString::fromLatin1(target)))
