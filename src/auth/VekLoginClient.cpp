@@ -33,9 +33,9 @@ VekLoginClient::VekLoginClient(QNetworkAccessManager &manager, const ServiceEndp
 {
 }
 
-QNetworkReply *VekLoginClient::get(const QString &path, const QUrlQuery &query, const QByteArray &authorization)
+QNetworkReply *VekLoginClient::get(const QString &encodedPath, const QUrlQuery &query, const QByteArray &authorization)
 {
-	QUrl url(endpoints.vekApiBaseUrl + path);
+	QUrl url(endpoints.vekApiBaseUrl + encodedPath);
 	url.setQuery(query);
 	QNetworkRequest request(url);
 	request.setRawHeader("Client-ID", VekService::clientId);
@@ -46,9 +46,16 @@ QNetworkReply *VekLoginClient::get(const QString &path, const QUrlQuery &query, 
 
 VekLoginUrl VekLoginClient::fetchLoginUrl(const QString &platform, const QString &requestState)
 {
+	// The platform is one segment of the path: percent-encoded, '/', '?',
+	// '#' and '%' in it stay inside that segment. Dots are not encoded (Qt
+	// and servers alike decode "%2E"), so a segment of dots only would step
+	// within the path: no platform has such a name.
+	const QByteArray segment = QUrl::toPercentEncoding(platform);
+	if (segment == "." || segment == "..")
+		return loginUrlError(QStringLiteral("Invalid platform."), "INVALID_PLATFORM");
 	QUrlQuery query;
 	query.addQueryItem(QStringLiteral("state"), requestState);
-	QNetworkReply *reply = get(QStringLiteral("/auth/%1/redirect").arg(platform), query);
+	QNetworkReply *reply = get(QStringLiteral("/auth/%1/redirect").arg(QString::fromLatin1(segment)), query);
 	const bool timedOut = waitForReply(reply, requestTimeoutMs);
 	QString error;
 	const QJsonObject response = timedOut ? QJsonObject() : readJsonReply(reply, error);

@@ -40,14 +40,16 @@ public:
 
 	// Asks for the platform's login URL, waiting in a nested event loop at
 	// most the request time-out. The URL returned sends the browser back to
-	// the account redirect page.
+	// the account redirect page. A platform of "." or "..", which no path
+	// segment can carry, is refused without a request.
 	VekLoginUrl fetchLoginUrl(const QString &platform, const QString &requestState);
 	// Both run done in the context's thread once Vek has answered.
 	void exchangeCode(const QString &code, const QString &loginState, QObject *context, AnswerDone done);
 	void inspect(const QString &token, QObject *context, AnswerDone done);
 
 private:
-	QNetworkReply *get(const QString &path, const QUrlQuery &query, const QByteArray &authorization = {});
+	// The path below the API base URL, percent-encoded.
+	QNetworkReply *get(const QString &encodedPath, const QUrlQuery &query, const QByteArray &authorization = {});
 	void whenAnswered(QNetworkReply *reply, QObject *context, AnswerDone done);
 
 	QNetworkAccessManager &network;

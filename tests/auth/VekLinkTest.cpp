@@ -5,6 +5,7 @@
 
 #include "TlsTcpServer.h"
 
+#include <QRegularExpression>
 #include <QTimer>
 
 using namespace std::chrono_literals;
@@ -260,6 +261,29 @@ TEST_F(VekLinkTest, AttemptEndedWhileItsLoginUrlIsAwaitedOpensNothing)
 	EXPECT_EQ(browser->openedUrls().size(), 2);
 	EXPECT_EQ(browser->openedUrls().value(1).host(), QStringLiteral("login.vorn.test"));
 	EXPECT_FALSE(controller().integrationsStatus().contains("pending:TWITCH"));
+}
+
+// The platform reaches Vek as one segment of the login-URL request's path,
+// whatever it holds; a name of dots only cannot be one and is not sent.
+TEST_F(VekLinkTest, PlatformIsOneSegmentOfTheRequestPath)
+{
+	const std::pair<QString, QString> segments[] = {{"a/../b?x#y", "A%2F..%2FB%3FX%23Y"},
+							{" %2f ü ", "%252F%20%C3%9C"}};
+	for (const auto &[platform, segment] : segments) {
+		controller().beginIntegrationLogin(platform);
+		const QString target = QString::fromLatin1(tlsVek->requests.last().target);
+		EXPECT_TRUE(QRegularExpression(QStringLiteral("^/v2/vek/auth/%1/redirect\\?state=[0-9a-f]{32}$")
+						       .arg(QRegularExpression::escape(segment)))
+				    .match(target)
+				    .hasMatch())
+			<< target.toStdString();
+	}
+	for (const QString platform : {"..", " . "}) {
+		EXPECT_EQ(controller().beginIntegrationLogin(platform),
+			  QJsonObject({{"error", "Invalid platform."}, {"errorCode", "INVALID_PLATFORM"}}));
+	}
+	EXPECT_EQ(tlsVek->requests.size(), 2);
+	EXPECT_EQ(callbackGet(QStringLiteral("/callback")), "<no connection>");
 }
 
 TEST_F(VekLinkTest, RecordsAreReplacedByTokenAndByUpid)
