@@ -110,6 +110,8 @@ void EventProxyServer::start()
 
 void EventProxyServer::stop()
 {
+	// What was published last still leaves, ahead of the close.
+	flushQueued();
 	for (auto it = clients.cbegin(); it != clients.cend(); ++it) {
 		QTcpSocket *socket = it.key();
 		socket->disconnect(this);
@@ -370,7 +372,24 @@ void EventProxyServer::broadcastText(const std::string &text, Audience audience)
 	for (QTcpSocket *socket : stalled)
 		closeStalledClient(socket);
 	if (!inInputBatch)
-		flushQueued();
+		scheduleFlush();
+}
+
+// Events published outside a page's input (a Vek connection's, the host's)
+// leave together when control returns to the event loop: a burst of them
+// costs each page one gathered send, not one per event.
+void EventProxyServer::scheduleFlush()
+{
+	if (flushScheduled)
+		return;
+	flushScheduled = true;
+	QMetaObject::invokeMethod(
+		this,
+		[this] {
+			flushScheduled = false;
+			flushQueued();
+		},
+		Qt::QueuedConnection);
 }
 
 void EventProxyServer::flushQueued()

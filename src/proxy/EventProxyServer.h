@@ -117,6 +117,7 @@ private:
 	void dropConnection(QTcpSocket *socket);
 	void armUpgradeDeadline();
 	void flushQueued();
+	void scheduleFlush();
 	void flushClients();
 
 	Options options;
@@ -129,4 +130,6 @@ private:
 	// While a client's input is being handled, what it publishes is queued
 	// for every page and written when it has all been handled.
 	bool inInputBatch = false;
+	// A flush of what was published outside input is posted to the event loop.
+	bool flushScheduled = false;
 };

@@ -81,6 +81,14 @@ protected:
 		return history["data"].get<std::vector<json>>();
 	}
 
+	// Published and handed to the pages' sockets at once, as the end of the
+	// event loop's turn would, without running the loop.
+	void publishNow(const std::string &upid, const json &event)
+	{
+		proxy->publishRawEvent(upid, event);
+		QCoreApplication::sendPostedEvents(proxy.get(), QEvent::MetaCall);
+	}
+
 	EventProxyServer::Options options;
 	std::unique_ptr<EventProxyServer> proxy;
 	quint16 port = 0;
@@ -515,7 +523,7 @@ TEST_F(EventProxyTest, AClientThatNeverReadsIsClosedAtTheCeiling)
 	qint64 held = 0;
 	int published = 0;
 	for (; published < 20000 && served->state() == QAbstractSocket::ConnectedState; ++published) { // 160 MiB
-		proxy->publishRawEvent("u1", {{"event_type", "RICH_MESSAGE"}, {"n", published}, {"raw", raw}});
+		publishNow("u1", {{"event_type", "RICH_MESSAGE"}, {"n", published}, {"raw", raw}});
 		held = std::max(held, served->bytesToWrite());
 	}
 	EXPECT_EQ(closingLines(), 1u) << "published " << published;
@@ -562,8 +570,7 @@ TEST_F(EventProxyTest, ALogoutLeavesForEveryPageWhenOthersWereResetWithDataUnsen
 				   [](const auto &entry) { return entry.second->bytesToWrite() > 0; });
 	};
 	for (int n = 0; !allBehind(); ++n)
-		proxy->publishRawEvent("u1",
-				       {{"event_type", "RICH_MESSAGE"}, {"n", n}, {"raw", std::string(1000, 'x')}});
+		publishNow("u1", {{"event_type", "RICH_MESSAGE"}, {"n", n}, {"raw", std::string(1000, 'x')}});
 
 	// The readers take what the kernel holds, so that their data in Qt's
 	// buffer fits the kernel again; the proxy's event loop does not run. The
