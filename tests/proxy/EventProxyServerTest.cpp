@@ -364,10 +364,13 @@ TEST_F(EventProxyTest, FiftyClientsReceiveTenThousandEventsInOrder)
 		readers.push_back(connectClient(i % 2 == 0));
 	for (int i = 0; i < 10000; ++i)
 		proxy->publishRawEvent("u1", {{"event_type", "RICH_MESSAGE"}, {"n", i}});
+	// Compared as the exact compact text: half a million parses would cost
+	// more than the relay itself under the sanitizers.
 	for (auto &reader : readers) {
 		ASSERT_TRUE(reader->waitForMessages(10000, 60s));
 		for (int i = 0; i < 10000; ++i)
-			ASSERT_EQ(parsed(reader->texts()[size_t(i)])["n"], i);
+			ASSERT_EQ(reader->texts()[size_t(i)],
+				  R"({"event_type":"RICH_MESSAGE","n":)" + std::to_string(i) + "}");
 	}
 }
 
