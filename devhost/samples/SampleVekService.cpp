@@ -87,7 +87,8 @@ SampleVekService::SampleVekService(const QString &certificateFile, const QString
 				   QObject *parent)
 	: SampleHttpService(parent), signInPageUrl(std::move(signInPage))
 {
-	sslSetup(tlsConfiguration(certificateFile, keyFile));
+	useTls(tlsConfiguration(certificateFile, keyFile));
+	acceptWebSocketUpgrades();
 	connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &SampleVekService::acceptWebSockets);
 }
 

@@ -58,5 +58,5 @@ void SampleWebApp::serve(const QHttpServerRequest &request, QHttpServerResponder
 			 Status::NotFound);
 		return;
 	}
-	responder.write(file.readAll(), {{"Content-Type", contentType(name)}, {"Cache-Control", "no-store"}});
+	send(responder, file.readAll(), contentType(name));
 }
