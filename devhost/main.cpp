@@ -116,8 +116,8 @@ void saveScreenshot(QMainWindow *window, const QString &file)
 
 int main(int argc, char **argv)
 {
-	// Qt WebEngine, loaded later with obs-browser, shares OpenGL contexts.
-	QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+	// As OBS, no shared OpenGL context is asked for: the obs-browser panels
+	// draw in software.
 	QApplication app(argc, argv);
 	QApplication::setApplicationName(QStringLiteral("vorn-zorva-devhost"));
 	const Options options = parseOptions(app);

@@ -1,7 +1,9 @@
-// The development host's flavour of the obs-browser stand-in: a libobs module
-// named "obs-browser" whose panels show real pages with Qt WebEngine.
+// The development host's obs-browser stand-in itself: panels that show real
+// pages with Qt WebEngine. The module file "obs-browser" (WebEngineLoader.cpp)
+// loads this library when libobs loads the module, and forwards to it.
 
 #include "SharedProfile.h"
+#include "WebEngineEntryPoints.h"
 #include "WebEnginePanel.h"
 
 #include <array>
@@ -10,11 +12,10 @@
 #include <QGuiApplication>
 #include <QList>
 #include <QOpenGLContext>
+#include <QQuickWindow>
 #include <QThread>
 
 #include <obs-module.h>
-
-OBS_DECLARE_MODULE()
 
 // WebEngine's own set-up of the application-wide shared OpenGL context, which
 // it runs by itself only when it is loaded before the application exists.
@@ -54,29 +55,34 @@ void prepareChromiumEnvironment()
 	qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
 }
 
-// WebEngine renders through the application's shared OpenGL context and
-// crashes on its first page without one. Hosts should ask for it before
-// making their QApplication (Qt::AA_ShareOpenGLContexts); for one that did
-// not, it is made now, which works as long as no WebEngine view exists yet.
+// The panels draw without OpenGL. Chromium already composites in software
+// (--disable-gpu), and Qt Quick, which shows its frames, would otherwise make
+// OpenGL contexts on the host's display: OBS renders with EGL contexts of its
+// own there, and fails to make them current beside Qt's (EGL_BAD_ACCESS).
+// It must be chosen before the first panel; a host's own choice wins.
+void drawInSoftware()
+{
+	static bool chosen = false;
+	if (chosen)
+		return;
+	chosen = true;
+	if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND"))
+		return;
+	QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+}
+
+// WebEngine's context reads the application's shared OpenGL context when it
+// starts, even when nothing is drawn with OpenGL, and crashes without one.
+// Hosts ask for it before making their QApplication
+// (Qt::AA_ShareOpenGLContexts); for one that did not, such as OBS, it is made
+// now, before any WebEngine view exists.
 void ensureSharedGlContext()
 {
 	auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
 	if (!app || app->thread() != QThread::currentThread() || QOpenGLContext::globalShareContext())
 		return;
-	blog(LOG_WARNING, "[obs-browser] the host did not set Qt::AA_ShareOpenGLContexts before "
-			  "creating its QApplication; creating the shared OpenGL context now");
+	blog(LOG_INFO, "[obs-browser] the host has no shared OpenGL context; making one for WebEngine");
 	QtWebEngineCore::initialize();
-}
-
-// The profile lives in this module's configuration folder, so that sign-ins
-// survive a restart of the host; loaded without libobs there is no such
-// folder, and it stays in memory.
-QString profileStoragePath()
-{
-	if (!obs_current_module())
-		return {};
-	BPtr<char> path = obs_module_config_path("webengine");
-	return path ? QString::fromUtf8(path.Get()) : QString();
 }
 
 class WebEngineCef : public QCef {
@@ -120,25 +126,28 @@ public:
 
 } // namespace
 
-bool obs_module_load(void)
+void obs_browser_webengine_load(const char *storagePath)
 {
 	prepareChromiumEnvironment();
+	// WebEngine's own set-up chooses OpenGL for Qt Quick: software comes after.
 	ensureSharedGlContext();
-	SharedProfile::setStoragePath(profileStoragePath());
+	drawInSoftware();
+	SharedProfile::setStoragePath(storagePath ? QString::fromUtf8(storagePath) : QString());
 	SharedProfile::moduleLoaded();
-	return true;
 }
 
-void obs_module_unload(void)
+void obs_browser_webengine_unload(void)
 {
 	SharedProfile::moduleUnloading();
 }
 
-MODULE_EXPORT QCef *obs_browser_create_qcef(void)
+QCef *obs_browser_webengine_create_qcef(void)
 {
-	// For hosts that open this file without libobs and so never call
-	// obs_module_load: WebEngine starts with the first panel at the earliest.
+	// Hosts that open the module without libobs never load it: WebEngine
+	// then starts with the first panel at the earliest.
 	prepareChromiumEnvironment();
+	// WebEngine's own set-up chooses OpenGL for Qt Quick: software comes after.
 	ensureSharedGlContext();
+	drawInSoftware();
 	return new WebEngineCef();
 }
