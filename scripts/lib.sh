@@ -27,24 +27,11 @@ with_display() {
   fi
 }
 
-# Builds OBS 30 with obs-websocket once into a cache (scripts/build-obs), then
-# what a real OBS loads and what its tests start, against that OBS, into
-# build-real-obs/: the module's development flavour, the WebEngine browser
-# panels, the sample services and the probe module. The rest of the tree is
-# built and tested against the stand-ins.
-real_obs_build() {
-  "$root/scripts/build-obs"
-  cmake -S "$root" -B "$root/build-real-obs" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_PREFIX_PATH="$("$root/scripts/build-obs" --print-prefix)" \
-    -DZORVA_BUILD_TESTS=OFF -DZORVA_BUILD_BENCH=OFF -DZORVA_REAL_OBS_TESTS=ON
-  cmake --build "$root/build-real-obs" -j"$jobs" \
-    --target vorn-zorva-dev obs-browser-webengine zorva-sample-services real-obs-probe
-  npm ci --prefix "$root/tests/real-obs" --no-audit --no-fund
-}
-
-# What the real-OBS harness (tests/real-obs/harness.mjs) needs outside CTest.
-export_real_obs_environment() {
-  export ZORVA_BUILD_DIR="$root/build-real-obs"
-  ZORVA_OBS_PREFIX="$("$root/scripts/build-obs" --print-prefix)"
-  export ZORVA_OBS_PREFIX
+# The Debian suite whose packaged OBS has the given major version: obs_suite 30|32.
+obs_suite() {
+  case "$1" in
+    30) echo trixie ;;
+    32) echo sid ;;
+    *) echo "error: no packaged OBS '$1' (30 or 32)" >&2; return 2 ;;
+  esac
 }

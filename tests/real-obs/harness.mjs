@@ -181,7 +181,7 @@ export function openedUrls(session) {
 // server and the module's event proxy are up and the front end has loaded
 // (without the module installed, only for the first and the last).
 export async function startObs(setup, { withModule = true } = {}) {
-	const obs = path.join(required('ZORVA_OBS_PREFIX'), 'bin/obs');
+	const obs = required('ZORVA_OBS_EXECUTABLE');
 	const startedAt = Date.now();
 	const child = spawn(obs, ['--disable-shutdown-check', '--multi'], {
 		cwd: setup.home,

@@ -1,4 +1,4 @@
-// The module in a real OBS Studio 30: load, docks, pages, host requests and
+// The module in a real OBS Studio: load, docks, pages, host requests and
 // events through the real obs-websocket, the event proxy, and a user's quit.
 
 import assert from 'node:assert/strict';
@@ -27,6 +27,23 @@ after(async () => {
 	await samples?.stop();
 });
 
+test('OBS, obs-websocket and Qt are the ones installed beside this build', async (t) => {
+	const { obsVersion, obsWebSocketVersion } = await client.call('GetVersion');
+	const runtime = await callProbe(client, 'versions');
+	const ran = `OBS Studio ${obsVersion} (libobs "${runtime.libobs}"), obs-websocket ${obsWebSocketVersion}, Qt ${runtime.qt}`;
+	t.diagnostic(ran);
+	console.log(`ran against ${ran}`);
+	const expect = (name, actual) => {
+		if (process.env[name])
+			assert.equal(actual, process.env[name], name);
+	};
+	expect('ZORVA_EXPECTED_OBS_VERSION', obsVersion);
+	expect('ZORVA_EXPECTED_OBS_WEBSOCKET_VERSION', obsWebSocketVersion);
+	expect('ZORVA_EXPECTED_QT_VERSION', runtime.qt);
+	// A distribution's libobs names its own revision too ("32.2.2+ds-1+b2").
+	assert.ok(runtime.libobs.startsWith(obsVersion), runtime.libobs);
+});
+
 test('OBS loads the module, which registers its vendor at post-load before obs-websocket serves', () => {
 	const { log } = session;
 	const order = (pattern) => log.lines.findIndex((line) => line.includes(pattern));
@@ -34,10 +51,10 @@ test('OBS loads the module, which registers its vendor at post-load before obs-w
 		'[vorn-zorva] Event proxy listening on ws://127.0.0.1:44423', '[vorn-zorva] Loaded docks.'])
 		assert.equal(log.count(line), 1, line);
 	assert.ok(log.find(/^info: +vorn-zorva\.so$/), 'OBS lists the module among its loaded modules');
-	// Built against this OBS's libobs 30: one libobs in the process, not Debian's beside it.
+	// Built against this OBS's libobs: one libobs in the process.
 	const maps = fs.readFileSync(`/proc/${session.child.pid}/maps`, 'utf8');
 	const libobs = new Set(maps.split('\n').map((line) => line.split(/\s+/)[5]).filter((file) => /\/libobs\.so/.test(file ?? '')));
-	assert.deepEqual([...libobs].map((file) => path.basename(file)), ['libobs.so.30.2.3']);
+	assert.equal(libobs.size, 1, [...libobs].join(', '));
 	// obs-websocket starts its server in its own post-load, after the module's
 	// (modules post-load in load order), and the front end finishes loading last.
 	assert.ok(order('[vorn-zorva] Registered obs-websocket vendor') < order('[obs-websocket] [obs_module_post_load]'));
@@ -72,7 +89,9 @@ test('host methods through CallVendorRequest, and the status event after a refre
 	assert.equal(typeof status.account?.authenticated, 'boolean');
 	const bootstrap = await callModule(client, 'zorva.getHostBootstrap');
 	assert.equal(bootstrap.host, 'obs');
-	assert.match(bootstrap.obsVersion, /^30\./);
+	// libobs's own string, which may carry a distribution's revision;
+	// obs-websocket's GetVersion gives the upstream version alone.
+	assert.equal(bootstrap.obsVersion, (await callProbe(client, 'versions')).libobs);
 	// Read from the config file obs-websocket itself uses, and reachable.
 	assert.equal(bootstrap.obsWebSocket.port, obsWebSocketPort);
 	assert.equal(bootstrap.obsWebSocket.password, session.password);
@@ -115,4 +134,6 @@ test('closing the main window ends OBS cleanly, the module unloading after the e
 	assert.equal(log.count('[real-obs-probe] frontend event EXIT'), 1);
 	// OBS went through its own shutdown, which unloads the modules.
 	assert.equal(log.count('[real-obs-probe] unload'), 1);
+	// The browser panels drew beside OBS's own OpenGL without taking its place.
+	assert.equal(log.count('Failed to make context current'), 0);
 });

@@ -2,7 +2,8 @@
 // around the module under test (module load order, post-load, front-end
 // events, the docks in the main window) as log lines, and lets a test drive
 // OBS as a user would through its own obs-websocket vendor "real-obs-probe":
-// "docks" lists the main window's docks, "closeMainWindow" closes the window.
+// "docks" lists the main window's docks, "closeMainWindow" closes the window,
+// "versions" names the libobs and Qt the process runs.
 //
 // Named to load before "vorn-zorva": OBS loads user plugins in name order.
 // With ZORVA_PROBE_CA_FILE set, the process trusts that certificate
@@ -151,6 +152,13 @@ void screenshotRequest(obs_data_t *request, obs_data_t *response, void *)
 	setResponse(response, QJsonObject{{"saved", saved}});
 }
 
+// The libraries OBS runs with, which may differ from those it was built with.
+void versionsRequest(obs_data_t *, obs_data_t *response, void *)
+{
+	setResponse(response, QJsonObject{{"libobs", QString::fromUtf8(obs_get_version_string())},
+					  {"qt", QString::fromLatin1(qVersion())}});
+}
+
 void trustConfiguredAuthority()
 {
 	const QByteArray file = qgetenv("ZORVA_PROBE_CA_FILE");
@@ -179,7 +187,8 @@ void obs_module_post_load(void)
 	const bool registered =
 		vendor && obs_websocket_vendor_register_request(vendor, "docks", &docksRequest, nullptr) &&
 		obs_websocket_vendor_register_request(vendor, "closeMainWindow", &closeMainWindowRequest, nullptr) &&
-		obs_websocket_vendor_register_request(vendor, "screenshot", &screenshotRequest, nullptr);
+		obs_websocket_vendor_register_request(vendor, "screenshot", &screenshotRequest, nullptr) &&
+		obs_websocket_vendor_register_request(vendor, "versions", &versionsRequest, nullptr);
 	blog(registered ? LOG_INFO : LOG_WARNING, "[real-obs-probe] vendor %s",
 	     registered ? "registered" : "not registered");
 }
