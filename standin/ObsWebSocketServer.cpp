@@ -537,13 +537,14 @@ void ObsWebSocketServer::callVendor(Connection &connection, const std::string &r
 			     "The field `requestData` must be an object.");
 		return;
 	}
-	const std::string innerText = inner != requestData.end() && inner->is_object() ? dumpJson(*inner) : "{}";
+	// Without request data (or with null) the callback still gets an empty object.
+	json innerData = inner != requestData.end() && inner->is_object() ? *inner : json::object();
 
 	// The vendor callback runs on a thread of the stand-in and may wait for
 	// this (UI) thread, so its answer is awaited elsewhere and comes back
 	// queued. The connection may be gone by then: it is looked up by id.
-	std::future<ObsWebSocketStandin::VendorResponse> future =
-		ObsWebSocketStandin::instance().callVendorRequest(vendorName, vendorRequestType, innerText);
+	std::future<ObsWebSocketStandin::VendorResponse> future = ObsWebSocketStandin::instance().callVendorRequestWith(
+		vendorName, vendorRequestType, std::move(innerData));
 	std::thread([target = relay, future = std::move(future), id = connection.id, requestId, vendorName,
 		     vendorRequestType]() mutable {
 		ObsWebSocketStandin::VendorResponse response = future.get();

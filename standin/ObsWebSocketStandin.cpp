@@ -1,6 +1,10 @@
 #include "ObsWebSocketStandin.h"
 
+#include "ObsDataConversion.h"
+
 #include <thread>
+
+using json = nlohmann::json;
 
 ObsWebSocketStandin &ObsWebSocketStandin::instance()
 {
@@ -82,13 +86,16 @@ void ObsWebSocketStandin::vendorEventEmit(void *data, calldata_t *cd)
 	auto *self = static_cast<ObsWebSocketStandin *>(data);
 	auto *vendor = static_cast<Vendor *>(calldata_ptr(cd, "vendor"));
 	const char *type = calldata_string(cd, "type");
-	auto *eventData = static_cast<obs_data_t *>(calldata_ptr(cd, "data"));
-	if (!vendor || !type || !eventData) {
+	if (!vendor || !type) {
 		calldata_set_bool(cd, "success", false);
 		return;
 	}
-	const char *json = obs_data_get_json(eventData);
-	Event event{vendor->name, type, json ? json : "{}", std::chrono::steady_clock::now()};
+	// Converted now, as obs-websocket does before the call returns: the
+	// vendor may change or release the data afterwards. Null data is sent
+	// as an empty object.
+	auto *eventData = static_cast<obs_data_t *>(calldata_ptr(cd, "data"));
+	Event event{vendor->name, type, ObsDataConversion::toText(ObsDataConversion::toJson(eventData)),
+		    std::chrono::steady_clock::now()};
 	EventListener listener;
 	{
 		std::lock_guard<std::mutex> lock(self->mutex);
@@ -106,21 +113,34 @@ void ObsWebSocketStandin::setEventListener(EventListener listener)
 	eventListener = std::move(listener);
 }
 
+std::future<ObsWebSocketStandin::VendorResponse>
+ObsWebSocketStandin::callVendorRequestWith(const std::string &vendorName, const std::string &type, json requestData)
+{
+	std::promise<VendorResponse> promise;
+	std::future<VendorResponse> future = promise.get_future();
+	std::thread([this, vendorName, type, requestData = std::move(requestData),
+		     promise = std::move(promise)]() mutable {
+		promise.set_value(respond(vendorName, type, requestData));
+	}).detach();
+	return future;
+}
+
 std::future<ObsWebSocketStandin::VendorResponse> ObsWebSocketStandin::callVendorRequest(const std::string &vendorName,
 											const std::string &type,
 											const std::string &requestJson)
 {
-	std::promise<VendorResponse> promise;
-	std::future<VendorResponse> future = promise.get_future();
-	std::thread([this, vendorName, type, requestJson, promise = std::move(promise)]() mutable {
-		promise.set_value(callVendorRequestHere(vendorName, type, requestJson));
-	}).detach();
-	return future;
+	return callVendorRequestWith(vendorName, type, json::parse(requestJson, nullptr, false));
 }
 
 ObsWebSocketStandin::VendorResponse ObsWebSocketStandin::callVendorRequestHere(const std::string &vendorName,
 									       const std::string &type,
 									       const std::string &requestJson)
+{
+	return respond(vendorName, type, json::parse(requestJson, nullptr, false));
+}
+
+ObsWebSocketStandin::VendorResponse ObsWebSocketStandin::respond(const std::string &vendorName, const std::string &type,
+								 const json &requestData)
 {
 	RequestCallback callback{nullptr, nullptr};
 	{
@@ -137,14 +157,12 @@ ObsWebSocketStandin::VendorResponse ObsWebSocketStandin::callVendorRequestHere(c
 	VendorResponse response;
 	if (!callback.callback)
 		return response;
-	// An empty text stands for a request without data (null).
-	obs_data_t *request = requestJson.empty() ? nullptr : obs_data_create_from_json(requestJson.c_str());
+	obs_data_t *request = ObsDataConversion::toObsData(requestData);
 	obs_data_t *reply = obs_data_create();
 	callback.callback(request, reply, callback.privateData);
 	response.completedAt = std::chrono::steady_clock::now();
-	const char *json = obs_data_get_json(reply);
 	response.found = true;
-	response.responseJson = json ? json : "{}";
+	response.responseJson = ObsDataConversion::toText(ObsDataConversion::toJson(reply));
 	obs_data_release(reply);
 	obs_data_release(request);
 	return response;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include <obs.h>
 
 // Stands in for obs-websocket's plugin API: the procedure handler behind
@@ -24,14 +26,14 @@ public:
 
 	struct VendorResponse {
 		bool found = false;                                // vendor and request type were registered
-		std::string responseJson;                          // the response data the callback wrote
+		std::string responseJson;                          // the callback's response data, as sent
 		std::chrono::steady_clock::time_point completedAt; // when the callback returned
 	};
 
 	struct Event {
 		std::string vendor;
 		std::string type;
-		std::string dataJson;
+		std::string dataJson; // as obs-websocket writes it; {} for null data
 		std::chrono::steady_clock::time_point at;
 	};
 
@@ -42,9 +44,15 @@ public:
 	void install(Options options);
 	void setOptions(Options options);
 
-	// Calls a vendor's request callback on a new thread. An empty request
-	// text hands the callback null request data; text that is not a JSON
-	// object too, as obs_data_create_from_json gives nothing for it.
+	// Calls a vendor's request callback on a new thread with the request
+	// data converted as obs-websocket converts a client's (ObsDataConversion);
+	// a value that is not an object hands the callback null request data.
+	// The response text is the response data as obs-websocket writes it.
+	std::future<VendorResponse> callVendorRequestWith(const std::string &vendor, const std::string &type,
+							  nlohmann::json requestData);
+	// The same with request data given as text, read as obs-websocket reads a
+	// message: empty text, text that is not JSON and JSON that is not an
+	// object all hand the callback null request data.
 	std::future<VendorResponse> callVendorRequest(const std::string &vendor, const std::string &type,
 						      const std::string &requestJson);
 	// The same on the calling thread, which plays one of obs-websocket's.
@@ -75,6 +83,7 @@ private:
 	static void vendorRegister(void *data, calldata_t *cd);
 	static void vendorRequestRegister(void *data, calldata_t *cd);
 	static void vendorEventEmit(void *data, calldata_t *cd);
+	VendorResponse respond(const std::string &vendor, const std::string &type, const nlohmann::json &requestData);
 
 	mutable std::mutex mutex;
 	proc_handler_t *handler = nullptr;

@@ -164,8 +164,9 @@ TEST_F(HostMethodsEndToEnd, AccountLoginAndPlatformLinkStartedByThePage)
 	EXPECT_EQ(listed.at("accounts").at(0).at("id"), "u-1");
 
 	// Required platforms; a linked one is not listed as required. Arrays of
-	// strings do not survive obs-websocket's request data (libobs keeps only
-	// objects in arrays), so over this bridge "platforms" arrives empty.
+	// strings do not survive obs-websocket's request data (its conversion to
+	// settings data keeps only the objects in arrays), so over this bridge
+	// "platforms" arrives empty.
 	EXPECT_TRUE(request("accounts.require", {{"platform", "twitch"}})["requiredAccounts"].empty());
 	const json required = request("accounts.require", {{"platform", " kick "}, {"platforms", {"youtube"}}});
 	std::set<std::string> requiredIds;

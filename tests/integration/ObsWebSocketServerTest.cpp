@@ -10,6 +10,7 @@
 #include "websocket/Base64.h"
 #include "websocket/WebSocketHandshake.h"
 
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -18,6 +19,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpSocket>
+
+#include <obs.hpp>
 
 using namespace std::chrono_literals;
 using nlohmann::json;
@@ -60,16 +63,17 @@ struct Session {
 
 	void send(int op, const json &data) { ws.sendText(json{{"op", op}, {"d", data}}.dump()); }
 
-	// The first message that matches ({"op", "d"}); null when none arrives in time.
-	json waitFor(const std::function<bool(const json &)> &match, std::chrono::milliseconds timeout = 20s)
+	// The text of the first message that matches ({"op", "d"}), as it came;
+	// empty when none arrives in time.
+	std::string waitForText(const std::function<bool(const json &)> &match, std::chrono::milliseconds timeout = 20s)
 	{
-		json found;
+		std::string found;
 		waitUntil(
 			[&] {
 				for (const std::string &text : ws.texts()) {
-					json message = json::parse(text, nullptr, false);
+					const json message = json::parse(text, nullptr, false);
 					if (message.is_object() && match(message)) {
-						found = std::move(message);
+						found = text;
 						return true;
 					}
 				}
@@ -77,6 +81,13 @@ struct Session {
 			},
 			timeout);
 		return found;
+	}
+
+	// The same parsed; null when none arrives in time.
+	json waitFor(const std::function<bool(const json &)> &match, std::chrono::milliseconds timeout = 20s)
+	{
+		const std::string text = waitForText(match, timeout);
+		return text.empty() ? json() : json::parse(text);
 	}
 
 	json hello()
@@ -166,6 +177,62 @@ protected:
 
 	std::unique_ptr<ObsWebSocketServer> server;
 };
+
+// A vendor of the test's own, registered through the stand-in's procedure
+// handler as a module registers. Its request "echo" answers with the request
+// data plus values only a vendor can write (a whole double, NaN, a default
+// without a value of its own), and emits that answer as the event "echoed".
+class ProbeVendor {
+public:
+	bool registerWith()
+	{
+		calldata_t cd;
+		calldata_init(&cd);
+		proc_handler_call(obs_get_proc_handler(), "obs_websocket_api_get_ph", &cd);
+		handler = static_cast<proc_handler_t *>(calldata_ptr(&cd, "ph"));
+		calldata_set_string(&cd, "name", "conversion-probe");
+		vendor = handler && proc_handler_call(handler, "vendor_register", &cd) ? calldata_ptr(&cd, "vendor")
+										       : nullptr;
+		calldata_set_string(&cd, "type", "echo");
+		calldata_set_ptr(&cd, "callback", &callback);
+		const bool registered = vendor && proc_handler_call(handler, "vendor_request_register", &cd) &&
+					calldata_bool(&cd, "success");
+		calldata_free(&cd);
+		return registered;
+	}
+
+	bool emit(const char *type, obs_data_t *data)
+	{
+		calldata_t cd;
+		calldata_init(&cd);
+		calldata_set_ptr(&cd, "vendor", vendor);
+		calldata_set_string(&cd, "type", type);
+		calldata_set_ptr(&cd, "data", data);
+		const bool sent = proc_handler_call(handler, "vendor_event_emit", &cd) && calldata_bool(&cd, "success");
+		calldata_free(&cd);
+		return sent;
+	}
+
+private:
+	static void echo(obs_data_t *request, obs_data_t *response, void *self)
+	{
+		obs_data_apply(response, request);
+		obs_data_set_double(response, "whole", 2.0);
+		obs_data_set_double(response, "nan", std::nan(""));
+		obs_data_set_default_int(response, "defaultOnly", 7);
+		static_cast<ProbeVendor *>(self)->emit("echoed", response);
+	}
+
+	struct {
+		void (*function)(obs_data_t *, obs_data_t *, void *);
+		void *self;
+	} callback{&ProbeVendor::echo, this};
+	proc_handler_t *handler = nullptr;
+	void *vendor = nullptr;
+};
+
+// Data crossing obs-websocket, in all three directions.
+using ObsWebSocketConversion = ObsWebSocketServerTest;
 
 } // namespace
 
@@ -440,4 +507,43 @@ TEST_F(ObsWebSocketServerTest, ObsWebSocketJsCallsTheModule)
 	EXPECT_EQ(check.exitStatus(), QProcess::NormalExit) << output;
 	EXPECT_EQ(check.exitCode(), 0) << output;
 	EXPECT_EQ(LogCapture::instance().count("identified (event subscriptions 2047)"), 1u);
+}
+
+// The request is sent as raw text, so that its numbers are written exactly as
+// given. The vendor gets settings data as obs-websocket builds it: arrays keep
+// their objects only, nulls are gone, 1.0 and 1E2 are doubles, an integer past
+// INT64_MAX wraps, a string ends at "\u0000". Its answer and events are
+// written as obs-websocket writes them: ints and doubles apart ("1.0"), NaN as
+// null, defaults left out, null event data as {}.
+TEST_F(ObsWebSocketConversion, RequestResponseAndEventDataAreConvertedOnTheWay)
+{
+	ASSERT_TRUE(startWith(configWith(false)));
+	ProbeVendor probe;
+	ASSERT_TRUE(probe.registerWith());
+	Session session;
+	ASSERT_TRUE(session.open());
+	session.identify();
+	session.ws.sendText(
+		R"({"op":6,"d":{"requestType":"CallVendorRequest","requestId":"c1","requestData":{)"
+		R"("vendorName":"conversion-probe","requestType":"echo","requestData":{)"
+		R"("platforms":["twitch","kick"],"mixed":[{"a":1},"s",2,2.5,true,null,[{"b":1}],{}],"gone":null,)"
+		R"("int":1,"float":1.0,"exp":1E2,"big":18446744073709551615,"nul":"x\u0000y",)"
+		R"("nested":{"gone":null,"keep":false,"list":[{"c":null},"d"]}}}}})");
+	const auto event = [&](const std::string &type) {
+		return session.waitForText([&](const json &m) {
+			return m["op"] == 5 && m["d"]["eventData"]["vendorName"] == "conversion-probe" &&
+			       m["d"]["eventData"]["eventType"] == type;
+		});
+	};
+
+	const std::string written = R"({"big":-1,"exp":100.0,"float":1.0,"int":1,"mixed":[{"a":1},{}],"nan":null,)"
+				    R"("nested":{"keep":false,"list":[{}]},"nul":"x","platforms":[],"whole":2.0})";
+	const std::string response = session.waitForText([](const json &m) { return m["op"] == 7; });
+	EXPECT_NE(response.find(R"("responseData":{"requestType":"echo","responseData":)" + written + ","),
+		  std::string::npos)
+		<< response;
+	EXPECT_NE(event("echoed").find(R"("eventData":)" + written + ","), std::string::npos) << event("echoed");
+
+	ASSERT_TRUE(probe.emit("empty", nullptr));
+	EXPECT_NE(event("empty").find(R"("eventData":{},"eventType":"empty")"), std::string::npos) << event("empty");
 }
