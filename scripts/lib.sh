@@ -35,3 +35,9 @@ obs_suite() {
     *) echo "error: no packaged OBS '$1' (30 or 32)" >&2; return 2 ;;
   esac
 }
+
+# Runs a command in a network namespace of its own in which only the loopback
+# interface is up: packaged OBS and the clients that talk to it run so.
+in_loopback() {
+  unshare --net -- bash -c 'ip link set lo up && exec "$@"' in_loopback "$@"
+}

@@ -50,7 +50,7 @@ for (let run = 0; run < runs; ++run)
 for (const [index, configuration] of configurations.entries())
 	rows.push(`| ${configuration.label} | ${median(samples[index]).toFixed(0)} ms | ${samples[index].join(', ')} |`);
 const base = median(samples[0]);
-console.log('| OBS Studio 30.2.3 start to FINISHED_LOADING | median | runs (ms) |');
+console.log(`| OBS Studio ${process.env.ZORVA_EXPECTED_OBS_VERSION ?? ''} start to FINISHED_LOADING | median | runs (ms) |`);
 console.log('|---|---|---|');
 for (const row of rows)
 	console.log(row);
