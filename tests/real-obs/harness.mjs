@@ -272,9 +272,9 @@ export async function cleanUp(session) {
 		fs.rmSync(session.home, { recursive: true, force: true });
 }
 
-// `node harness.mjs [--screenshot FILE]`: OBS with the docks for a person to
-// use, until its window is closed; with --screenshot, a picture of the main
-// window once the docks have settled, then OBS quits.
+// `node harness.mjs [--screenshot FILE]`: OBS with the docks, until it is
+// ended; with --screenshot, a picture of the main window once the docks have
+// settled, then OBS quits.
 async function main() {
 	const args = process.argv.slice(2);
 	const shotIndex = args.indexOf('--screenshot');
@@ -284,7 +284,7 @@ async function main() {
 	let session;
 	try {
 		session = await startObs(setup);
-		console.log(`OBS is running with the module (configuration in ${setup.home}); close its window to stop.`);
+		console.log(`OBS is running with the module (configuration in ${setup.home}); Ctrl-C or closing its window ends it.`);
 		if (screenshot) {
 			const client = await connect(session);
 			// The pages draw once loaded; the chat page shows live sample events.
