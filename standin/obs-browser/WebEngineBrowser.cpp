@@ -78,11 +78,15 @@ void drawInSoftware()
 // now, before any WebEngine view exists.
 void ensureSharedGlContext()
 {
+	static bool attempted = false;
 	auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
-	if (!app || app->thread() != QThread::currentThread() || QOpenGLContext::globalShareContext())
+	if (attempted || !app || app->thread() != QThread::currentThread() || QOpenGLContext::globalShareContext())
 		return;
-	blog(LOG_INFO, "[obs-browser] the host has no shared OpenGL context; making one for WebEngine");
+	attempted = true;
 	QtWebEngineCore::initialize();
+	// Newer WebEngine makes none while Qt Quick may still draw in software.
+	if (QOpenGLContext::globalShareContext())
+		blog(LOG_INFO, "[obs-browser] the host has no shared OpenGL context; made one for WebEngine");
 }
 
 class WebEngineCef : public QCef {

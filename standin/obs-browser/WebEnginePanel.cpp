@@ -18,6 +18,12 @@
 namespace {
 
 const QString kStartupScriptName = QStringLiteral("obs-browser-startup");
+// A closed panel's blank page runs no start-up script. The script is excluded
+// there rather than removed at closing: WebEngine 6.11 crashes when a page's
+// scripts change while a frame of that page is still being made.
+const QString kStartupScriptHeader = QStringLiteral("// ==UserScript==\n"
+						    "// @exclude about:blank\n"
+						    "// ==/UserScript==\n");
 
 // The zoom steps a desktop browser offers, so a panel zooms the way people expect.
 constexpr std::array<double, 17> kZoomLevels = {0.25, 0.33, 0.5,  0.67, 0.75, 0.8, 0.9, 1.0, 1.1,
@@ -118,7 +124,7 @@ void WebEnginePanel::setStartupScript(const std::string &script)
 		return;
 	QWebEngineScript startup;
 	startup.setName(kStartupScriptName);
-	startup.setSourceCode(QString::fromStdString(script));
+	startup.setSourceCode(kStartupScriptHeader + QString::fromStdString(script));
 	startup.setInjectionPoint(QWebEngineScript::DocumentCreation);
 	startup.setWorldId(QWebEngineScript::MainWorld);
 	startup.setRunsOnSubFrames(false);
@@ -138,7 +144,6 @@ void WebEnginePanel::closeBrowser()
 		return;
 	closed = true;
 	page->triggerAction(QWebEnginePage::Stop);
-	page->scripts().clear();
 	page->load(QUrl(QStringLiteral("about:blank")));
 }
 

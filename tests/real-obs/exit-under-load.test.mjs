@@ -70,3 +70,21 @@ test(`OBS exits within 10 s with status 0 when closed under load, ${runs} times`
 		durations.push(await oneRun(run));
 	console.log(`exit after the window closed: ${durations.join(', ')}`);
 });
+
+// Closed as soon as it has started, while the docks' pages are still loading
+// (and the module reloads them as OBS shows the docks on its way out).
+test('OBS exits with status 0 when closed right after start, 3 times', async () => {
+	for (let run = 1; run <= 3; ++run) {
+		const setup = prepareHome();
+		const samples = await startSamples(setup.authFile);
+		let session;
+		try {
+			session = await startObs(setup);
+			const result = await quitLikeAUser(session);
+			assert.deepEqual([result.hung, result.signal, result.code], [false, null, 0], `run ${run}`);
+		} finally {
+			await cleanUp(session);
+			await samples.stop();
+		}
+	}
+});
