@@ -3,6 +3,8 @@
 #include "plugin/ModuleLifecycle.h"
 #include "plugin/ModuleState.h"
 
+#include "BuildConfig.h"
+
 #include <obs-module.h>
 
 extern "C" {
@@ -36,6 +38,18 @@ MODULE_EXPORT void obs_module_free_locale(void)
 MODULE_EXPORT bool obs_module_get_string(const char *key, const char **value)
 {
 	return text_lookup_getstr(moduleState().localeLookup, key, value);
+}
+
+// The name and description OBS shows for the module; OBS 32's plugin manager
+// prefers those of data/manifest.json, made from the same project settings.
+MODULE_EXPORT const char *obs_module_name(void)
+{
+	return ZORVA_DISPLAY_NAME;
+}
+
+MODULE_EXPORT const char *obs_module_description(void)
+{
+	return ZORVA_DESCRIPTION;
 }
 
 MODULE_EXPORT bool obs_module_load(void)
