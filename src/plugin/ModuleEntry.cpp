@@ -54,8 +54,7 @@ MODULE_EXPORT const char *obs_module_description(void)
 
 MODULE_EXPORT bool obs_module_load(void)
 {
-	loadModule();
-	return true;
+	return loadModule();
 }
 
 MODULE_EXPORT void obs_module_post_load(void)

@@ -16,6 +16,7 @@
 #include "values/MetaTypes.h"
 #include "worker/WorkerObjects.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -204,11 +205,28 @@ std::unique_ptr<DockSet> createDockSet(const ModuleState &state)
 	return std::make_unique<DockSet>(std::move(sources));
 }
 
+// The docks, their timers and the front-end calls are Qt 6 widgets and
+// objects that live in OBS's Qt 6 application. A process without one, such as
+// an OBS built with Qt 5 (whose objects this module cannot touch) or a libobs
+// host without a front end, gets nothing of the module: before anything is
+// made, and before any front-end call, the load stops here.
+bool hostHasQt6Application()
+{
+	if (qobject_cast<QApplication *>(QCoreApplication::instance()))
+		return true;
+	logError("Not loading: the module needs OBS Studio 30 or later with its Qt 6 user interface, and this "
+		 "process has no Qt 6 application (an OBS built with Qt 5, or a host without the OBS front end).");
+	return false;
+}
+
 } // namespace
 
-void loadModule()
+bool loadModule()
 {
+	if (!hostHasQt6Application())
+		return false;
 	ModuleState &state = moduleState();
+	state.loaded = true;
 	state.exitSeen = false;
 	state.finishedLoading = false;
 	VendorRequestGate::instance().open();
@@ -225,11 +243,14 @@ void loadModule()
 
 	state.workerObjects->start();
 	syncIntegrationsToRuntime();
+	return true;
 }
 
 void postLoadModule()
 {
 	ModuleState &state = moduleState();
+	if (!state.loaded)
+		return;
 	if (state.vendor)
 		state.vendor->registerVendor();
 	if (state.dockSet)
@@ -239,6 +260,9 @@ void postLoadModule()
 void unloadModule()
 {
 	ModuleState &state = moduleState();
+	if (!state.loaded)
+		return;
+	state.loaded = false;
 	// Releases every host request still waiting before anything it could
 	// reach is deleted.
 	VendorRequestGate::instance().close();

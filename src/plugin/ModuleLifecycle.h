@@ -3,6 +3,7 @@
 // The module's spine: load, post-load and unload. Everything here runs on the
 // UI thread.
 
-void loadModule();
+// False, with the reason logged once, in a host the module cannot serve.
+bool loadModule();
 void postLoadModule();
 void unloadModule();

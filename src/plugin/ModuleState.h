@@ -32,6 +32,9 @@ struct ModuleState {
 	std::unique_ptr<ModuleHostTargets> hostTargets;
 	std::unique_ptr<DockSet> dockSet;
 
+	// Set by a load that went through: the host could run the module. Post-load
+	// and unload do nothing without it (libobs calls both after a failed load).
+	bool loaded = false;
 	quint16 eventProxyPort = 0;
 	QString eventProxyToken;
 	bool exitSeen = false;
