@@ -1,18 +1,25 @@
-# Installs the build into a fresh prefix and checks OBS's plugin layout.
+# Installs the build into a fresh prefix and checks the plugin layout it was
+# configured for (LAYOUT user or system, LIBDIR the library folder).
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}" RESULT_VARIABLE result
   OUTPUT_QUIET)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
-foreach(expected vorn-zorva/bin/64bit/vorn-zorva.so vorn-zorva/data/locale/en-US.ini)
+set(expected_files vorn-zorva/bin/64bit/vorn-zorva.so vorn-zorva/data/locale/en-US.ini vorn-zorva/data/manifest.json)
+if(LAYOUT STREQUAL "system")
+  set(expected_files ${LIBDIR}/obs-plugins/vorn-zorva.so share/obs/obs-plugins/vorn-zorva/locale/en-US.ini
+    share/obs/obs-plugins/vorn-zorva/manifest.json)
+endif()
+foreach(expected IN LISTS expected_files)
   if(NOT EXISTS "${PREFIX}/${expected}")
     message(FATAL_ERROR "missing after install: ${expected}")
   endif()
 endforeach()
 file(GLOB_RECURSE installed RELATIVE "${PREFIX}" "${PREFIX}/*")
 list(SORT installed)
-if(NOT installed STREQUAL "vorn-zorva/bin/64bit/vorn-zorva.so;vorn-zorva/data/locale/en-US.ini")
+list(SORT expected_files)
+if(NOT installed STREQUAL expected_files)
   message(FATAL_ERROR "unexpected install content: ${installed}")
 endif()
 message(STATUS "install layout ok")
