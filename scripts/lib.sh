@@ -11,6 +11,10 @@ stage() {
   echo "==> ${name}: $((SECONDS - start)) s"
 }
 
+# A plain configure builds the plugin alone; the scripts' builds add these.
+with_tests=(-DZORVA_BUILD_TESTS=ON -DZORVA_BUILD_DEVHOST=ON)
+with_everything=("${with_tests[@]}" -DZORVA_BUILD_BENCH=ON)
+
 # Configures and builds one flavour: build_tree <folder> [cmake options...]
 build_tree() {
   local dir="$1"; shift
