@@ -197,6 +197,7 @@ export async function startObs(setup, { withModule = true } = {}) {
 	const log = new LineLog(child.stdout, child.stderr);
 	const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal, at: Date.now() })));
 	const session = { ...setup, child, log, exited, startedAt, clients: [] };
+	// An OBS that does not come up is ended, so that the test's process can.
 	await Promise.race([
 		Promise.all([
 			log.waitFor('[obs-websocket] [WebSocketServer::Start] Server started successfully'),
@@ -206,7 +207,10 @@ export async function startObs(setup, { withModule = true } = {}) {
 		exited.then((result) => {
 			throw new Error(`OBS exited during start-up (${JSON.stringify(result)})`);
 		}),
-	]);
+	]).catch((error) => {
+		child.kill('SIGKILL');
+		throw error;
+	});
 	session.readyAfterMs = Date.now() - startedAt;
 	return session;
 }
