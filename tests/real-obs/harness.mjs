@@ -135,14 +135,29 @@ function writeFile(file, text) {
 	fs.writeFileSync(file, text);
 }
 
-// A fresh configuration folder with the plugins installed and obs-websocket set up.
-export function prepareHome() {
+// A fresh configuration folder with the plugins installed and obs-websocket
+// set up. With `userPlugins: false` the user plugin folder stays empty, for a
+// module installed in the system folder, and the probe and the browser panels
+// come from a folder of their own that OBS is told of (OBS_PLUGINS_PATH).
+export function prepareHome({ userPlugins = true } = {}) {
 	const buildDir = required('ZORVA_BUILD_DIR');
 	const home = fs.mkdtempSync(path.join(os.tmpdir(), 'zorva-real-obs-'));
 	const obsConfig = path.join(home, 'obs-studio');
-	const plugins = path.join(obsConfig, 'plugins');
-	for (const component of ['development', 'real-obs-probe'])
-		execFileSync('cmake', ['--install', buildDir, '--component', component, '--prefix', plugins], { stdio: 'ignore' });
+	const install = (component, prefix) =>
+		execFileSync('cmake', ['--install', buildDir, '--component', component, '--prefix', prefix], { stdio: 'ignore' });
+	let extraPlugins = null;
+	if (userPlugins) {
+		for (const component of ['development', 'real-obs-probe'])
+			install(component, path.join(obsConfig, 'plugins'));
+	} else {
+		// The browser panels stand in for an obs-browser that the distribution
+		// would ship beside OBS; Debian's has none. The folder holds what the
+		// user plugin folder would, less the module.
+		extraPlugins = path.join(home, 'extra-plugins');
+		for (const component of ['development', 'real-obs-probe'])
+			install(component, extraPlugins);
+		fs.rmSync(path.join(extraPlugins, vendorName), { recursive: true });
+	}
 	// As after a first run: OBS offers its auto-configuration wizard unless it
 	// has run before ("FirstRun" true) and knows its last version.
 	writeFile(path.join(obsConfig, 'global.ini'), '[General]\nFirstRun=true\nLastVersion=503447555\n');
@@ -163,6 +178,7 @@ export function prepareHome() {
 	return {
 		home,
 		obsConfig,
+		extraPlugins,
 		password,
 		browser,
 		openedFile,
@@ -192,6 +208,10 @@ export async function startObs(setup, { withModule = true } = {}) {
 			PATH: `${path.dirname(setup.browser)}:${process.env.PATH}`,
 			BROWSER: setup.browser,
 			ZORVA_PROBE_CA_FILE: path.join(sourceDir, 'devhost/tls/ca.pem'),
+			...(setup.extraPlugins && {
+				OBS_PLUGINS_PATH: path.join(setup.extraPlugins, '%module%/bin/64bit'),
+				OBS_PLUGINS_DATA_PATH: path.join(setup.extraPlugins, '%module%/data'),
+			}),
 		},
 	});
 	const log = new LineLog(child.stdout, child.stderr);

@@ -1,0 +1,38 @@
+# The Debian package of the plugin, made with CPack from a build configured
+# for the system layout (scripts/package builds one in each packaged-OBS root,
+# where that distribution's libobs and Qt are):
+#
+#   obs-vorn-zorva_<version>_<arch>.deb       the plugin and its data
+#   obs-vorn-zorva-dbgsym_<version>_<arch>.ddeb  its debug symbols
+#   vorn-zorva-<version>-source.tar.gz        the tree it was built from
+#
+# CPack rather than Debian's own tools: the package holds what
+# `cmake --install` puts in the system layout and nothing else, so the install
+# rules stay the one description of it, and dpkg-shlibdeps still gives the
+# dependencies on the libraries the plugin links.
+if(NOT ZORVA_INSTALL_LAYOUT STREQUAL "system")
+  return()
+endif()
+
+# Debian wants the licence as the package's copyright file.
+install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/obs-vorn-zorva"
+  RENAME copyright)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME obs-vorn-zorva)
+set(CPACK_PACKAGE_VENDOR "Vorn")
+set(CPACK_PACKAGE_CONTACT "Vorn Zorva maintainers <zorva@vorn.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "OBS Studio plugin: ${ZORVA_DISPLAY_NAME}")
+set(CPACK_PACKAGE_DESCRIPTION "${PROJECT_DESCRIPTION}.\nLicence: GPL-2.0-or-later.")
+set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION video)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ZORVA_SITE_URL}")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio (>= 30)")
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_PACKAGE_FILE_NAME "vorn-zorva-${PROJECT_VERSION}-source")
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/" "/node_modules/" "/Testing/" "/packages/")
+include(CPack)
