@@ -12,7 +12,10 @@ bool StandinHost::startup(const QString &moduleConfigDir)
 {
 	// As OBS does on Linux: libobs uses the application's X connection.
 	obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
-	if (auto *x11 = qApp ? qApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr)
+	// A host without a GUI application (one the module must refuse) has no X
+	// connection to share.
+	auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance());
+	if (auto *x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr)
 		obs_set_nix_platform_display(x11->display());
 	running = obs_startup("en-US", moduleConfigDir.toUtf8().constData(), nullptr);
 	if (!running)
