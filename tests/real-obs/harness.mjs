@@ -215,7 +215,12 @@ export async function startObs(setup, { withModule = true } = {}) {
 		},
 	});
 	const log = new LineLog(child.stdout, child.stderr);
-	const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal, at: Date.now() })));
+	const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal, at: Date.now() })))
+		.then((result) => {
+			if (result.signal && result.signal !== 'SIGKILL')
+				printBacktrace(setup.home);
+			return result;
+		});
 	const session = { ...setup, child, log, exited, startedAt, clients: [] };
 	// An OBS that does not come up is ended, so that the test's process can.
 	await Promise.race([
@@ -235,10 +240,32 @@ export async function startObs(setup, { withModule = true } = {}) {
 	return session;
 }
 
+// The stack of an OBS that died by a signal, from its core file (OBS runs in
+// the configuration folder, where the kernel's default pattern puts it), so
+// that a crash in a test run leaves more than its signal.
+function printBacktrace(home) {
+	for (const file of fs.readdirSync(home).filter((name) => /^core(\.\d+)?$/.test(name))) {
+		try {
+			console.log(execFileSync('gdb', ['-batch', '-ex', 'thread apply all bt 25', required('ZORVA_OBS_EXECUTABLE'),
+				path.join(home, file)], { encoding: 'utf8', stdio: ['ignore', 'pipe', 'ignore'] }));
+		} catch (error) {
+			console.log(`no backtrace from ${file}: ${error.message}`);
+		}
+	}
+}
+
 // An obs-websocket 5 client, identified with the config's password.
+// A request waiting when OBS ends fails at once with how OBS ended, instead
+// of waiting for an answer that cannot come.
 export async function connect(session) {
 	const client = new OBSWebSocket();
 	await client.connect(`ws://127.0.0.1:${obsWebSocketPort}`, session.password);
+	const call = client.call.bind(client);
+	const ended = session.exited.then((result) => {
+		throw new Error(`OBS ended (${JSON.stringify(result)}) while a request waited`);
+	});
+	ended.catch(() => {});
+	client.call = (...args) => Promise.race([call(...args), ended]);
 	session.clients.push(client);
 	return client;
 }
