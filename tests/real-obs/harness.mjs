@@ -217,8 +217,10 @@ export async function startObs(setup, { withModule = true } = {}) {
 	const log = new LineLog(child.stdout, child.stderr);
 	const exited = new Promise((resolve) => child.on('exit', (code, signal) => resolve({ code, signal, at: Date.now() })))
 		.then((result) => {
-			if (result.signal && result.signal !== 'SIGKILL')
+			if (result.signal && result.signal !== 'SIGKILL') {
+				console.log(`OBS died by ${result.signal}; its last lines:\n${log.lines.slice(-40).join('\n')}`);
 				printBacktrace(setup.home);
+			}
 			return result;
 		});
 	const session = { ...setup, child, log, exited, startedAt, clients: [] };
