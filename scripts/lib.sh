@@ -1,6 +1,7 @@
 # Shared by the entry points in this folder.
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-jobs=2
+# Parallel build and test jobs: ZORVA_JOBS, or one a processor.
+jobs="${ZORVA_JOBS:-$(nproc)}"
 
 # Runs a named stage and prints how long it took.
 stage() {
