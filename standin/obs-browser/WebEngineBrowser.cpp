@@ -6,6 +6,7 @@
 #include "WebEngineEntryPoints.h"
 #include "WebEnginePanel.h"
 
+#include <algorithm>
 #include <array>
 
 #include <QByteArray>
@@ -37,22 +38,46 @@ constexpr std::array<const char *, 7> kChromiumFlags = {
 	"--no-first-run",
 };
 
+// Chromium's network service runs in a process of its own, as it does in
+// obs-browser's CEF. WebEngine runs it inside the host unless told otherwise
+// (the feature's name changed after Qt 6.4), and there a failed check in
+// WebEngine 6.11's WebSocket connection pool, hit now and then when a page
+// reloads while its WebSocket connects, stopped OBS itself. Out of process,
+// Chromium restarts the service and the pages connect again.
+constexpr std::array<const char *, 2> kDisabledFeatures = {"NetworkServiceInProcess", "NetworkServiceInProcess2"};
+
+// The features above join a host's own --disable-features list: Chromium
+// reads only the last of two such flags.
+void disableFeatures(QList<QByteArray> &flags)
+{
+	const QByteArray prefix("--disable-features=");
+	auto listed = std::find_if(flags.begin(), flags.end(),
+				   [&prefix](const QByteArray &flag) { return flag.startsWith(prefix); });
+	if (listed == flags.end())
+		listed = flags.insert(flags.end(), prefix);
+	QList<QByteArray> features = listed->mid(prefix.size()).split(',');
+	features.removeAll(QByteArray());
+	for (const char *feature : kDisabledFeatures) {
+		if (!features.contains(QByteArray(feature)))
+			features.append(feature);
+	}
+	*listed = prefix + features.join(',');
+}
+
 // WebEngine reads these once, when its first object is made; a host's own
 // settings win.
 void prepareChromiumEnvironment()
 {
 	if (!qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
 		qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-	QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").trimmed();
-	const QList<QByteArray> present = flags.split(' ');
+	QList<QByteArray> flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").simplified().split(' ');
+	flags.removeAll(QByteArray());
 	for (const char *flag : kChromiumFlags) {
-		if (present.contains(QByteArray(flag)))
-			continue;
-		if (!flags.isEmpty())
-			flags += ' ';
-		flags += flag;
+		if (!flags.contains(QByteArray(flag)))
+			flags.append(flag);
 	}
-	qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+	disableFeatures(flags);
+	qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.join(' '));
 }
 
 // The panels draw without OpenGL. Chromium already composites in software

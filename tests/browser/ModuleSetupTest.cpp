@@ -5,7 +5,11 @@
 #include "docks/BrowserPanel.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
+
+#include <unistd.h>
 
 using ModuleSetupTest = BrowserHostTest;
 
@@ -26,6 +30,38 @@ TEST_F(ModuleSetupTest, KeepsPageDataInItsConfigFolder)
 	EXPECT_TRUE(waitUntil([&] { return QFileInfo(storage).isDir(); }, kLoad)) << storage.toStdString();
 }
 
+namespace {
+
+qint64 parentOf(qint64 pid)
+{
+	QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+	if (!stat.open(QIODevice::ReadOnly))
+		return 0;
+	// "pid (name) state ppid ...": the name may hold spaces and parentheses.
+	const QByteArray fields = stat.readAll();
+	return fields.mid(fields.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
+}
+
+// Chromium's network service in a process that descends from this one.
+bool networkServiceRunsApart()
+{
+	for (QDirIterator entries(QStringLiteral("/proc")); entries.hasNext();) {
+		bool isPid = false;
+		const qint64 pid = entries.next().section(QLatin1Char('/'), -1).toLongLong(&isPid);
+		QFile commandLine(QStringLiteral("/proc/%1/cmdline").arg(pid));
+		if (!isPid || !commandLine.open(QIODevice::ReadOnly) ||
+		    !commandLine.readAll().contains("network.mojom.NetworkService"))
+			continue;
+		for (qint64 ancestor = parentOf(pid); ancestor > 1; ancestor = parentOf(ancestor)) {
+			if (ancestor == getpid())
+				return true;
+		}
+	}
+	return false;
+}
+
+} // namespace
+
 // Flags a host sets itself survive next to the ones the module adds.
 class ChromiumFlagsTest : public BrowserHostTest {
 protected:
@@ -40,7 +76,8 @@ protected:
 TEST_F(ChromiumFlagsTest, AddsItsFlagsToTheHostsOwn)
 {
 	const QStringList flags = QString::fromUtf8(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS")).split(QLatin1Char(' '));
-	EXPECT_EQ(flags.value(0), QStringLiteral("--disable-features=Translate"));
+	EXPECT_EQ(flags.value(0),
+		  QStringLiteral("--disable-features=Translate,NetworkServiceInProcess,NetworkServiceInProcess2"));
 	EXPECT_EQ(flags.count(QStringLiteral("--no-sandbox")), 1);
 	for (const char *flag : {"--disable-gpu", "--disable-gpu-compositing", "--disable-background-networking",
 				 "--disable-component-update", "--disable-sync", "--no-first-run"})
@@ -52,4 +89,6 @@ TEST_F(ChromiumFlagsTest, AddsItsFlagsToTheHostsOwn)
 	Panel *panel = createPanel(page);
 	ASSERT_NE(panel, nullptr);
 	EXPECT_TRUE(panel->waitForTitle(QStringLiteral("up"), kFirstLoad));
+	// A failed check in the network service ends that process, not the host.
+	EXPECT_TRUE(networkServiceRunsApart());
 }
