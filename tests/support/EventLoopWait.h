@@ -7,20 +7,24 @@
 #include <functional>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QThread>
 #include <QTimer>
 
+// Sleeps in the event loop until `predicate` holds: each pass blocks until an
+// event arrives for this thread (a socket, a timer, a queued call), then looks
+// again. A coarse tick also wakes it, for conditions that another thread
+// changes without posting anything here.
 inline bool waitUntil(const std::function<bool()> &predicate,
 		      std::chrono::milliseconds timeout = std::chrono::seconds(5))
 {
-	QElapsedTimer timer;
-	timer.start();
+	const QDeadlineTimer deadline(timeout);
+	QTimer tick;
+	tick.start(std::chrono::milliseconds(20));
 	while (!predicate()) {
-		if (timer.elapsed() > timeout.count())
+		if (deadline.hasExpired())
 			return false;
-		QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-		QThread::usleep(300);
+		QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 	}
 	return true;
 }
