@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QTcpSocket>
 
-#include <obs.h>
 #include <util/platform.h>
 
 namespace {

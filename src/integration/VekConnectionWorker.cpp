@@ -7,8 +7,6 @@
 
 #include <QStringList>
 
-#include <obs.h>
-
 namespace {
 
 constexpr size_t kMaxUnprocessedBytes = 16 * 1024 * 1024;

@@ -7,8 +7,6 @@
 
 #include <QJsonObject>
 
-#include <obs.h>
-
 VekRuntime::VekRuntime() : VekRuntime(VekService::fromEndpoints(ServiceEndpoints())) {}
 
 VekRuntime::VekRuntime(VekService vekService, QObject *parent)

@@ -14,8 +14,6 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-#include <obs.h>
-
 #include <algorithm>
 #include <cstring>
 #include <vector>
