@@ -38,8 +38,6 @@ public:
 		quint16 callbackPort = 49231;
 	};
 
-	static constexpr const char *accountClientId = AccountOAuthClient::clientId;
-
 	explicit AuthController(Options options, QObject *parent = nullptr);
 	~AuthController() override;
 

@@ -34,8 +34,6 @@ public:
 		  QWidget *parent = nullptr);
 	~ZorvaDock() override;
 
-	DockKind dockKind() const { return kind; }
-
 	// Drops the auth controller connections and closes the browser panel.
 	void shutdownPanels();
 
