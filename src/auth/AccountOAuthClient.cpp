@@ -95,7 +95,7 @@ TokenAnswer AccountOAuthClient::refresh(const QString &refreshToken)
 					 {QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
 					 {QStringLiteral("refresh_token"), refreshToken}});
 	TokenAnswer answer;
-	if (waitForReply(reply, requestTimeoutMs)) {
+	if (!replyFinishedWithin(reply, requestTimeoutMs)) {
 		answer.error = QStringLiteral("Timed out refreshing the Vorn account.");
 		answer.errorCode = "ACCOUNT_REFRESH_TIMEOUT";
 	} else {

@@ -32,7 +32,7 @@ QJsonObject readJsonReply(QNetworkReply *reply, QString &error)
 	return object;
 }
 
-bool waitForReply(QNetworkReply *reply, int timeoutMs)
+bool replyFinishedWithin(QNetworkReply *reply, int timeoutMs)
 {
 	QEventLoop loop;
 	QTimer timer;
@@ -46,7 +46,7 @@ bool waitForReply(QNetworkReply *reply, int timeoutMs)
 	timer.start(timeoutMs);
 	loop.exec();
 	timer.stop();
-	return timedOut;
+	return !timedOut;
 }
 
 QJsonObject errorObject(const QString &error, const char *code)

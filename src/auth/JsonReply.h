@@ -17,8 +17,9 @@ QJsonObject readJsonReply(QNetworkReply *reply, QString &error);
 QString redactTokens(const QString &text);
 
 // Waits in a nested event loop until the reply has finished, at most
-// timeoutMs; true when it timed out (the reply is then still unfinished).
-bool waitForReply(QNetworkReply *reply, int timeoutMs);
+// timeoutMs; false when the time ran out first (the reply is then still
+// unfinished).
+bool replyFinishedWithin(QNetworkReply *reply, int timeoutMs);
 
 // {"error": text, "errorCode": code}: how operations report a failure.
 QJsonObject errorObject(const QString &error, const char *code);

@@ -56,7 +56,7 @@ VekLoginUrl VekLoginClient::fetchLoginUrl(const QString &platform, const QString
 	QUrlQuery query;
 	query.addQueryItem(QStringLiteral("state"), requestState);
 	QNetworkReply *reply = get(QStringLiteral("/auth/%1/redirect").arg(QString::fromLatin1(segment)), query);
-	const bool timedOut = waitForReply(reply, requestTimeoutMs);
+	const bool timedOut = !replyFinishedWithin(reply, requestTimeoutMs);
 	QString error;
 	const QJsonObject response = timedOut ? QJsonObject() : readJsonReply(reply, error);
 	reply->deleteLater();
