@@ -1,36 +1,14 @@
 #include "auth/AuthStateFile.h"
 
+#include "auth/OwnerOnlyFile.h"
 #include "obs/Log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include <obs.hpp>
 
 namespace {
-
-// libobs writes the temporary file with fopen, which keeps the mode of an
-// existing file, so the temporary file is created owner-only before libobs
-// writes into it.
-void prepareOwnerOnlyFile(const QString &path)
-{
-	const QByteArray native = QFile::encodeName(path);
-	const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR);
-	if (fd >= 0) {
-		::fchmod(fd, S_IRUSR | S_IWUSR);
-		::close(fd);
-	}
-}
-
-void restrictToOwner(const QString &path)
-{
-	::chmod(QFile::encodeName(path).constData(), S_IRUSR | S_IWUSR);
-}
 
 void setString(obs_data_t *data, const char *name, const QString &value)
 {
@@ -116,6 +94,8 @@ void AuthStateFile::save(const AccountTokens &account, const LinkedAccounts::Rec
 	obs_data_set_array(data, "integrations", integrationsData(integrations));
 
 	const QByteArray nativePath = filePath.toUtf8();
+	// libobs writes the temporary file with fopen, which keeps the mode of an
+	// existing file.
 	prepareOwnerOnlyFile(filePath + QStringLiteral(".tmp"));
 	const bool saved = obs_data_save_json_safe(data, nativePath.constData(), "tmp", "bak");
 	restrictToOwner(filePath);

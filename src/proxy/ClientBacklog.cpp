@@ -1,12 +1,10 @@
 #include "proxy/ClientBacklog.h"
 
+#include "proxy/GatheredSend.h"
 #include "websocket/ReceiveBuffer.h"
 
 #include <QByteArray>
 #include <QTcpSocket>
-
-#include <sys/socket.h>
-#include <sys/uio.h>
 
 bool ClientBacklog::queue(QTcpSocket &socket, const QByteArray &frame)
 {
@@ -40,7 +38,7 @@ void ClientBacklog::flush(QTcpSocket &socket)
 	// Bytes in Qt's buffer go first: only while it is empty may the kernel
 	// be written to directly.
 	if (socket.bytesToWrite() == 0 && socket.state() == QAbstractSocket::ConnectedState)
-		writeDirectly(socket, frame, offset);
+		sendGathered(socket, waiting, frame, offset);
 	for (; frame < waiting.size(); ++frame, offset = 0) {
 		if (offset == 0)
 			socket.write(waiting[frame]);
@@ -49,40 +47,6 @@ void ClientBacklog::flush(QTcpSocket &socket)
 	}
 	waiting.clear();
 	waitingBytes = 0;
-}
-
-// Qt's own path costs a copy into its buffer, a write notifier turned on and
-// off, and a pass of the event loop for every client on every event; a
-// gathered send costs one system call for all the frames a client is due.
-// Stops at the first frame the kernel did not take whole.
-void ClientBacklog::writeDirectly(QTcpSocket &socket, size_t &frame, qint64 &offset)
-{
-	const int fd = int(socket.socketDescriptor());
-	constexpr size_t maxParts = 64;
-	iovec parts[maxParts];
-	while (frame < waiting.size()) {
-		size_t count = 0;
-		for (size_t i = frame; i < waiting.size() && count < maxParts; ++i, ++count) {
-			const qint64 skip = i == frame ? offset : 0;
-			parts[count].iov_base = const_cast<char *>(waiting[i].constData() + skip);
-			parts[count].iov_len = size_t(waiting[i].size() - skip);
-		}
-		msghdr message{};
-		message.msg_iov = parts;
-		message.msg_iovlen = count;
-		// Errors, and a full socket buffer, are left to Qt with the rest.
-		ssize_t written = sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
-		if (written <= 0)
-			return;
-		for (; frame < waiting.size() && written >= waiting[frame].size() - offset; ++frame) {
-			written -= waiting[frame].size() - offset;
-			offset = 0;
-		}
-		if (written > 0) {
-			offset += written;
-			return;
-		}
-	}
 }
 
 bool ClientBacklog::pauseInputIfBehind(QTcpSocket &socket)

@@ -56,8 +56,6 @@ public:
 	void recordQueued(qint64 bytes) { queuedBytes += bytes; }
 
 private:
-	void writeDirectly(QTcpSocket &socket, size_t &frame, qint64 &offset);
-
 	Limits limits;
 	// Frames kept for the next flush; a broadcast frame is shared by every
 	// client, not copied.

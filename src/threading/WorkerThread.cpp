@@ -1,35 +1,8 @@
 #include "threading/WorkerThread.h"
 
+#include "threading/KernelThread.h"
+
 #include <thread>
-
-#ifdef __linux__
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
-
-namespace {
-
-long currentKernelThreadId()
-{
-#ifdef __linux__
-	return long(syscall(SYS_gettid));
-#else
-	return 0;
-#endif
-}
-
-// Whether the kernel still has the thread: signal 0 checks without sending.
-bool kernelThreadExists(long id)
-{
-#ifdef __linux__
-	return syscall(SYS_tgkill, getpid(), id, 0) == 0;
-#else
-	(void)id;
-	return false;
-#endif
-}
-
-} // namespace
 
 void WorkerThread::run()
 {
