@@ -298,18 +298,22 @@ void DockSet::scheduleDockTitleRefresh()
 
 void DockSet::refreshHostTabsOfAllDocks()
 {
-	invokeOnEachDock("refreshHostTabs");
+	invokeOnEachDock(&ZorvaDock::refreshHostTabs);
 }
 
 void DockSet::refreshEventProxyTabsOfAllDocks()
 {
-	invokeOnEachDock("refreshEventProxyTabs");
+	invokeOnEachDock(&ZorvaDock::refreshEventProxyTabs);
 }
 
-void DockSet::invokeOnEachDock(const char *slot)
+// Queued: a notice may come from any thread, and the docks live on the UI thread.
+void DockSet::invokeOnEachDock(void (ZorvaDock::*method)())
 {
 	for (ZorvaDock *dock : docks) {
-		if (dock)
-			QMetaObject::invokeMethod(dock, slot, Qt::QueuedConnection);
+		if (!dock)
+			continue;
+		[[maybe_unused]] const bool queued = QMetaObject::invokeMethod(
+			dock, [dock, method] { (dock->*method)(); }, Qt::QueuedConnection);
+		Q_ASSERT(queued);
 	}
 }

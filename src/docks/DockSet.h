@@ -46,7 +46,7 @@ public:
 
 private:
 	void removeRegisteredDocks();
-	void invokeOnEachDock(const char *slot);
+	void invokeOnEachDock(void (ZorvaDock::*method)());
 
 	Sources sources;
 	std::unique_ptr<QCef> panelHost;

@@ -72,15 +72,20 @@ bool ModuleHostTargets::hasEventProxy()
 json ModuleHostTargets::simulateEvent(const QString &type, const QString &platform, const QString &username,
 				      const QString &chatMessage)
 {
+	EventProxyServer *proxy = with.eventProxy;
 	json result;
-	QMetaObject::invokeMethod(with.eventProxy, "simulateEvent", Qt::BlockingQueuedConnection,
-				  Q_RETURN_ARG(nlohmann::json, result), Q_ARG(QString, type), Q_ARG(QString, platform),
-				  Q_ARG(QString, username), Q_ARG(QString, chatMessage));
+	const bool ran = QMetaObject::invokeMethod(
+		proxy, [&] { return proxy->simulateEvent(type, platform, username, chatMessage); },
+		Qt::BlockingQueuedConnection, &result);
+	if (!ran)
+		return {{"error", "Event proxy is not available."}, {"errorCode", "PROXY_UNAVAILABLE"}};
 	return result;
 }
 
 void ModuleHostTargets::publishLogout(const std::string &upid)
 {
-	QMetaObject::invokeMethod(with.eventProxy, "publishLogout", Qt::BlockingQueuedConnection,
-				  Q_ARG(std::string, upid));
+	EventProxyServer *proxy = with.eventProxy;
+	[[maybe_unused]] const bool ran = QMetaObject::invokeMethod(
+		proxy, [proxy, &upid] { proxy->publishLogout(upid); }, Qt::BlockingQueuedConnection);
+	Q_ASSERT(ran);
 }

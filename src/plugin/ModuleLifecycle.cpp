@@ -57,8 +57,14 @@ void syncIntegrationsToRuntime()
 	ModuleState &state = moduleState();
 	if (!state.workerObjects || !state.authController)
 		return;
-	QMetaObject::invokeMethod(state.workerObjects->vekRuntime(), "syncIntegrations", Qt::QueuedConnection,
-				  Q_ARG(QJsonArray, state.authController->integrationSnapshot()));
+	VekRuntime *runtime = state.workerObjects->vekRuntime();
+	[[maybe_unused]] const bool queued = QMetaObject::invokeMethod(
+		runtime,
+		[runtime, snapshot = state.authController->integrationSnapshot()] {
+			runtime->syncIntegrations(snapshot);
+		},
+		Qt::QueuedConnection);
+	Q_ASSERT(queued);
 }
 
 // The proxy reports where it listens: the pages that use it reload, and the

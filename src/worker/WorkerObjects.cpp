@@ -5,9 +5,12 @@
 namespace {
 
 // A blocking call into the worker thread: the caller waits until it ran.
-void invokeBlocking(QObject *object, const char *slot)
+// It fails only when called on the worker thread itself, which would deadlock.
+template<typename Object> void stopOnWorker(Object *object)
 {
-	QMetaObject::invokeMethod(object, slot, Qt::BlockingQueuedConnection);
+	[[maybe_unused]] const bool ran = QMetaObject::invokeMethod(
+		object, [object] { object->stop(); }, Qt::BlockingQueuedConnection);
+	Q_ASSERT(ran);
 }
 
 } // namespace
@@ -45,8 +48,8 @@ bool WorkerObjects::stop()
 		return true;
 	bool ended = true;
 	if (started) {
-		invokeBlocking(proxy, "stop");
-		invokeBlocking(runtime, "stop");
+		stopOnWorker(proxy);
+		stopOnWorker(runtime);
 		// Its end in full, exit-time destructors included: OBS may exit
 		// right after the module unloads.
 		ended = workerThread.quitAndJoin();
