@@ -41,7 +41,7 @@ public:
 
 Q_SIGNALS:
 	void rawEvent(std::string upid, nlohmann::json event);
-	void loggedOut(std::string upid);
+	void loggedOut(const std::string &upid);
 
 private Q_SLOTS:
 	void onEncrypted();

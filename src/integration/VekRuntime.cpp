@@ -87,14 +87,14 @@ void VekRuntime::syncIntegrations(QJsonArray snapshot)
 	}
 }
 
-void VekRuntime::handleProxyRequest(std::string upid, nlohmann::json payload)
+void VekRuntime::handleProxyRequest(const std::string &upid, const nlohmann::json &payload)
 {
 	// The account's own token; an account without a worker gets nothing sent.
 	if (VekConnectionWorker *target = worker(upid))
 		restClient.send(payload, target->currentToken(), target);
 }
 
-void VekRuntime::handleProxyPassthrough(std::string upid, nlohmann::json payload)
+void VekRuntime::handleProxyPassthrough(const std::string &upid, const nlohmann::json &payload)
 {
 	if (VekConnectionWorker *target = worker(upid))
 		target->sendJson(payload);

@@ -34,12 +34,12 @@ Q_SIGNALS:
 	void loggedOut(const std::string &upid);
 	void apiResponse(const std::string &nonce, const std::string &response);
 	// Vek rejected the account's token; emitted after loggedOut.
-	void integrationLoggedOut(std::string upid);
+	void integrationLoggedOut(const std::string &upid);
 
 public Q_SLOTS:
 	void syncIntegrations(QJsonArray snapshot);
-	void handleProxyRequest(std::string upid, nlohmann::json payload);
-	void handleProxyPassthrough(std::string upid, nlohmann::json payload);
+	void handleProxyRequest(const std::string &upid, const nlohmann::json &payload);
+	void handleProxyPassthrough(const std::string &upid, const nlohmann::json &payload);
 	void stop();
 
 private:

@@ -305,10 +305,10 @@ void EventProxyServer::routeMessage(QTcpSocket *socket, ClientState &client, std
 		Q_EMIT showSettingsRequested(route.page);
 		break;
 	case Action::VekRequest:
-		Q_EMIT vekRequest(route.upid, std::move(route.payload));
+		Q_EMIT vekRequest(route.upid, route.payload);
 		break;
 	case Action::VekPassthrough:
-		Q_EMIT vekPassthrough(route.upid, std::move(route.payload));
+		Q_EMIT vekPassthrough(route.upid, route.payload);
 		break;
 	case Action::Publish:
 		publishEventText(route.upid, std::move(route.payloadText), route.eventType);
@@ -436,10 +436,9 @@ void EventProxyServer::publishEventText(const std::string &upid, std::string tex
 		histories[upid].record(eventType, std::move(text));
 }
 
-void EventProxyServer::publishLogout(std::string upid)
+void EventProxyServer::publishLogout(const std::string &upid)
 {
-	json logout = {{"event_type", "X_LOGOUT"}, {"upid", upid}};
-	publishRawEvent(std::move(upid), std::move(logout));
+	publishRawEvent(upid, {{"event_type", "X_LOGOUT"}, {"upid", upid}});
 	// The notice leaves now, before the blocked caller goes on to drop the
 	// account and answer the page that asked.
 	flushClients();
@@ -473,7 +472,7 @@ nlohmann::json EventProxyServer::simulateEvent(QString type, QString platform, Q
 	SimulatedEventSources sources{options.endpoints.avatarUrl, options.endpoints.siteUrl, &randomPickOfFour};
 	SimulatedEvent simulated = buildSimulatedEvent(type, platform, username, chatMessage, sources);
 	if (!simulated.event.is_null())
-		publishRawEvent(std::move(simulated.upid), std::move(simulated.event));
+		publishRawEvent(simulated.upid, simulated.event);
 	return std::move(simulated.result);
 }
 

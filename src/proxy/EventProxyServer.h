@@ -73,11 +73,11 @@ public:
 	const std::string &accessToken() const { return token; }
 
 Q_SIGNALS:
-	void started(quint16 port, std::string token);
+	void started(quint16 port, const std::string &token);
 	void stopped();
-	void vekRequest(std::string upid, nlohmann::json payload);
-	void vekPassthrough(std::string upid, nlohmann::json payload);
-	void showSettingsRequested(std::string page);
+	void vekRequest(const std::string &upid, const nlohmann::json &payload);
+	void vekPassthrough(const std::string &upid, const nlohmann::json &payload);
+	void showSettingsRequested(const std::string &page);
 
 public Q_SLOTS:
 	void start();
@@ -88,7 +88,7 @@ public Q_SLOTS:
 	// An event already in compact text: relayed to every page and, with an
 	// account, kept in its history under `eventType`.
 	void publishEventText(const std::string &upid, std::string text, std::string_view eventType);
-	void publishLogout(std::string upid);
+	void publishLogout(const std::string &upid);
 	void publishResponse(std::string nonce, std::string response);
 	nlohmann::json simulateEvent(QString type, QString platform = QString(), QString username = QString(),
 				     QString chatMessage = QString());
