@@ -9,7 +9,7 @@ endif()
 set(expected_files vorn-zorva/bin/64bit/vorn-zorva.so vorn-zorva/data/locale/en-US.ini vorn-zorva/data/manifest.json)
 if(LAYOUT STREQUAL "system")
   set(expected_files ${LIBDIR}/obs-plugins/vorn-zorva.so share/obs/obs-plugins/vorn-zorva/locale/en-US.ini
-    share/obs/obs-plugins/vorn-zorva/manifest.json)
+    share/obs/obs-plugins/vorn-zorva/manifest.json share/doc/obs-vorn-zorva/copyright)
 endif()
 foreach(expected IN LISTS expected_files)
   if(NOT EXISTS "${PREFIX}/${expected}")
