@@ -1,5 +1,6 @@
 #include "ObsWebSocketServer.h"
 
+#include "host/ObsWebSocketNames.h"
 #include "obs/ObsString.h"
 #include "values/SecretCompare.h"
 #include "websocket/Base64.h"
@@ -62,7 +63,6 @@ constexpr int InvalidRequestFieldType = 400;
 constexpr int ResourceNotFound = 600;
 } // namespace Status
 
-constexpr char kConfigRelativePath[] = "obs-studio/plugin_config/obs-websocket/config.json";
 constexpr char kJsonSubprotocol[] = "obswebsocket.json";
 constexpr char kCallVendorRequest[] = "CallVendorRequest";
 constexpr char kGetVersion[] = "GetVersion";
@@ -186,7 +186,7 @@ private:
 
 QString ObsWebSocketServer::configPath()
 {
-	return takeObsString(os_get_config_path_ptr(kConfigRelativePath));
+	return takeObsString(os_get_config_path_ptr(ObsWebSocketNames::configRelativePath));
 }
 
 ObsWebSocketServer::Config ObsWebSocketServer::readConfig(const QString &path)

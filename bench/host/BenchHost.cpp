@@ -5,6 +5,7 @@
 #include "ObsWebSocketStandin.h"
 #include "StandinHost.h"
 #include "UrlCapture.h"
+#include "host/ObsWebSocketNames.h"
 
 #include <QDir>
 #include <QFile>
@@ -79,8 +80,8 @@ void BenchHost::shutdown()
 
 void BenchHost::writeObsWebSocketConfig(const std::string &json) const
 {
-	const QString path = QDir(xdgConfigHome.path())
-				     .filePath(QStringLiteral("obs-studio/plugin_config/obs-websocket/config.json"));
+	const QString path =
+		QDir(xdgConfigHome.path()).filePath(QString::fromLatin1(ObsWebSocketNames::configRelativePath));
 	QDir().mkpath(QFileInfo(path).absolutePath());
 	QFile file(path);
 	if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "host/ObsWebSocketNames.h"
+
 #include <QJsonObject>
 #include <QString>
 #include <QtGlobal>
@@ -15,8 +17,8 @@ struct ObsWebSocketBootstrap {
 	bool ssl = false;
 	QString version = QStringLiteral("5.0.0");
 	qint32 rpcVersion = 1;
-	QString vendorName = QStringLiteral("vorn-zorva");
-	QString vendorRequestType = QStringLiteral("agentTools");
+	QString vendorName = QString::fromLatin1(ObsWebSocketNames::vendorName);
+	QString vendorRequestType = QString::fromLatin1(ObsWebSocketNames::requestType);
 	QString vendorEventType = QStringLiteral("message");
 	bool enabled = false;
 	QString error; // empty: usable

@@ -1,6 +1,7 @@
 #include "host/ObsWebSocketDiscovery.h"
 
 #include "host/ObsWebSocketConfig.h"
+#include "host/ObsWebSocketNames.h"
 #include "obs/ObsString.h"
 
 #include <QFile>
@@ -35,7 +36,7 @@ bool serverReachable(const QString &host, quint16 port)
 
 QString obsWebSocketConfigPath()
 {
-	return takeObsString(os_get_config_path_ptr("obs-studio/plugin_config/obs-websocket/config.json"));
+	return takeObsString(os_get_config_path_ptr(ObsWebSocketNames::configRelativePath));
 }
 
 ObsWebSocketBootstrap ObsWebSocketDiscovery::discover() const

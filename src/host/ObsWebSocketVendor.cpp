@@ -1,5 +1,7 @@
 #include "host/ObsWebSocketVendor.h"
 
+#include "host/ObsWebSocketNames.h"
+
 #include "host/VendorRequestGate.h"
 #include "obs/Log.h"
 #include "values/JsonBridge.h"
@@ -135,7 +137,7 @@ bool ObsWebSocketVendor::registerVendor()
 		VendorRequestCallback callback{&ObsWebSocketVendor::onVendorRequest, this};
 		calldata_t cd;
 		calldata_init(&cd);
-		calldata_set_string(&cd, "type", requestType);
+		calldata_set_string(&cd, "type", ObsWebSocketNames::requestType);
 		calldata_set_ptr(&cd, "callback", &callback);
 		calldata_set_ptr(&cd, "vendor", vendorHandle);
 		proc_handler_call(ph, "vendor_request_register", &cd);
@@ -145,10 +147,11 @@ bool ObsWebSocketVendor::registerVendor()
 	requestRegistered = success;
 
 	if (!success) {
-		logError("Failed to register obs-websocket vendor request '%s'.", requestType);
+		logError("Failed to register obs-websocket vendor request '%s'.", ObsWebSocketNames::requestType);
 		return false;
 	}
-	logInfo("Registered obs-websocket vendor '%s' request '%s'.", vendorName.c_str(), requestType);
+	logInfo("Registered obs-websocket vendor '%s' request '%s'.", vendorName.c_str(),
+		ObsWebSocketNames::requestType);
 	return true;
 }
 

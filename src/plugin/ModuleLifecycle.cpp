@@ -4,6 +4,7 @@
 #include "docks/DockSet.h"
 #include "host/HostHandlers.h"
 #include "host/ObsWebSocketDiscovery.h"
+#include "host/ObsWebSocketNames.h"
 #include "host/ObsWebSocketVendor.h"
 #include "host/RefreshDebounce.h"
 #include "host/VendorRequestGate.h"
@@ -165,7 +166,7 @@ void createUiObjects(ModuleState &state)
 	AuthController::Options authOptions;
 	authOptions.stateFilePath = moduleConfigPath("zorva-auth.json");
 	state.authController = std::make_unique<AuthController>(std::move(authOptions));
-	state.vendor = std::make_unique<ObsWebSocketVendor>("vorn-zorva");
+	state.vendor = std::make_unique<ObsWebSocketVendor>(ObsWebSocketNames::vendorName);
 	state.obsWebSocketDiscovery = std::make_unique<ObsWebSocketDiscovery>();
 	state.configWatcher = std::make_unique<QFileSystemWatcher>();
 	state.refreshDebounce = std::make_unique<RefreshDebounce>(&refreshHostState);

@@ -4,6 +4,7 @@
 #include "LogCapture.h"
 #include "StandinHost.h"
 #include "UrlCapture.h"
+#include "host/ObsWebSocketNames.h"
 
 #include <fstream>
 
@@ -76,7 +77,7 @@ void ModuleHostTest::unload()
 
 QString ModuleHostTest::obsWebSocketConfigPath() const
 {
-	return xdgConfigHome.filePath(QStringLiteral("obs-studio/plugin_config/obs-websocket/config.json"));
+	return xdgConfigHome.filePath(QString::fromLatin1(ObsWebSocketNames::configRelativePath));
 }
 
 void ModuleHostTest::writeObsWebSocketConfig(const nlohmann::json &config) const

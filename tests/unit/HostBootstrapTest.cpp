@@ -3,10 +3,12 @@
 #include "host/HostBootstrap.h"
 #include "BuildConfig.h"
 #include "host/ObsWebSocketDiscovery.h"
+#include "host/ObsWebSocketNames.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -24,7 +26,9 @@ protected:
 
 	void writeConfig(const QByteArray &text)
 	{
-		const QString dir = configHome.filePath(QStringLiteral("obs-studio/plugin_config/obs-websocket"));
+		const QString dir =
+			QFileInfo(configHome.filePath(QString::fromLatin1(ObsWebSocketNames::configRelativePath)))
+				.path();
 		QDir().mkpath(dir);
 		QFile file(dir + QStringLiteral("/config.json"));
 		ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -55,7 +59,7 @@ TEST_F(DiscoveryTest, NoFileMeansDisabled)
 	EXPECT_EQ(result.port, 4455);
 	EXPECT_EQ(result.error, QStringLiteral("obs-websocket is disabled. Enable it in OBS to continue."));
 	EXPECT_EQ(obsWebSocketConfigPath(),
-		  configHome.filePath(QStringLiteral("obs-studio/plugin_config/obs-websocket/config.json")));
+		  configHome.filePath(QString::fromLatin1(ObsWebSocketNames::configRelativePath)));
 }
 
 TEST_F(DiscoveryTest, BrokenFilesCountAsEmptySettings)
