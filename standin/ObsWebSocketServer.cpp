@@ -1,7 +1,9 @@
 #include "ObsWebSocketServer.h"
 
+#include "host/ObsWebSocketConfig.h"
 #include "host/ObsWebSocketNames.h"
 #include "obs/ObsString.h"
+#include "values/Json.h"
 #include "values/SecretCompare.h"
 #include "websocket/Base64.h"
 #include "websocket/FrameProcessor.h"
@@ -70,11 +72,6 @@ constexpr char kPasswordAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnop
 constexpr int kPasswordLength = 16;
 constexpr size_t kMaxUpgradeBytes = 64 * 1024;
 constexpr size_t kMaxCloseReason = 123; // a close frame's payload is at most 125 bytes
-
-std::string dumpJson(const json &value)
-{
-	return value.dump(-1, ' ', false, json::error_handler_t::replace);
-}
 
 json parseObject(const std::string &text)
 {
@@ -191,22 +188,17 @@ QString ObsWebSocketServer::configPath()
 
 ObsWebSocketServer::Config ObsWebSocketServer::readConfig(const QString &path)
 {
-	Config config;
+	// The module's own reading of the file: the stand-in serves what the
+	// module expects to find, and a mistyped key keeps its default in both.
 	QFile file(path);
-	if (!file.open(QIODevice::ReadOnly))
-		return config;
-	const json settings = json::parse(file.readAll().toStdString(), nullptr, false);
-	if (!settings.is_object())
-		return config;
-	config.enabled = settings.value("server_enabled", false);
-	config.authRequired = settings.value("auth_required", false);
-	const auto port = settings.find("server_port");
-	if (port != settings.end() && port->is_number_unsigned() && port->get<uint64_t>() >= 1 &&
-	    port->get<uint64_t>() <= 65535)
-		config.port = quint16(port->get<uint64_t>());
-	const auto password = settings.find("server_password");
-	if (password != settings.end() && password->is_string())
-		config.password = QString::fromStdString(password->get<std::string>());
+	const ObsWebSocketConfig read =
+		parseObsWebSocketConfig(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+	Config config;
+	// A port the module reads as none is not served.
+	config.enabled = read.enabled && read.port != 0;
+	config.port = read.port;
+	config.authRequired = read.authRequired;
+	config.password = read.password;
 	return config;
 }
 
@@ -586,7 +578,8 @@ void ObsWebSocketServer::relayVendorEvent(const ObsWebSocketStandin::Event &even
 			     {"eventType", event.type},
 			     {"eventData", parseObject(event.dataJson)}}}};
 	// One serialisation and one frame for every subscribed client.
-	const std::string frame = encodeFrame(dumpJson({{"op", Op::Event}, {"d", data}}), WebSocketOpcode::Text, false);
+	const std::string frame =
+		encodeFrame(compactJson({{"op", Op::Event}, {"d", data}}), WebSocketOpcode::Text, false);
 	for (const auto &[id, connection] : connections) {
 		if (connection->identified && !connection->closing && (connection->eventSubscriptions & vendorsIntent))
 			connection->socket->write(frame.data(), qint64(frame.size()));
@@ -613,7 +606,7 @@ void ObsWebSocketServer::sendHello(Connection &connection)
 
 void ObsWebSocketServer::sendMessage(Connection &connection, int op, const json &data)
 {
-	const std::string frame = encodeFrame(dumpJson({{"op", op}, {"d", data}}), WebSocketOpcode::Text, false);
+	const std::string frame = encodeFrame(compactJson({{"op", op}, {"d", data}}), WebSocketOpcode::Text, false);
 	connection.socket->write(frame.data(), qint64(frame.size()));
 }
 
