@@ -478,6 +478,13 @@ TEST_F(ObsWebSocketServerTest, DefaultConfigIsWrittenOnceAndReadBack)
 	EXPECT_FALSE(config.authRequired);
 	EXPECT_EQ(config.password, QStringLiteral("mine"));
 	EXPECT_FALSE(ObsWebSocketServer::readConfig(path + QStringLiteral(".missing")).enabled);
+
+	// Read as the module reads it: a mistyped key keeps its default, and a
+	// port the module takes for none is not served.
+	writeObsWebSocketConfig({{"server_enabled", "yes"}, {"server_port", 4460}});
+	EXPECT_FALSE(ObsWebSocketServer::readConfig(path).enabled);
+	writeObsWebSocketConfig({{"server_enabled", true}, {"server_port", 65536}});
+	EXPECT_FALSE(ObsWebSocketServer::readConfig(path).enabled);
 }
 
 // A real obs-websocket client (the npm package obs-websocket-js) against the
