@@ -29,8 +29,8 @@ QByteArray formBody(const QList<std::pair<QString, QString>> &items)
 } // namespace
 
 AccountOAuthClient::AccountOAuthClient(QNetworkAccessManager &manager, const ServiceEndpoints &serviceEndpoints,
-				       int timeoutMs)
-	: network(manager), endpoints(serviceEndpoints), requestTimeoutMs(timeoutMs)
+				       std::chrono::milliseconds timeout)
+	: network(manager), endpoints(serviceEndpoints), requestTimeout(timeout)
 {
 }
 
@@ -95,7 +95,7 @@ TokenAnswer AccountOAuthClient::refresh(const QString &refreshToken)
 					 {QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
 					 {QStringLiteral("refresh_token"), refreshToken}});
 	TokenAnswer answer;
-	if (!replyFinishedWithin(reply, requestTimeoutMs)) {
+	if (!replyFinishedWithin(reply, requestTimeout)) {
 		answer.error = QStringLiteral("Timed out refreshing the Vorn account.");
 		answer.errorCode = "ACCOUNT_REFRESH_TIMEOUT";
 	} else {

@@ -2,6 +2,7 @@
 
 #include "values/ServiceEndpoints.h"
 
+#include <chrono>
 #include <functional>
 
 #include <QJsonObject>
@@ -36,7 +37,8 @@ public:
 
 	using ExchangeDone = std::function<void(const QJsonObject &response, const QString &error)>;
 
-	AccountOAuthClient(QNetworkAccessManager &network, const ServiceEndpoints &endpoints, int requestTimeoutMs);
+	AccountOAuthClient(QNetworkAccessManager &network, const ServiceEndpoints &endpoints,
+			   std::chrono::milliseconds requestTimeout);
 
 	// Starts a new login, replacing any other; its authorize URL.
 	QString startLogin();
@@ -61,7 +63,7 @@ private:
 
 	QNetworkAccessManager &network;
 	const ServiceEndpoints &endpoints;
-	const int requestTimeoutMs;
+	const std::chrono::milliseconds requestTimeout;
 	AccountLoginAttempt login;
 	quint64 nextLoginId = 1;
 };

@@ -13,9 +13,9 @@
 
 AuthController::AuthController(Options givenOptions, QObject *parent)
 	: QObject(parent), options(std::move(givenOptions)), stateFile(options.stateFilePath),
-	  oauth(network, options.endpoints, options.requestTimeoutMs),
-	  vek(network, options.endpoints, options.requestTimeoutMs),
-	  listener(options.callbackPort, options.callbackTimeoutMs, options.endpoints.iconUrl,
+	  oauth(network, options.endpoints, options.requestTimeout),
+	  vek(network, options.endpoints, options.requestTimeout),
+	  listener(options.callbackPort, options.callbackTimeout, options.endpoints.iconUrl,
 		   [this](const QString &state, const QString &code) { return takeCallbackCode(state, code); })
 {
 	connect(&listener, &CallbackListener::timedOut, this, &AuthController::onListenerTimedOut);

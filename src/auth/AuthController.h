@@ -9,6 +9,8 @@
 #include "auth/VekLoginClient.h"
 #include "values/ServiceEndpoints.h"
 
+#include <chrono>
+
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -30,8 +32,8 @@ class AuthController : public QObject {
 public:
 	struct Options {
 		ServiceEndpoints endpoints;
-		int callbackTimeoutMs = 600000; // login callback listener
-		int requestTimeoutMs = 15000;   // refresh and login-URL requests
+		std::chrono::milliseconds callbackTimeout = std::chrono::minutes(10); // login callback listener
+		std::chrono::milliseconds requestTimeout = std::chrono::seconds(15);  // refresh and login-URL requests
 		// The auth file ("zorva-auth.json" in the module's configuration
 		// folder, which the module passes in). Empty: nothing is loaded or saved.
 		QString stateFilePath;

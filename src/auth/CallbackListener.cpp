@@ -13,11 +13,12 @@ constexpr qsizetype kMaxCallbackRequestBytes = 64 * 1024;
 
 } // namespace
 
-CallbackListener::CallbackListener(quint16 port, int timeoutMs, QString icon, CodeHandler codeHandler, QObject *parent)
+CallbackListener::CallbackListener(quint16 port, std::chrono::milliseconds idleTimeout, QString icon,
+				   CodeHandler codeHandler, QObject *parent)
 	: QObject(parent), listenPort(port), iconUrl(std::move(icon)), handler(std::move(codeHandler))
 {
 	timeout.setSingleShot(true);
-	timeout.setInterval(timeoutMs);
+	timeout.setInterval(idleTimeout);
 	connect(&server, &QTcpServer::newConnection, this, &CallbackListener::onNewConnection);
 	connect(&timeout, &QTimer::timeout, this, [this] {
 		server.close();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 
 #include <QByteArray>
@@ -22,7 +23,8 @@ public:
 	// Takes a callback's state and code; true when a pending login accepted them.
 	using CodeHandler = std::function<bool(const QString &state, const QString &code)>;
 
-	CallbackListener(quint16 port, int timeoutMs, QString iconUrl, CodeHandler handler, QObject *parent = nullptr);
+	CallbackListener(quint16 port, std::chrono::milliseconds idleTimeout, QString iconUrl, CodeHandler handler,
+			 QObject *parent = nullptr);
 	~CallbackListener() override;
 
 	// Listens unless it does already; false when the port cannot be had.

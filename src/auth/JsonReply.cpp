@@ -32,7 +32,7 @@ QJsonObject readJsonReply(QNetworkReply *reply, QString &error)
 	return object;
 }
 
-bool replyFinishedWithin(QNetworkReply *reply, int timeoutMs)
+bool replyFinishedWithin(QNetworkReply *reply, std::chrono::milliseconds timeout)
 {
 	QEventLoop loop;
 	QTimer timer;
@@ -43,7 +43,7 @@ bool replyFinishedWithin(QNetworkReply *reply, int timeoutMs)
 		timedOut = true;
 		loop.quit();
 	});
-	timer.start(timeoutMs);
+	timer.start(timeout);
 	loop.exec();
 	timer.stop();
 	return !timedOut;

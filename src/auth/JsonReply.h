@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+
 #include <QJsonObject>
 #include <QString>
 
@@ -17,9 +19,9 @@ QJsonObject readJsonReply(QNetworkReply *reply, QString &error);
 QString redactTokens(const QString &text);
 
 // Waits in a nested event loop until the reply has finished, at most
-// timeoutMs; false when the time ran out first (the reply is then still
+// `timeout`; false when the time ran out first (the reply is then still
 // unfinished).
-bool replyFinishedWithin(QNetworkReply *reply, int timeoutMs);
+bool replyFinishedWithin(QNetworkReply *reply, std::chrono::milliseconds timeout);
 
 // {"error": text, "errorCode": code}: how operations report a failure.
 QJsonObject errorObject(const QString &error, const char *code);

@@ -28,8 +28,9 @@ VekLoginUrl loginUrlError(const QString &error, const char *errorCode)
 
 } // namespace
 
-VekLoginClient::VekLoginClient(QNetworkAccessManager &manager, const ServiceEndpoints &serviceEndpoints, int timeoutMs)
-	: network(manager), endpoints(serviceEndpoints), requestTimeoutMs(timeoutMs)
+VekLoginClient::VekLoginClient(QNetworkAccessManager &manager, const ServiceEndpoints &serviceEndpoints,
+			       std::chrono::milliseconds timeout)
+	: network(manager), endpoints(serviceEndpoints), requestTimeout(timeout)
 {
 }
 
@@ -56,7 +57,7 @@ VekLoginUrl VekLoginClient::fetchLoginUrl(const QString &platform, const QString
 	QUrlQuery query;
 	query.addQueryItem(QStringLiteral("state"), requestState);
 	QNetworkReply *reply = get(QStringLiteral("/auth/%1/redirect").arg(QString::fromLatin1(segment)), query);
-	const bool timedOut = !replyFinishedWithin(reply, requestTimeoutMs);
+	const bool timedOut = !replyFinishedWithin(reply, requestTimeout);
 	QString error;
 	const QJsonObject response = timedOut ? QJsonObject() : readJsonReply(reply, error);
 	reply->deleteLater();

@@ -2,6 +2,7 @@
 
 #include "values/ServiceEndpoints.h"
 
+#include <chrono>
 #include <functional>
 
 #include <QJsonObject>
@@ -36,7 +37,8 @@ class VekLoginClient {
 public:
 	using AnswerDone = std::function<void(const VekAnswer &answer)>;
 
-	VekLoginClient(QNetworkAccessManager &network, const ServiceEndpoints &endpoints, int requestTimeoutMs);
+	VekLoginClient(QNetworkAccessManager &network, const ServiceEndpoints &endpoints,
+		       std::chrono::milliseconds requestTimeout);
 
 	// Asks for the platform's login URL, waiting in a nested event loop at
 	// most the request time-out. The URL returned sends the browser back to
@@ -54,5 +56,5 @@ private:
 
 	QNetworkAccessManager &network;
 	const ServiceEndpoints &endpoints;
-	const int requestTimeoutMs;
+	const std::chrono::milliseconds requestTimeout;
 };

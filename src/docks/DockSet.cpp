@@ -6,6 +6,7 @@
 #include "obs/Log.h"
 
 #include <array>
+#include <chrono>
 #include <memory>
 
 #include <QAction>
@@ -44,9 +45,12 @@ const std::array<DockRow, 4> kDockTable = {{
 
 constexpr int kDockWidth = 450;
 constexpr int kPlacementRetries = 40;
-constexpr int kPlacementRetryDelayMs = 50;
-constexpr std::array<int, 3> kPlacementFollowUpsMs = {150, 500, 1200};
-constexpr std::array<int, 4> kTitleRefreshDelaysMs = {0, 100, 500, 1000};
+constexpr std::chrono::milliseconds kPlacementRetryDelay{50};
+constexpr std::array<std::chrono::milliseconds, 3> kPlacementFollowUps = {
+	std::chrono::milliseconds(150), std::chrono::milliseconds(500), std::chrono::milliseconds(1200)};
+constexpr std::array<std::chrono::milliseconds, 4> kTitleRefreshDelays = {
+	std::chrono::milliseconds(0), std::chrono::milliseconds(100), std::chrono::milliseconds(500),
+	std::chrono::milliseconds(1000)};
 
 QMainWindow *mainWindow()
 {
@@ -144,12 +148,12 @@ struct PlacementRun : std::enable_shared_from_this<PlacementRun> {
 	int attempts = 0;
 	bool followUpsScheduled = false;
 
-	void post(int delayMs)
+	void post(std::chrono::milliseconds delay)
 	{
 		QMainWindow *window = mainWindow();
 		if (!window)
 			return;
-		QTimer::singleShot(delayMs, window, [self = shared_from_this()] { self->run(); });
+		QTimer::singleShot(delay, window, [self = shared_from_this()] { self->run(); });
 	}
 
 	void run()
@@ -165,7 +169,7 @@ struct PlacementRun : std::enable_shared_from_this<PlacementRun> {
 		}
 		if (!complete) {
 			if (attempts++ < kPlacementRetries)
-				post(kPlacementRetryDelayMs);
+				post(kPlacementRetryDelay);
 			return;
 		}
 
@@ -188,7 +192,7 @@ struct PlacementRun : std::enable_shared_from_this<PlacementRun> {
 
 		if (!followUpsScheduled) {
 			followUpsScheduled = true;
-			for (int delay : kPlacementFollowUpsMs)
+			for (std::chrono::milliseconds delay : kPlacementFollowUps)
 				post(delay);
 		}
 	}
@@ -284,7 +288,7 @@ void DockSet::positionZorvaDockOnFirstLoad()
 {
 	if (!needsFirstDockPlacement(sources.uiStatePath) || !mainWindow())
 		return;
-	std::make_shared<PlacementRun>(sources.uiStatePath)->post(0);
+	std::make_shared<PlacementRun>(sources.uiStatePath)->post(std::chrono::milliseconds(0));
 }
 
 void DockSet::scheduleDockTitleRefresh()
@@ -292,7 +296,7 @@ void DockSet::scheduleDockTitleRefresh()
 	QMainWindow *window = mainWindow();
 	if (!window)
 		return;
-	for (int delay : kTitleRefreshDelaysMs)
+	for (std::chrono::milliseconds delay : kTitleRefreshDelays)
 		QTimer::singleShot(delay, window, &applyDockTitles);
 }
 

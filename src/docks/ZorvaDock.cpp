@@ -4,6 +4,8 @@
 #include "docks/BrowserPanel.h"
 #include "docks/DockPageUrls.h"
 
+#include <chrono>
+
 #include <QDockWidget>
 #include <QLabel>
 #include <QTimer>
@@ -12,7 +14,7 @@
 
 namespace {
 
-constexpr int kAccountsReloadDelayMs = 750;
+constexpr std::chrono::milliseconds kAccountsReloadDelay{750};
 
 QLabel *fallbackLabel(QWidget *parent)
 {
@@ -201,7 +203,7 @@ void ZorvaDock::restoreAccountsTab()
 			break;
 		}
 	}
-	QTimer::singleShot(kAccountsReloadDelayMs, this, [this] {
+	QTimer::singleShot(kAccountsReloadDelay, this, [this] {
 		if (accountsPanel)
 			accountsPanel->setURL(pageUrl().toStdString());
 	});

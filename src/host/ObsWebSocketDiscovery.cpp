@@ -4,6 +4,8 @@
 #include "host/ObsWebSocketNames.h"
 #include "obs/ObsString.h"
 
+#include <chrono>
+
 #include <QFile>
 #include <QTcpSocket>
 
@@ -11,7 +13,7 @@
 
 namespace {
 
-constexpr int kProbeTimeoutMs = 100;
+constexpr std::chrono::milliseconds kProbeTimeout{100};
 
 // The file's bytes; a missing or unreadable file reads as no text at all.
 QByteArray readConfigText(const QString &path)
@@ -26,7 +28,7 @@ bool serverReachable(const QString &host, quint16 port)
 {
 	QTcpSocket socket;
 	socket.connectToHost(host, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-	if (!socket.waitForConnected(kProbeTimeoutMs))
+	if (!socket.waitForConnected(int(kProbeTimeout.count())))
 		return false;
 	socket.disconnectFromHost();
 	return true;

@@ -75,13 +75,13 @@ void VekConnectionWorker::openConnection()
 	handshakeKey = generateClientKey();
 	socket.connectToHostEncrypted(service.apiHost, service.realtimePort, QIODevice::ReadWrite,
 				      QAbstractSocket::AnyIPProtocol);
-	setupTimer.start(service.setupTimeoutMs);
+	setupTimer.start(service.setupTimeout);
 }
 
 void VekConnectionWorker::onSetupTimedOut()
 {
 	logWarning("Vek connection timed out platform=%s upid=%s stage=%s after=%dms", platform.c_str(), upid.c_str(),
-		   setupStage(), service.setupTimeoutMs);
+		   setupStage(), int(service.setupTimeout.count()));
 	// Aborting a connection that is set up reports its disconnect (which arms
 	// the retry), one still connecting reports nothing: arm it here then.
 	socket.abort();
@@ -212,7 +212,7 @@ void VekConnectionWorker::onDisconnected()
 {
 	resetSession();
 	if (!token.empty())
-		reconnectTimer.start(service.retryDelayMs);
+		reconnectTimer.start(service.retryDelay);
 }
 
 void VekConnectionWorker::onSocketError(QAbstractSocket::SocketError error)
@@ -227,7 +227,7 @@ void VekConnectionWorker::onSocketError(QAbstractSocket::SocketError error)
 void VekConnectionWorker::scheduleRetryAfterFailedConnect()
 {
 	if (socket.state() == QAbstractSocket::UnconnectedState && !token.empty() && !reconnectTimer.isActive())
-		reconnectTimer.start(service.retryDelayMs);
+		reconnectTimer.start(service.retryDelay);
 }
 
 void VekConnectionWorker::onSslErrors(QList<QSslError> errors)

@@ -32,7 +32,7 @@ void VekRestClient::send(const nlohmann::json &payload, const std::string &token
 	QNetworkRequest request(QUrl(service.restBaseUrl + QString::fromStdString(endpoint), QUrl::TolerantMode));
 	request.setRawHeader("Client-ID", VekService::clientId);
 	request.setRawHeader("Authorization", QByteArray("Vek ") + QByteArray::fromStdString(token));
-	request.setTransferTimeout(service.requestTimeoutMs);
+	request.setTransferTimeout(int(service.requestTimeout.count()));
 
 	QByteArray body;
 	if (auto bytes = payload.find("bytes"); bytes != payload.end() && bytes->is_string()) {

@@ -2,6 +2,8 @@
 
 #include "values/ServiceEndpoints.h"
 
+#include <chrono>
+
 #include <QString>
 #include <QtGlobal>
 
@@ -16,9 +18,10 @@ struct VekService {
 	QString hostHeader;   // apiHost, with ":port" when the base URL names one
 	QString origin;       // "https://" and the host of the web application
 
-	int retryDelayMs = 5000;      // reconnect after a lost or failed connection
-	int setupTimeoutMs = 15000;   // TCP, TLS, upgrade and the service's first message
-	int requestTimeoutMs = 30000; // transfer time-out of proxied REST requests
+	std::chrono::milliseconds retryDelay = std::chrono::seconds(5); // reconnect after a lost or failed connection
+	std::chrono::milliseconds setupTimeout = std::chrono::seconds(15); // TCP, TLS, upgrade and the first message
+	std::chrono::milliseconds requestTimeout =
+		std::chrono::seconds(30); // transfer time-out of proxied REST requests
 
 	static VekService fromEndpoints(const ServiceEndpoints &endpoints);
 };

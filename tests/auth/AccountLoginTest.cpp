@@ -248,7 +248,7 @@ TEST_F(AuthControllerTest, RefreshOutcomes)
 
 TEST_F(AuthControllerTest, RefreshTimesOut)
 {
-	options.requestTimeoutMs = 200;
+	options.requestTimeout = 200ms;
 	writeStateFile({{"account", QJsonObject{{"accessToken", "AT"}, {"refreshToken", "RT"}, {"expiresAt", ""}}}});
 	account.route("POST", QStringLiteral("/oauth2/token"),
 		      jsonResponse(tokenResponse(QStringLiteral("late")), 200, 3000));

@@ -59,7 +59,7 @@ protected:
 	{
 		AuthControllerTest::SetUp();
 		logBaseline = LogCapture::instance().lines().size();
-		options.requestTimeoutMs = kRequestTimeoutMs;
+		options.requestTimeout = std::chrono::milliseconds(kRequestTimeoutMs);
 		heartbeat.start();
 		testTime.start();
 	}
@@ -338,7 +338,7 @@ TEST_F(AccountServiceFaultTest, HangingTokenEndpointTimesOutTheRefresh)
 // login, and the answer that comes after it changes nothing.
 TEST_F(AccountServiceFaultTest, HangingTokenEndpointLeavesTheLoginToTheListenerTimeOut)
 {
-	options.callbackTimeoutMs = kListenerTimeoutMs;
+	options.callbackTimeout = std::chrono::milliseconds(kListenerTimeoutMs);
 	FakeHttpServer::Response late = jsonResponse(tokenResponse(QStringLiteral("AT-late")));
 	late.delayMs = kListenerTimeoutMs + 600;
 	loginAgainst(late);

@@ -104,7 +104,7 @@ TEST_F(AuthControllerTest, VornRedirects)
 
 TEST_F(AuthControllerTest, ListenerTimeOutEndsPendingLogins)
 {
-	options.callbackTimeoutMs = 300;
+	options.callbackTimeout = 300ms;
 	beginLogin();
 	ASSERT_TRUE(waitUntil([&] { return statusChanges == 1; }, 3s));
 	const auto lines = LogCapture::instance().matching("[vorn-zorva] Auth callback listener timed out");

@@ -127,7 +127,7 @@ TEST_F(VekLinkTest, LoginUrlFailures)
 	EXPECT_TRUE(http.value("error").toString().endsWith(QStringLiteral(": {\"error\":\"boom\"}")));
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Failed to fetch KICK login URL: "), 1u);
 
-	options.requestTimeoutMs = 200;
+	options.requestTimeout = 200ms;
 	instance.reset();
 	routeLogin(QStringLiteral("KICK"), QStringLiteral("LS"), 3000);
 	EXPECT_EQ(begin(QStringLiteral("KICK")), QJsonObject({{"error", "Timed out preparing the integration login."},
@@ -195,7 +195,7 @@ TEST_F(VekLinkTest, VornRedirectKeepsLoggingInAndBadRepliesEndTheLogin)
 
 TEST_F(VekLinkTest, ListenerTimeOutCountsVekLogins)
 {
-	options.callbackTimeoutMs = 300;
+	options.callbackTimeout = 300ms;
 	routeLogin(QStringLiteral("KICK"), QStringLiteral("LS-K"));
 	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("kick")).value("opened").toBool(), true);
 	ASSERT_TRUE(waitUntil([&] { return statusChanges == 2; }, 3s));
@@ -243,7 +243,7 @@ TEST_F(VekLinkTest, AttemptEndedWhileItsLoginUrlIsAwaitedOpensNothing)
 
 	// The time-out an account login started runs out while Vek holds a login URL.
 	instance.reset();
-	options.callbackTimeoutMs = 300;
+	options.callbackTimeout = 300ms;
 	bool timedOut = false;
 	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/TWITCH/redirect"), [&](const FakeHttpServer::Request &) {
 		FakeHttpServer::Response answer = reply(loginUrl(QStringLiteral("https://twitch.test/?state=LS-T")));

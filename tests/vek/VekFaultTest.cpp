@@ -259,7 +259,7 @@ using VekFaultTiming = VekFaultTest;
 // than 1.5 s later on a loaded machine.
 TEST_F(VekFaultTiming, DroppedMidFrameRetriesAfterFiveSeconds)
 {
-	const int moduleDelay = VekService().retryDelayMs;
+	const int moduleDelay = int(VekService().retryDelay.count());
 	startRuntime(moduleDelay);
 	link();
 	ASSERT_TRUE(loggedIn(0));
@@ -523,7 +523,7 @@ TEST_P(VekSilenceTest, SilentServiceIsGivenUpAfterTheSetupTimeOutAndRetried)
 {
 	makeSilent(true);
 	VekService service = testService(vek.port(), QStringLiteral("https://127.0.0.1:1"), kRetryMs);
-	service.setupTimeoutMs = kSetupTimeoutMs;
+	service.setupTimeout = std::chrono::milliseconds(kSetupTimeoutMs);
 	startWorkerThread(service);
 	link();
 	ASSERT_TRUE(reachedSilence(0));

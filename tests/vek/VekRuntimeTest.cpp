@@ -201,7 +201,7 @@ TEST_F(VekRuntimeTest, ProxiedRequests)
 TEST_F(VekRuntimeTest, ProxiedRequestTimeOutAnswersWithAnEmptyBody)
 {
 	VekService service = testService(realtime.port(), rest.baseUrl());
-	service.requestTimeoutMs = 200;
+	service.requestTimeout = 200ms;
 	runtime = std::make_unique<VekRuntime>(service);
 	relayToProxy();
 	auto reader = page();

@@ -27,7 +27,7 @@ inline VekService testService(quint16 realtimePort, const QString &restBase, int
 	endpoints.webAppBaseUrl = QStringLiteral("https://zorva.vorn.test/");
 	VekService service = VekService::fromEndpoints(endpoints);
 	service.restBaseUrl = restBase + QStringLiteral("/v2/vek");
-	service.retryDelayMs = retryDelayMs;
+	service.retryDelay = std::chrono::milliseconds(retryDelayMs);
 	return service;
 }
 
