@@ -2,6 +2,7 @@
 
 #include "obs/Log.h"
 #include "proxy/AccessToken.h"
+#include "proxy/ClientState.h"
 #include "proxy/ProxyMessageRouting.h"
 #include "proxy/SimulatedEvents.h"
 #include "values/SecretCompare.h"

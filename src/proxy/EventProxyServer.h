@@ -1,12 +1,9 @@
 #pragma once
 
-#include "proxy/ClientBacklog.h"
 #include "proxy/PendingUpgrades.h"
 #include "proxy/UpidHistory.h"
 #include "values/MetaTypes.h"
 #include "values/ServiceEndpoints.h"
-#include "websocket/ReceiveBuffer.h"
-#include "websocket/WebSocketFrame.h"
 
 #include <chrono>
 #include <memory>
@@ -22,20 +19,8 @@
 
 class QTcpServer;
 class QTcpSocket;
+struct ClientState;
 struct ProxyRoute;
-
-// One accepted connection of the event proxy.
-struct ClientState {
-	explicit ClientState(ClientBacklog::Limits limits) : backlog(limits) {}
-
-	ReceiveBuffer receiveBuffer;
-	FragmentState fragments;
-	bool handshakeComplete = false;
-	bool authenticated = false;
-	// What it was handed and has not taken; its input waits while it has not
-	// taken the replies it asked for.
-	ClientBacklog backlog;
-};
 
 // Loopback WebSocket server the dock pages connect to: relays every event of
 // the linked accounts to every page, keeps a short history per account for
