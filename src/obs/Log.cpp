@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr char kPrefix[] = "[vorn-zorva] ";
-
 bool isControlByte(unsigned char byte)
 {
 	return byte < 0x20 || byte == 0x7f;
@@ -45,7 +43,7 @@ bool hasControlBytes(const char *text)
 	return false;
 }
 
-void logPrefixed(int level, const char *format, va_list arguments)
+void logFormatted(int level, const char *format, va_list arguments)
 {
 	// Most lines fit the stack buffer; a longer one is formatted again in full.
 	char line[1024];
@@ -63,23 +61,17 @@ void logPrefixed(int level, const char *format, va_list arguments)
 		text = longLine.c_str();
 	}
 	if (hasControlBytes(text))
-		blog(level, "%s%s", kPrefix, escapeControlBytes(text).c_str());
+		blog(level, "%s", escapeControlBytes(text).c_str());
 	else
-		blog(level, "%s%s", kPrefix, text);
+		blog(level, "%s", text);
 }
 
 } // namespace
 
-#define ZORVA_DEFINE_LOG(name, level)                  \
-	void name(const char *format, ...)             \
-	{                                              \
-		va_list arguments;                     \
-		va_start(arguments, format);           \
-		logPrefixed(level, format, arguments); \
-		va_end(arguments);                     \
-	}
-
-ZORVA_DEFINE_LOG(logInfo, LOG_INFO)
-ZORVA_DEFINE_LOG(logWarning, LOG_WARNING)
-ZORVA_DEFINE_LOG(logError, LOG_ERROR)
-ZORVA_DEFINE_LOG(logDebug, LOG_DEBUG)
+void logLine(int level, const char *format, ...)
+{
+	va_list arguments;
+	va_start(arguments, format);
+	logFormatted(level, format, arguments);
+	va_end(arguments);
+}
