@@ -143,8 +143,8 @@ int main(int argc, char **argv)
 	ObsWebSocketStandin::instance().install();
 	// obs-websocket's network side, with the settings the module reads too
 	// (written with defaults and a fresh password on the first run).
-	const QString obsWebSocketConfig = ObsWebSocketServer::configPath();
-	ObsWebSocketServer::ensureDefaultConfig(obsWebSocketConfig);
+	const QString obsWebSocketConfig = ObsWebSocketSettings::path();
+	ObsWebSocketSettings::ensureDefaults(obsWebSocketConfig);
 	ObsWebSocketServer obsWebSocket;
 	const QString browserFile = options.recordingBrowser ? QStringLiteral(ZORVA_RECORDING_BROWSER_FILE)
 							     : QStringLiteral(ZORVA_WEBENGINE_BROWSER_FILE);
@@ -161,7 +161,7 @@ int main(int argc, char **argv)
 	// As in OBS: obs-websocket starts its server in its own post-load, which
 	// OBS runs after the module's (modules post-load in reverse load order),
 	// so the docks made at post-load find it not listening yet.
-	obsWebSocket.start(ObsWebSocketServer::readConfig(obsWebSocketConfig));
+	obsWebSocket.start(ObsWebSocketSettings::read(obsWebSocketConfig));
 
 	window->show();
 	FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);

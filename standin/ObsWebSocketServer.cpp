@@ -1,159 +1,31 @@
 #include "ObsWebSocketServer.h"
 
-#include "host/ObsWebSocketConfig.h"
-#include "host/ObsWebSocketNames.h"
-#include "obs/ObsString.h"
-#include "values/Json.h"
+#include "ObsWebSocketProtocol.h"
+#include "QueuedRelay.h"
 #include "values/SecretCompare.h"
-#include "websocket/Base64.h"
 #include "websocket/FrameProcessor.h"
 #include "websocket/WebSocketHandshake.h"
 
 #include <algorithm>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
 
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QHostAddress>
-#include <QRandomGenerator>
-#include <QSaveFile>
-#include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <obs.h>
-#include <util/platform.h>
+#include <util/base.h>
 
 using json = nlohmann::json;
+using namespace ObsWebSocketProtocol;
 
 namespace {
 
-namespace Op {
-constexpr int Hello = 0;
-constexpr int Identify = 1;
-constexpr int Identified = 2;
-constexpr int Reidentify = 3;
-constexpr int Event = 5;
-constexpr int Request = 6;
-constexpr int RequestResponse = 7;
-} // namespace Op
-
-namespace CloseCode {
-constexpr uint16_t Normal = 1000;
-constexpr uint16_t ProtocolError = 1002;
-constexpr uint16_t MessageDecodeError = 4002;
-constexpr uint16_t MissingDataField = 4003;
-constexpr uint16_t InvalidDataFieldType = 4004;
-constexpr uint16_t UnknownOpCode = 4006;
-constexpr uint16_t NotIdentified = 4007;
-constexpr uint16_t AlreadyIdentified = 4008;
-constexpr uint16_t AuthenticationFailed = 4009;
-constexpr uint16_t UnsupportedRpcVersion = 4010;
-} // namespace CloseCode
-
-namespace Status {
-constexpr int Success = 100;
-constexpr int UnknownRequestType = 204;
-constexpr int MissingRequestField = 300;
-constexpr int InvalidRequestFieldType = 400;
-constexpr int ResourceNotFound = 600;
-} // namespace Status
-
-constexpr char kJsonSubprotocol[] = "obswebsocket.json";
-constexpr char kCallVendorRequest[] = "CallVendorRequest";
-constexpr char kGetVersion[] = "GetVersion";
-constexpr char kPasswordAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-constexpr int kPasswordLength = 16;
 constexpr size_t kMaxUpgradeBytes = 64 * 1024;
-constexpr size_t kMaxCloseReason = 123; // a close frame's payload is at most 125 bytes
-
-json parseObject(const std::string &text)
-{
-	json value = json::parse(text, nullptr, false);
-	return value.is_object() ? value : json::object();
-}
-
-std::string randomBase64(size_t bytes)
-{
-	std::string raw(bytes, '\0');
-	for (char &byte : raw)
-		byte = char(QRandomGenerator::system()->bounded(256));
-	return base64Encode(raw);
-}
-
-QString randomPassword()
-{
-	QString password;
-	const int alphabetSize = int(sizeof(kPasswordAlphabet) - 1);
-	for (int i = 0; i < kPasswordLength; ++i)
-		password.append(QLatin1Char(kPasswordAlphabet[QRandomGenerator::system()->bounded(alphabetSize)]));
-	return password;
-}
-
-std::string sha256Base64(const std::string &input)
-{
-	const QByteArray digest =
-		QCryptographicHash::hash(QByteArray::fromStdString(input), QCryptographicHash::Sha256);
-	return base64Encode(std::string_view(digest.constData(), size_t(digest.size())));
-}
-
-std::string closePayload(uint16_t code, const std::string &reason)
-{
-	std::string payload;
-	payload.push_back(char(code >> 8));
-	payload.push_back(char(code & 0xFF));
-	payload.append(reason.substr(0, kMaxCloseReason));
-	return payload;
-}
-
-// A string member: absent, of another type, or the value.
-enum class Field { Missing, WrongType, Present };
-Field stringField(const json &object, const char *key, std::string &value)
-{
-	const auto it = object.find(key);
-	if (it == object.end() || it->is_null())
-		return Field::Missing;
-	if (!it->is_string())
-		return Field::WrongType;
-	value = it->get<std::string>();
-	return Field::Present;
-}
 
 } // namespace
-
-// Carries work from other threads (vendor answers, vendor events) to the
-// server's thread. The server detaches it when it goes away, so that a late
-// answer is dropped instead of reaching a deleted object.
-class ObsWebSocketServer::Relay {
-public:
-	explicit Relay(ObsWebSocketServer *owner) : server(owner) {}
-
-	void post(std::function<void(ObsWebSocketServer &)> work)
-	{
-		std::lock_guard<std::mutex> lock(mutex);
-		if (!server)
-			return;
-		ObsWebSocketServer *target = server;
-		QMetaObject::invokeMethod(
-			target, [target, work = std::move(work)] { work(*target); }, Qt::QueuedConnection);
-	}
-
-	void detach()
-	{
-		std::lock_guard<std::mutex> lock(mutex);
-		server = nullptr;
-	}
-
-private:
-	std::mutex mutex;
-	ObsWebSocketServer *server;
-};
 
 struct ObsWebSocketServer::Connection {
 	uint64_t id = 0;
@@ -181,50 +53,7 @@ private:
 	Connection &connection;
 };
 
-QString ObsWebSocketServer::configPath()
-{
-	return takeObsString(os_get_config_path_ptr(ObsWebSocketNames::configRelativePath));
-}
-
-ObsWebSocketServer::Config ObsWebSocketServer::readConfig(const QString &path)
-{
-	// The module's own reading of the file: the stand-in serves what the
-	// module expects to find, and a mistyped key keeps its default in both.
-	QFile file(path);
-	const ObsWebSocketConfig read =
-		parseObsWebSocketConfig(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
-	Config config;
-	// A port the module reads as none is not served.
-	config.enabled = read.enabled && read.port != 0;
-	config.port = read.port;
-	config.authRequired = read.authRequired;
-	config.password = read.password;
-	return config;
-}
-
-bool ObsWebSocketServer::ensureDefaultConfig(const QString &path)
-{
-	if (path.isEmpty())
-		return false;
-	if (QFileInfo::exists(path))
-		return true;
-	if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-		return false;
-	const json defaults = {{"server_enabled", true},
-			       {"server_port", 4455},
-			       {"auth_required", true},
-			       {"server_password", randomPassword().toStdString()}};
-	QSaveFile file(path);
-	if (!file.open(QIODevice::WriteOnly))
-		return false;
-	file.write(QByteArray::fromStdString(defaults.dump(4)));
-	if (!file.commit())
-		return false;
-	blog(LOG_INFO, "[obs-websocket stand-in] wrote a default config to %s", path.toUtf8().constData());
-	return true;
-}
-
-ObsWebSocketServer::ObsWebSocketServer(QObject *parent) : QObject(parent), relay(std::make_shared<Relay>(this)) {}
+ObsWebSocketServer::ObsWebSocketServer(QObject *parent) : QObject(parent), relay(std::make_shared<QueuedRelay>(this)) {}
 
 ObsWebSocketServer::~ObsWebSocketServer()
 {
@@ -232,7 +61,7 @@ ObsWebSocketServer::~ObsWebSocketServer()
 	stop();
 }
 
-bool ObsWebSocketServer::start(const Config &newConfig)
+bool ObsWebSocketServer::start(const ObsWebSocketSettings &newConfig)
 {
 	stop();
 	config = newConfig;
@@ -254,10 +83,10 @@ bool ObsWebSocketServer::start(const Config &newConfig)
 		blog(LOG_WARNING, "[obs-websocket stand-in] authentication is required but the password is empty");
 
 	// Events may be emitted on any thread; they are sent from this one.
-	std::shared_ptr<Relay> target = relay;
-	ObsWebSocketStandin::instance().setEventListener([target](const ObsWebSocketStandin::Event &event) {
-		target->post([event](ObsWebSocketServer &self) { self.relayVendorEvent(event); });
-	});
+	ObsWebSocketStandin::instance().setEventListener(
+		[this, target = relay](const ObsWebSocketStandin::Event &event) {
+			target->post([this, event] { relayVendorEvent(event); });
+		});
 	blog(LOG_INFO, "[obs-websocket stand-in] listening on 127.0.0.1:%u (authentication %s)", unsigned(port()),
 	     config.authRequired ? "required" : "off");
 	return true;
@@ -346,13 +175,13 @@ bool ObsWebSocketServer::runUpgrade(Connection &connection)
 	}
 	// Only the JSON encoding is served; a client that offers subprotocols
 	// must offer it, or it would expect MessagePack frames.
-	const bool offersJson = listsToken(request.protocols, kJsonSubprotocol);
+	const bool offersJson = listsToken(request.protocols, jsonSubprotocol);
 	if (!request.protocols.empty() && !offersJson) {
 		rejectUpgrade(connection, "400 Bad Request", "only the obswebsocket.json subprotocol is served");
 		return false;
 	}
 
-	const std::string response = buildUpgradeReply(request.key, offersJson ? kJsonSubprotocol : "");
+	const std::string response = buildUpgradeReply(request.key, offersJson ? jsonSubprotocol : "");
 	connection.socket->write(response.data(), qint64(response.size()));
 	connection.upgraded = true;
 	blog(LOG_INFO, "[obs-websocket stand-in] client %s connected", connection.peer.c_str());
@@ -487,16 +316,9 @@ bool ObsWebSocketServer::onRequest(Connection &connection, const json &data)
 	const auto requestData = data.find("requestData");
 	const json &parameters = requestData != data.end() && requestData->is_object() ? *requestData : json::object();
 
-	if (requestType == kGetVersion) {
-		const json version = {{"obsVersion", obs_get_version_string()},
-				      {"obsWebSocketVersion", obsWebSocketVersion},
-				      {"rpcVersion", rpcVersion},
-				      {"availableRequests", {kCallVendorRequest, kGetVersion}},
-				      {"supportedImageFormats", json::array()},
-				      {"platform", QSysInfo::productType().toStdString()},
-				      {"platformDescription", QSysInfo::prettyProductName().toStdString()}};
-		sendResponse(connection, requestType, requestId, Status::Success, std::string(), version);
-	} else if (requestType == kCallVendorRequest) {
+	if (requestType == getVersion) {
+		sendResponse(connection, requestType, requestId, Status::Success, std::string(), versionData());
+	} else if (requestType == callVendorRequest) {
 		callVendor(connection, requestId, parameters);
 	} else {
 		sendResponse(connection, requestType, requestId, Status::UnknownRequestType,
@@ -512,11 +334,11 @@ void ObsWebSocketServer::callVendor(Connection &connection, const std::string &r
 	for (auto [key, value] : {std::pair{"vendorName", &vendorName}, std::pair{"requestType", &vendorRequestType}}) {
 		switch (stringField(requestData, key, *value)) {
 		case Field::Missing:
-			sendResponse(connection, kCallVendorRequest, requestId, Status::MissingRequestField,
+			sendResponse(connection, callVendorRequest, requestId, Status::MissingRequestField,
 				     std::string("Your request is missing the `") + key + "` field.");
 			return;
 		case Field::WrongType:
-			sendResponse(connection, kCallVendorRequest, requestId, Status::InvalidRequestFieldType,
+			sendResponse(connection, callVendorRequest, requestId, Status::InvalidRequestFieldType,
 				     std::string("The field `") + key + "` must be a string.");
 			return;
 		case Field::Present:
@@ -525,7 +347,7 @@ void ObsWebSocketServer::callVendor(Connection &connection, const std::string &r
 	}
 	const auto inner = requestData.find("requestData");
 	if (inner != requestData.end() && !inner->is_null() && !inner->is_object()) {
-		sendResponse(connection, kCallVendorRequest, requestId, Status::InvalidRequestFieldType,
+		sendResponse(connection, callVendorRequest, requestId, Status::InvalidRequestFieldType,
 			     "The field `requestData` must be an object.");
 		return;
 	}
@@ -537,12 +359,10 @@ void ObsWebSocketServer::callVendor(Connection &connection, const std::string &r
 	// queued. The connection may be gone by then: it is looked up by id.
 	std::future<ObsWebSocketStandin::VendorResponse> future = ObsWebSocketStandin::instance().callVendorRequestWith(
 		vendorName, vendorRequestType, std::move(innerData));
-	std::thread([target = relay, future = std::move(future), id = connection.id, requestId, vendorName,
+	std::thread([this, target = relay, future = std::move(future), id = connection.id, requestId, vendorName,
 		     vendorRequestType]() mutable {
 		ObsWebSocketStandin::VendorResponse response = future.get();
-		target->post([=](ObsWebSocketServer &self) {
-			self.finishVendorRequest(id, requestId, vendorName, vendorRequestType, response);
-		});
+		target->post([=] { finishVendorRequest(id, requestId, vendorName, vendorRequestType, response); });
 	}).detach();
 }
 
@@ -557,7 +377,7 @@ void ObsWebSocketServer::finishVendorRequest(uint64_t id, const std::string &req
 	if (!response.found) {
 		const auto names = ObsWebSocketStandin::instance().vendorNames();
 		const bool vendorKnown = std::find(names.begin(), names.end(), vendorName) != names.end();
-		sendResponse(connection, kCallVendorRequest, requestId, Status::ResourceNotFound,
+		sendResponse(connection, callVendorRequest, requestId, Status::ResourceNotFound,
 			     vendorKnown ? "The vendor `" + vendorName + "` has no request type `" + vendorRequestType +
 						   "`."
 					 : "No vendor is registered with the name `" + vendorName + "`.");
@@ -566,20 +386,13 @@ void ObsWebSocketServer::finishVendorRequest(uint64_t id, const std::string &req
 	const json data = {{"vendorName", vendorName},
 			   {"requestType", vendorRequestType},
 			   {"responseData", parseObject(response.responseJson)}};
-	sendResponse(connection, kCallVendorRequest, requestId, Status::Success, std::string(), data);
+	sendResponse(connection, callVendorRequest, requestId, Status::Success, std::string(), data);
 }
 
 void ObsWebSocketServer::relayVendorEvent(const ObsWebSocketStandin::Event &event)
 {
-	const json data = {{"eventType", "VendorEvent"},
-			   {"eventIntent", vendorsIntent},
-			   {"eventData",
-			    {{"vendorName", event.vendor},
-			     {"eventType", event.type},
-			     {"eventData", parseObject(event.dataJson)}}}};
 	// One serialisation and one frame for every subscribed client.
-	const std::string frame =
-		encodeFrame(compactJson({{"op", Op::Event}, {"d", data}}), WebSocketOpcode::Text, false);
+	const std::string frame = messageFrame(Op::Event, vendorEventData(event));
 	for (const auto &[id, connection] : connections) {
 		if (connection->identified && !connection->closing && (connection->eventSubscriptions & vendorsIntent))
 			connection->socket->write(frame.data(), qint64(frame.size()));
@@ -588,39 +401,28 @@ void ObsWebSocketServer::relayVendorEvent(const ObsWebSocketStandin::Event &even
 
 std::string ObsWebSocketServer::expectedAuthentication(const Connection &connection) const
 {
-	const std::string secret = sha256Base64(config.password.toStdString() + salt);
-	return sha256Base64(secret + connection.challenge);
+	return authenticationFor(config.password.toStdString(), salt, connection.challenge);
 }
 
 void ObsWebSocketServer::sendHello(Connection &connection)
 {
-	json hello = {{"obsStudioVersion", obs_get_version_string()},
-		      {"obsWebSocketVersion", obsWebSocketVersion},
-		      {"rpcVersion", rpcVersion}};
-	if (config.authRequired) {
+	if (config.authRequired)
 		connection.challenge = randomBase64(32);
-		hello["authentication"] = {{"challenge", connection.challenge}, {"salt", salt}};
-	}
-	sendMessage(connection, Op::Hello, hello);
+	sendMessage(connection, Op::Hello, helloData(connection.challenge, salt));
 }
 
 void ObsWebSocketServer::sendMessage(Connection &connection, int op, const json &data)
 {
-	const std::string frame = encodeFrame(compactJson({{"op", op}, {"d", data}}), WebSocketOpcode::Text, false);
+	const std::string frame = messageFrame(op, data);
 	connection.socket->write(frame.data(), qint64(frame.size()));
 }
 
 void ObsWebSocketServer::sendResponse(Connection &connection, const std::string &requestType,
 				      const std::string &requestId, int code, const std::string &comment,
-				      const json &responseData)
+				      const json &data)
 {
-	json status = {{"result", code == Status::Success}, {"code", code}};
-	if (!comment.empty())
-		status["comment"] = comment;
-	json data = {{"requestType", requestType}, {"requestId", requestId}, {"requestStatus", status}};
-	if (!responseData.is_null())
-		data["responseData"] = responseData;
-	sendMessage(connection, Op::RequestResponse, data);
+	sendMessage(connection, Op::RequestResponse,
+		    ObsWebSocketProtocol::responseData(requestType, requestId, code, comment, data));
 }
 
 bool ObsWebSocketServer::closeWith(Connection &connection, uint16_t code, const std::string &reason)
@@ -629,7 +431,7 @@ bool ObsWebSocketServer::closeWith(Connection &connection, uint16_t code, const 
 		blog(LOG_INFO, "[obs-websocket stand-in] closing client %s with code %u: %s", connection.peer.c_str(),
 		     unsigned(code), reason.c_str());
 	connection.closing = true;
-	const std::string frame = encodeFrame(closePayload(code, reason), WebSocketOpcode::Close, false);
+	const std::string frame = closeFrame(code, reason);
 	connection.socket->write(frame.data(), qint64(frame.size()));
 	// Pending frames leave first; whatever the client sends now is not read.
 	connection.socket->disconnectFromHost();

@@ -172,7 +172,7 @@ protected:
 	{
 		if (!server)
 			server = std::make_unique<ObsWebSocketServer>();
-		return server->start(ObsWebSocketServer::readConfig(ObsWebSocketServer::configPath()));
+		return server->start(ObsWebSocketSettings::read(ObsWebSocketSettings::path()));
 	}
 
 	std::unique_ptr<ObsWebSocketServer> server;
@@ -452,10 +452,10 @@ TEST_F(ObsWebSocketServerTest, DisabledServerListensNowhere)
 
 TEST_F(ObsWebSocketServerTest, DefaultConfigIsWrittenOnceAndReadBack)
 {
-	const QString path = ObsWebSocketServer::configPath();
+	const QString path = ObsWebSocketSettings::path();
 	EXPECT_EQ(path, obsWebSocketConfigPath());
 	ASSERT_FALSE(QFile::exists(path));
-	ASSERT_TRUE(ObsWebSocketServer::ensureDefaultConfig(path));
+	ASSERT_TRUE(ObsWebSocketSettings::ensureDefaults(path));
 
 	QFile file(path);
 	ASSERT_TRUE(file.open(QIODevice::ReadOnly));
@@ -471,20 +471,20 @@ TEST_F(ObsWebSocketServerTest, DefaultConfigIsWrittenOnceAndReadBack)
 
 	// An existing file is kept as it is.
 	writeObsWebSocketConfig({{"server_enabled", true}, {"server_port", 4460}, {"server_password", "mine"}});
-	ASSERT_TRUE(ObsWebSocketServer::ensureDefaultConfig(path));
-	const ObsWebSocketServer::Config config = ObsWebSocketServer::readConfig(path);
+	ASSERT_TRUE(ObsWebSocketSettings::ensureDefaults(path));
+	const ObsWebSocketSettings config = ObsWebSocketSettings::read(path);
 	EXPECT_TRUE(config.enabled);
 	EXPECT_EQ(config.port, 4460);
 	EXPECT_FALSE(config.authRequired);
 	EXPECT_EQ(config.password, QStringLiteral("mine"));
-	EXPECT_FALSE(ObsWebSocketServer::readConfig(path + QStringLiteral(".missing")).enabled);
+	EXPECT_FALSE(ObsWebSocketSettings::read(path + QStringLiteral(".missing")).enabled);
 
 	// Read as the module reads it: a mistyped key keeps its default, and a
 	// port the module takes for none is not served.
 	writeObsWebSocketConfig({{"server_enabled", "yes"}, {"server_port", 4460}});
-	EXPECT_FALSE(ObsWebSocketServer::readConfig(path).enabled);
+	EXPECT_FALSE(ObsWebSocketSettings::read(path).enabled);
 	writeObsWebSocketConfig({{"server_enabled", true}, {"server_port", 65536}});
-	EXPECT_FALSE(ObsWebSocketServer::readConfig(path).enabled);
+	EXPECT_FALSE(ObsWebSocketSettings::read(path).enabled);
 }
 
 // A real obs-websocket client (the npm package obs-websocket-js) against the
