@@ -192,7 +192,7 @@ void VekConnectionWorker::onTextMessageReceived(std::string message)
 	if (action.reply)
 		sendJson(*action.reply);
 	if (action.event)
-		Q_EMIT rawEvent(upid, std::move(*action.event));
+		Q_EMIT rawEvent(upid, *action.event);
 	if (action.tokenRejected) {
 		token.clear();
 		closeConnection();

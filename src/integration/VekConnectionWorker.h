@@ -40,7 +40,7 @@ public:
 	bool retryPending() const { return reconnectTimer.isActive(); }
 
 Q_SIGNALS:
-	void rawEvent(std::string upid, nlohmann::json event);
+	void rawEvent(const std::string &upid, const nlohmann::json &event);
 	void loggedOut(const std::string &upid);
 
 private Q_SLOTS:

@@ -27,7 +27,7 @@ public:
 	void send(const nlohmann::json &payload, const std::string &token, QObject *requester);
 
 Q_SIGNALS:
-	void apiResponse(std::string nonce, std::string response);
+	void apiResponse(const std::string &nonce, const std::string &response);
 
 private:
 	QNetworkAccessManager &networkManager();
