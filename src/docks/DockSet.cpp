@@ -26,6 +26,8 @@
 
 namespace {
 
+using namespace std::chrono_literals;
+
 struct DockRow {
 	const char *id;
 	const char *title;
@@ -45,12 +47,9 @@ const std::array<DockRow, 4> kDockTable = {{
 
 constexpr int kDockWidth = 450;
 constexpr int kPlacementRetries = 40;
-constexpr std::chrono::milliseconds kPlacementRetryDelay{50};
-constexpr std::array<std::chrono::milliseconds, 3> kPlacementFollowUps = {
-	std::chrono::milliseconds(150), std::chrono::milliseconds(500), std::chrono::milliseconds(1200)};
-constexpr std::array<std::chrono::milliseconds, 4> kTitleRefreshDelays = {
-	std::chrono::milliseconds(0), std::chrono::milliseconds(100), std::chrono::milliseconds(500),
-	std::chrono::milliseconds(1000)};
+constexpr auto kPlacementRetryDelay = 50ms;
+constexpr std::array<std::chrono::milliseconds, 3> kPlacementFollowUps = {150ms, 500ms, 1200ms};
+constexpr std::array<std::chrono::milliseconds, 4> kTitleRefreshDelays = {0ms, 100ms, 500ms, 1000ms};
 
 QMainWindow *mainWindow()
 {
@@ -288,7 +287,7 @@ void DockSet::positionZorvaDockOnFirstLoad()
 {
 	if (!needsFirstDockPlacement(sources.uiStatePath) || !mainWindow())
 		return;
-	std::make_shared<PlacementRun>(sources.uiStatePath)->post(std::chrono::milliseconds(0));
+	std::make_shared<PlacementRun>(sources.uiStatePath)->post(0ms);
 }
 
 void DockSet::scheduleDockTitleRefresh()

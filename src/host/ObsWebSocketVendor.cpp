@@ -1,7 +1,6 @@
 #include "host/ObsWebSocketVendor.h"
 
 #include "host/ObsWebSocketNames.h"
-
 #include "host/VendorRequestGate.h"
 #include "obs/Log.h"
 #include "values/JsonBridge.h"

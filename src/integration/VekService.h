@@ -18,10 +18,12 @@ struct VekService {
 	QString hostHeader;   // apiHost, with ":port" when the base URL names one
 	QString origin;       // "https://" and the host of the web application
 
-	std::chrono::milliseconds retryDelay = std::chrono::seconds(5); // reconnect after a lost or failed connection
-	std::chrono::milliseconds setupTimeout = std::chrono::seconds(15); // TCP, TLS, upgrade and the first message
-	std::chrono::milliseconds requestTimeout =
-		std::chrono::seconds(30); // transfer time-out of proxied REST requests
+	// Reconnect after a lost or failed connection.
+	std::chrono::milliseconds retryDelay = std::chrono::seconds(5);
+	// TCP, TLS, upgrade and the service's first message.
+	std::chrono::milliseconds setupTimeout = std::chrono::seconds(15);
+	// Transfer time-out of proxied REST requests.
+	std::chrono::milliseconds requestTimeout = std::chrono::seconds(30);
 
 	static VekService fromEndpoints(const ServiceEndpoints &endpoints);
 };
