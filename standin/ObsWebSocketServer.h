@@ -3,9 +3,6 @@
 #include "ObsWebSocketSettings.h"
 #include "ObsWebSocketStandin.h"
 
-#include "websocket/ReceiveBuffer.h"
-#include "websocket/WebSocketFrame.h"
-
 #include <cstdint>
 #include <map>
 #include <memory>
