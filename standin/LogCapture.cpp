@@ -41,6 +41,12 @@ void LogCapture::install()
 	base_set_log_handler(&logHandler, nullptr);
 }
 
+void LogCapture::clear()
+{
+	std::lock_guard<std::mutex> lock(mutex);
+	captured.clear();
+}
+
 void LogCapture::append(int level, std::string text)
 {
 	std::lock_guard<std::mutex> lock(mutex);

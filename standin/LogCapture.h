@@ -23,6 +23,8 @@ public:
 	std::vector<Line> matching(const std::string &fragment) const;
 	size_t count(const std::string &fragment) const { return matching(fragment).size(); }
 	void setEcho(bool enabled);
+	// Forgets every line captured so far.
+	void clear();
 
 	void append(int level, std::string text);
 
