@@ -9,12 +9,19 @@
 # src/<folder>/host/ never exists.)
 
 # The include root of one folder of src/, made at configure time.
+# A link left by a checkout that has moved is made anew.
 function(zorva_layer_root folder)
-  set(root "${CMAKE_BINARY_DIR}/layers/${folder}")
-  if(NOT IS_SYMLINK "${root}/${folder}")
-    file(MAKE_DIRECTORY "${root}")
-    file(CREATE_LINK "${PROJECT_SOURCE_DIR}/src/${folder}" "${root}/${folder}" SYMBOLIC)
+  set(link "${CMAKE_BINARY_DIR}/layers/${folder}/${folder}")
+  set(target "${PROJECT_SOURCE_DIR}/src/${folder}")
+  if(IS_SYMLINK "${link}")
+    file(READ_SYMLINK "${link}" current)
+    if(current STREQUAL target)
+      return()
+    endif()
+    file(REMOVE "${link}")
   endif()
+  file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/layers/${folder}")
+  file(CREATE_LINK "${target}" "${link}" SYMBOLIC)
 endfunction()
 
 set(ZORVA_LAYER_ORDER websocket values obs threading "proxy integration" worker auth host docks plugin)
