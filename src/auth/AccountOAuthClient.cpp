@@ -2,6 +2,7 @@
 
 #include "auth/JsonReply.h"
 #include "auth/Pkce.h"
+#include "values/ErrorCodes.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -97,11 +98,11 @@ TokenAnswer AccountOAuthClient::refresh(const QString &refreshToken)
 	TokenAnswer answer;
 	if (!replyFinishedWithin(reply, requestTimeout)) {
 		answer.error = QStringLiteral("Timed out refreshing the Vorn account.");
-		answer.errorCode = "ACCOUNT_REFRESH_TIMEOUT";
+		answer.errorCode = ErrorCodes::accountRefreshTimeout;
 	} else {
 		answer.response = readJsonReply(reply, answer.error);
 		if (!answer.error.isEmpty())
-			answer.errorCode = "ACCOUNT_REFRESH_FAILED";
+			answer.errorCode = ErrorCodes::accountRefreshFailed;
 	}
 	// Deleting an unfinished reply cancels its request.
 	reply->deleteLater();

@@ -5,6 +5,7 @@
 
 #include "auth/JsonReply.h"
 #include "obs/Log.h"
+#include "values/ErrorCodes.h"
 
 #include <QDesktopServices>
 
@@ -90,7 +91,7 @@ void AuthController::applyTokenResponse(const QJsonObject &response)
 QJsonObject AuthController::refreshAccount()
 {
 	if (account.refreshToken().isEmpty())
-		return errorObject(QStringLiteral("No refresh token is available."), "NO_REFRESH_TOKEN");
+		return errorObject(QStringLiteral("No refresh token is available."), ErrorCodes::noRefreshToken);
 	// The wait lets a logout or another token answer in first. This answer
 	// then belongs to tokens that are gone, and must not bring them back.
 	const quint64 generation = account.generation();

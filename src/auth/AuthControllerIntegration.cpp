@@ -7,6 +7,7 @@
 #include "auth/JsonReply.h"
 #include "auth/Pkce.h"
 #include "obs/Log.h"
+#include "values/ErrorCodes.h"
 
 #include <QDesktopServices>
 
@@ -34,13 +35,13 @@ QJsonObject AuthController::beginIntegrationLogin(const QString &platform)
 {
 	const QString name = normalizedPlatform(platform);
 	if (name.isEmpty())
-		return errorObject(QStringLiteral("Missing platform."), "MISSING_PLATFORM");
+		return errorObject(QStringLiteral("Missing platform."), ErrorCodes::missingPlatform);
 	integrationLogins.cancelPlatform(name);
 
 	const QString requestState = makeState(QString());
 	if (!listener.listen())
 		return errorObject(QStringLiteral("Unable to start local login callback server."),
-				   "CALLBACK_SERVER_FAILED");
+				   ErrorCodes::callbackServerFailed);
 
 	const quint64 id = integrationLogins.start(name, requestState);
 	auto fail = [this, id](const QString &message, const char *code) {
@@ -52,12 +53,12 @@ QJsonObject AuthController::beginIntegrationLogin(const QString &platform)
 	// account or the listener's time-out may have ended this attempt: its
 	// callback would find nothing, so nothing is opened for it.
 	if (!integrationLogins.isLive(id))
-		return fail(QStringLiteral("The integration login was cancelled."), "VEK_LOGIN_CANCELLED");
+		return fail(QStringLiteral("The integration login was cancelled."), ErrorCodes::vekLoginCancelled);
 	if (login.errorCode)
 		return fail(login.error, login.errorCode);
 	integrationLogins.list(id, login.loginState);
 	if (!QDesktopServices::openUrl(login.url))
-		return fail(QStringLiteral("Unable to open system browser."), "BROWSER_OPEN_FAILED");
+		return fail(QStringLiteral("Unable to open system browser."), ErrorCodes::browserOpenFailed);
 
 	listener.startTimeout();
 	logInfo("Started Vek login for %s.", name.toUtf8().constData());

@@ -3,6 +3,7 @@
 #include "auth/JsonReply.h"
 #include "integration/VekService.h"
 #include "obs/Log.h"
+#include "values/ErrorCodes.h"
 
 #include <QJsonArray>
 #include <QNetworkAccessManager>
@@ -53,7 +54,7 @@ VekLoginUrl VekLoginClient::fetchLoginUrl(const QString &platform, const QString
 	// within the path: no platform has such a name.
 	const QByteArray segment = QUrl::toPercentEncoding(platform);
 	if (segment == "." || segment == "..")
-		return loginUrlError(QStringLiteral("Invalid platform."), "INVALID_PLATFORM");
+		return loginUrlError(QStringLiteral("Invalid platform."), ErrorCodes::invalidPlatform);
 	QUrlQuery query;
 	query.addQueryItem(QStringLiteral("state"), requestState);
 	QNetworkReply *reply = get(QStringLiteral("/auth/%1/redirect").arg(QString::fromLatin1(segment)), query);
@@ -66,28 +67,29 @@ VekLoginUrl VekLoginClient::fetchLoginUrl(const QString &platform, const QString
 	if (timedOut) {
 		logWarning("Timed out fetching %s login URL from Vek.", platformText.constData());
 		return loginUrlError(QStringLiteral("Timed out preparing the integration login."),
-				     "VEK_LOGIN_URL_TIMEOUT");
+				     ErrorCodes::vekLoginUrlTimeout);
 	}
 	if (!error.isEmpty()) {
 		logWarning("Failed to fetch %s login URL: %s", platformText.constData(),
 			   redactTokens(error).toUtf8().constData());
-		return loginUrlError(error, "VEK_LOGIN_URL_FAILED");
+		return loginUrlError(error, ErrorCodes::vekLoginUrlFailed);
 	}
 	if (hasErrors(response)) {
 		const QJsonValue first = response.value(QStringLiteral("errors")).toArray().first();
 		const QString message = first.isString() ? first.toString() : QStringLiteral("Vek login failed.");
 		logWarning("Vek returned %s login error: %s", platformText.constData(), message.toUtf8().constData());
-		return loginUrlError(message, "VEK_LOGIN_URL_FAILED");
+		return loginUrlError(message, ErrorCodes::vekLoginUrlFailed);
 	}
 	const QJsonObject data = response.value(QStringLiteral("data")).toObject();
 	if (data.value(QStringLiteral("action")).toString() != QStringLiteral("OPEN_LINK"))
-		return loginUrlError(QStringLiteral("Vek returned an unsupported login action."), "UNSUPPORTED_ACTION");
+		return loginUrlError(QStringLiteral("Vek returned an unsupported login action."),
+				     ErrorCodes::unsupportedAction);
 	VekLoginUrl result;
 	result.url = QUrl(data.value(QStringLiteral("next")).toString());
 	QUrlQuery nextQuery(result.url);
 	result.loginState = nextQuery.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded);
 	if (!result.url.isValid() || result.loginState.isEmpty())
-		return loginUrlError(QStringLiteral("Vek returned an invalid login URL."), "INVALID_LOGIN_URL");
+		return loginUrlError(QStringLiteral("Vek returned an invalid login URL."), ErrorCodes::invalidLoginUrl);
 
 	nextQuery.removeAllQueryItems(QStringLiteral("redirect_uri"));
 	nextQuery.addQueryItem(QStringLiteral("redirect_uri"),

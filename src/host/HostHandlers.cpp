@@ -2,6 +2,7 @@
 
 #include "host/HostTargets.h"
 #include "host/ObsWebSocketVendor.h"
+#include "values/ErrorCodes.h"
 #include "values/JsonBridge.h"
 
 #include <QJsonArray>
@@ -44,7 +45,8 @@ QStringList requiredPlatforms(const QJsonObject &params)
 void simulateEvent(HostTargets &targets, const QJsonObject &params, const Responder &r)
 {
 	if (!targets.hasEventProxy()) {
-		r.error(QStringLiteral("Event proxy is not available."), QStringLiteral("PROXY_UNAVAILABLE"));
+		r.error(QStringLiteral("Event proxy is not available."),
+			QString::fromLatin1(ErrorCodes::proxyUnavailable));
 		return;
 	}
 	const json result = targets.simulateEvent(stringParam(params, "type"), stringParam(params, "platform"),
@@ -54,7 +56,8 @@ void simulateEvent(HostTargets &targets, const QJsonObject &params, const Respon
 		const auto code = result.find("errorCode");
 		const bool hasCode = code != result.end() && code->is_string();
 		r.error(QString::fromStdString(error->get<std::string>()),
-			hasCode ? QString::fromStdString(code->get<std::string>()) : QStringLiteral("INVALID_PARAMS"));
+			hasCode ? QString::fromStdString(code->get<std::string>())
+				: QString::fromLatin1(ErrorCodes::invalidParams));
 		return;
 	}
 	r.success(toQJsonObject(result));
@@ -64,7 +67,7 @@ void logoutIntegration(HostTargets &targets, const QJsonObject &params, const Re
 {
 	const QString upid = stringParam(params, "upid").trimmed();
 	if (upid.isEmpty()) {
-		r.error(QStringLiteral("Missing upid."), QStringLiteral("MISSING_UPID"));
+		r.error(QStringLiteral("Missing upid."), QString::fromLatin1(ErrorCodes::missingUpid));
 		return;
 	}
 	// The pages hear of the logout before the account is dropped.
@@ -151,12 +154,12 @@ void registerHostHandlers(ObsWebSocketVendor &vendor, HostTargets &targets)
 	reg.fixedResult("listCameras", QJsonArray());
 	reg.fixedResult("notify", QJsonObject());
 	reg.handler("simulateEvent", &simulateEvent);
-	reg.fixedError("takeScreenshot", "Screenshots are not available from OBS yet.", "NOT_IMPLEMENTED");
-	reg.fixedError("applySessionOps", "applySessionOps is handled by the OBS shim.", "SHIM_REQUIRED");
+	reg.fixedError("takeScreenshot", "Screenshots are not available from OBS yet.", ErrorCodes::notImplemented);
+	reg.fixedError("applySessionOps", "applySessionOps is handled by the OBS shim.", ErrorCodes::shimRequired);
 	reg.fixedError("evalBrowserLayerJs", "Browser-layer JS evaluation is not enabled in OBS yet.",
-		       "NOT_IMPLEMENTED");
+		       ErrorCodes::notImplemented);
 	reg.fixedError("getBrowserLayerConsoleLogs", "Browser-layer console logs are not enabled in OBS yet.",
-		       "NOT_IMPLEMENTED");
+		       ErrorCodes::notImplemented);
 	reg.handler("accounts.beginLogin",
 		    [beginAccountLogin](HostTargets &t, const QJsonObject &params, const Responder &r) {
 			    const QString platform = stringParam(params, "platform").trimmed();

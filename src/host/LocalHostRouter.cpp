@@ -1,5 +1,7 @@
 #include "host/LocalHostRouter.h"
 
+#include "values/ErrorCodes.h"
+
 #include <memory>
 
 namespace {
@@ -30,7 +32,7 @@ void LocalHostRouter::dispatch(std::string_view requestText, const ReplyFunction
 {
 	const json request = parseJson(requestText);
 	if (!request.is_object()) {
-		reply(compactJson(errorEnvelope("", kInvalidJsonMessage, "INVALID_JSON")));
+		reply(compactJson(errorEnvelope("", kInvalidJsonMessage, ErrorCodes::invalidJson)));
 		return;
 	}
 	dispatchRequestObject(request, reply);
@@ -58,14 +60,14 @@ void LocalHostRouter::dispatchRequestObject(const json &request, const ReplyFunc
 
 	if (method.empty()) {
 		if (hasId)
-			reply(compactJson(errorEnvelope(id, "Missing method.", "MISSING_METHOD")));
+			reply(compactJson(errorEnvelope(id, "Missing method.", ErrorCodes::missingMethod)));
 		return;
 	}
 
 	const auto handler = handlers.find(method);
 	if (handler == handlers.end()) {
 		if (hasId)
-			reply(compactJson(errorEnvelope(id, "Unknown method: " + method, "METHOD_NOT_FOUND")));
+			reply(compactJson(errorEnvelope(id, "Unknown method: " + method, ErrorCodes::methodNotFound)));
 		return;
 	}
 

@@ -3,6 +3,7 @@
 #include "host/ObsWebSocketNames.h"
 #include "host/VendorRequestGate.h"
 #include "obs/Log.h"
+#include "values/ErrorCodes.h"
 #include "values/JsonBridge.h"
 
 #include <memory>
@@ -80,7 +81,7 @@ const json &shutdownAnswer()
 {
 	static const json answer = {{"__vendorError", true},
 				    {"error", "OBS is shutting down; the request was not run."},
-				    {"errorCode", "HOST_SHUTTING_DOWN"}};
+				    {"errorCode", ErrorCodes::hostShuttingDown}};
 	return answer;
 }
 
@@ -199,7 +200,7 @@ std::string ObsWebSocketVendor::dispatchPayload(std::string_view requestText) co
 	if (!envelope.is_object())
 		return compactJson({{"__vendorError", true},
 				    {"error", "Invalid router response."},
-				    {"errorCode", "INVALID_ROUTER_RESPONSE"}});
+				    {"errorCode", ErrorCodes::invalidRouterResponse}});
 
 	if (auto success = envelope.find("success"); success != envelope.end() && *success == true) {
 		auto data = envelope.find("data");

@@ -1,5 +1,7 @@
 #include "proxy/SimulatedEvents.h"
 
+#include "values/ErrorCodes.h"
+
 #include <algorithm>
 #include <array>
 
@@ -19,7 +21,7 @@ const std::array<const char *, 4> kMessages = {
 
 json invalidParams(const std::string &error)
 {
-	return {{"error", error}, {"errorCode", "INVALID_PARAMS"}};
+	return {{"error", error}, {"errorCode", ErrorCodes::invalidParams}};
 }
 
 std::string htmlEscaped(const std::string &text)
