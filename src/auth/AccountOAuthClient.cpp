@@ -90,23 +90,22 @@ void AccountOAuthClient::exchangeCode(const QString &code, const QString &state,
 	});
 }
 
-TokenAnswer AccountOAuthClient::refresh(const QString &refreshToken)
+Result<QJsonObject> AccountOAuthClient::refresh(const QString &refreshToken)
 {
 	QNetworkReply *reply = postForm({{QStringLiteral("client_id"), QString::fromLatin1(clientId)},
 					 {QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
 					 {QStringLiteral("refresh_token"), refreshToken}});
-	TokenAnswer answer;
-	if (!replyFinishedWithin(reply, requestTimeout)) {
-		answer.error = QStringLiteral("Timed out refreshing the Vorn account.");
-		answer.errorCode = ErrorCodes::accountRefreshTimeout;
-	} else {
-		answer.response = readJsonReply(reply, answer.error);
-		if (!answer.error.isEmpty())
-			answer.errorCode = ErrorCodes::accountRefreshFailed;
-	}
+	const bool finished = replyFinishedWithin(reply, requestTimeout);
+	QString error;
+	const QJsonObject response = finished ? readJsonReply(reply, error) : QJsonObject();
 	// Deleting an unfinished reply cancels its request.
 	reply->deleteLater();
-	return answer;
+	if (!finished)
+		return Failure{QStringLiteral("Timed out refreshing the Vorn account."),
+			       ErrorCodes::accountRefreshTimeout};
+	if (!error.isEmpty())
+		return Failure{error, ErrorCodes::accountRefreshFailed};
+	return response;
 }
 
 QString AccountOAuthClient::logoutUrl() const

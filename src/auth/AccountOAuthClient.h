@@ -1,5 +1,6 @@
 #pragma once
 
+#include "values/Result.h"
 #include "values/ServiceEndpoints.h"
 
 #include <chrono>
@@ -19,14 +20,6 @@ struct AccountLoginAttempt {
 	QString state;        // "vorn." and a random UUID
 	QString codeVerifier; // PKCE verifier of the authorize URL's challenge
 	QString redirectUri;
-};
-
-// The account service's answer to a token request: the token object, or an
-// error text and the error code operations report it with.
-struct TokenAnswer {
-	QJsonObject response;
-	QString error;
-	const char *errorCode = nullptr;
 };
 
 // OAuth client of the Vorn account service: the login with PKCE (authorize
@@ -53,8 +46,9 @@ public:
 	// that login is still the current one when the answer comes.
 	void exchangeCode(const QString &code, const QString &state, QObject *context, ExchangeDone done);
 	// Refreshes the tokens, waiting in a nested event loop at most the
-	// request time-out.
-	TokenAnswer refresh(const QString &refreshToken);
+	// request time-out: the account service's token object, or why there is
+	// none.
+	Result<QJsonObject> refresh(const QString &refreshToken);
 	// The account service's logout page, returning to the post-logout page.
 	QString logoutUrl() const;
 

@@ -73,11 +73,10 @@ void AuthController::saveAuthState()
 
 void AuthController::startupRefresh()
 {
-	const QJsonObject result = refreshAccount();
-	if (result.value(QStringLiteral("error")).isString()) {
-		logWarning("Startup auth refresh failed (%s): %s",
-			   result.value(QStringLiteral("errorCode")).toString().toUtf8().constData(),
-			   redactTokens(result.value(QStringLiteral("error")).toString()).toUtf8().constData());
+	const Result<QJsonObject> result = refreshAccount();
+	if (!result.ok()) {
+		logWarning("Startup auth refresh failed (%s): %s", result.failure().code,
+			   redactTokens(result.failure().message).toUtf8().constData());
 		return;
 	}
 	Q_EMIT statusChanged();

@@ -7,6 +7,7 @@
 #include "auth/LinkedAccounts.h"
 #include "auth/TokenStore.h"
 #include "auth/VekLoginClient.h"
+#include "values/Result.h"
 #include "values/ServiceEndpoints.h"
 
 #include <chrono>
@@ -53,17 +54,19 @@ public:
 
 	QJsonObject requirePlatforms(const QStringList &platforms);
 
-	// Account login, refresh and logout.
+	// Account login, refresh and logout. The login start has no failure of
+	// its own: "opened": false and an "error" text are members of its result.
 	QJsonObject beginAccountLogin();
-	// Waits for the account service's answer at most the request time-out.
-	// An answer that a logout or another token answer overtook changes
-	// nothing: the account status returned is then the one they left.
-	QJsonObject refreshAccount();
+	// The account status after a refresh. Waits for the account service's
+	// answer at most the request time-out. An answer that a logout or
+	// another token answer overtook changes nothing: the account status
+	// returned is then the one they left.
+	Result<QJsonObject> refreshAccount();
 	QJsonObject logoutAccount();
 	QString callbackUrl() const;
 
 	// Platform accounts linked through Vek.
-	QJsonObject beginIntegrationLogin(const QString &platform);
+	Result<QJsonObject> beginIntegrationLogin(const QString &platform);
 	QJsonObject logoutIntegration(const QString &upid);
 	bool removeIntegration(const QString &upid);
 

@@ -88,21 +88,21 @@ void AuthController::applyTokenResponse(const QJsonObject &response)
 	Q_EMIT statusChanged();
 }
 
-QJsonObject AuthController::refreshAccount()
+Result<QJsonObject> AuthController::refreshAccount()
 {
 	if (account.refreshToken().isEmpty())
-		return errorObject(QStringLiteral("No refresh token is available."), ErrorCodes::noRefreshToken);
+		return Failure{QStringLiteral("No refresh token is available."), ErrorCodes::noRefreshToken};
 	// The wait lets a logout or another token answer in first. This answer
 	// then belongs to tokens that are gone, and must not bring them back.
 	const quint64 generation = account.generation();
-	const TokenAnswer answer = oauth.refresh(account.refreshToken());
-	if (answer.errorCode)
-		return errorObject(answer.error, answer.errorCode);
+	const Result<QJsonObject> answer = oauth.refresh(account.refreshToken());
+	if (!answer.ok())
+		return answer.failure();
 	if (account.generation() != generation) {
 		logInfo("Ignoring Vorn account refresh answer: the account changed meanwhile.");
 		return accountStatus();
 	}
-	applyTokenResponse(answer.response);
+	applyTokenResponse(answer.value());
 	return accountStatus();
 }
 

@@ -31,40 +31,40 @@ QJsonObject AuthController::requirePlatforms(const QStringList &platforms)
 	return accountsList();
 }
 
-QJsonObject AuthController::beginIntegrationLogin(const QString &platform)
+Result<QJsonObject> AuthController::beginIntegrationLogin(const QString &platform)
 {
 	const QString name = normalizedPlatform(platform);
 	if (name.isEmpty())
-		return errorObject(QStringLiteral("Missing platform."), ErrorCodes::missingPlatform);
+		return Failure{QStringLiteral("Missing platform."), ErrorCodes::missingPlatform};
 	integrationLogins.cancelPlatform(name);
 
 	const QString requestState = makeState(QString());
 	if (!listener.listen())
-		return errorObject(QStringLiteral("Unable to start local login callback server."),
-				   ErrorCodes::callbackServerFailed);
+		return Failure{QStringLiteral("Unable to start local login callback server."),
+			       ErrorCodes::callbackServerFailed};
 
 	const quint64 id = integrationLogins.start(name, requestState);
-	auto fail = [this, id](const QString &message, const char *code) {
+	auto fail = [this, id](const Failure &failure) {
 		endIntegrationAttempt(id);
-		return errorObject(message, code);
+		return failure;
 	};
-	const VekLoginUrl login = vek.fetchLoginUrl(name, requestState);
+	const Result<VekLoginUrl> login = vek.fetchLoginUrl(name, requestState);
 	// While it waited, another login for the platform, a logout of its
 	// account or the listener's time-out may have ended this attempt: its
 	// callback would find nothing, so nothing is opened for it.
 	if (!integrationLogins.isLive(id))
-		return fail(QStringLiteral("The integration login was cancelled."), ErrorCodes::vekLoginCancelled);
-	if (login.errorCode)
-		return fail(login.error, login.errorCode);
-	integrationLogins.list(id, login.loginState);
-	if (!QDesktopServices::openUrl(login.url))
-		return fail(QStringLiteral("Unable to open system browser."), ErrorCodes::browserOpenFailed);
+		return fail({QStringLiteral("The integration login was cancelled."), ErrorCodes::vekLoginCancelled});
+	if (!login.ok())
+		return fail(login.failure());
+	integrationLogins.list(id, login.value().loginState);
+	if (!QDesktopServices::openUrl(login.value().url))
+		return fail({QStringLiteral("Unable to open system browser."), ErrorCodes::browserOpenFailed});
 
 	listener.startTimeout();
 	logInfo("Started Vek login for %s.", name.toUtf8().constData());
 	Q_EMIT statusChanged();
 	return QJsonObject{{QStringLiteral("opened"), true},
-			   {QStringLiteral("url"), login.url.toString()},
+			   {QStringLiteral("url"), login.value().url.toString()},
 			   {QStringLiteral("callbackUrl"), callbackUrl()}};
 }
 

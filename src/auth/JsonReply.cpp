@@ -49,11 +49,6 @@ bool replyFinishedWithin(QNetworkReply *reply, std::chrono::milliseconds timeout
 	return !timedOut;
 }
 
-QJsonObject errorObject(const QString &error, const char *code)
-{
-	return QJsonObject{{QStringLiteral("error"), error}, {QStringLiteral("errorCode"), QString::fromLatin1(code)}};
-}
-
 QString redactTokens(const QString &text)
 {
 	// A JSON string value runs to its closing quote or, cut short, to the end.

@@ -22,6 +22,3 @@ QString redactTokens(const QString &text);
 // `timeout`; false when the time ran out first (the reply is then still
 // unfinished).
 bool replyFinishedWithin(QNetworkReply *reply, std::chrono::milliseconds timeout);
-
-// {"error": text, "errorCode": code}: how operations report a failure.
-QJsonObject errorObject(const QString &error, const char *code);

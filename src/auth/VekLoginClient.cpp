@@ -19,14 +19,6 @@ bool hasErrors(const QJsonObject &reply)
 	return errors.isArray() && !errors.toArray().isEmpty();
 }
 
-VekLoginUrl loginUrlError(const QString &error, const char *errorCode)
-{
-	VekLoginUrl result;
-	result.error = error;
-	result.errorCode = errorCode;
-	return result;
-}
-
 } // namespace
 
 VekLoginClient::VekLoginClient(QNetworkAccessManager &manager, const ServiceEndpoints &serviceEndpoints,
@@ -46,7 +38,7 @@ QNetworkReply *VekLoginClient::get(const QString &encodedPath, const QUrlQuery &
 	return network.get(request);
 }
 
-VekLoginUrl VekLoginClient::fetchLoginUrl(const QString &platform, const QString &requestState)
+Result<VekLoginUrl> VekLoginClient::fetchLoginUrl(const QString &platform, const QString &requestState)
 {
 	// The platform is one segment of the path: percent-encoded, '/', '?',
 	// '#' and '%' in it stay inside that segment. Dots are not encoded (Qt
@@ -54,7 +46,7 @@ VekLoginUrl VekLoginClient::fetchLoginUrl(const QString &platform, const QString
 	// within the path: no platform has such a name.
 	const QByteArray segment = QUrl::toPercentEncoding(platform);
 	if (segment == "." || segment == "..")
-		return loginUrlError(QStringLiteral("Invalid platform."), ErrorCodes::invalidPlatform);
+		return Failure{QStringLiteral("Invalid platform."), ErrorCodes::invalidPlatform};
 	QUrlQuery query;
 	query.addQueryItem(QStringLiteral("state"), requestState);
 	QNetworkReply *reply = get(QStringLiteral("/auth/%1/redirect").arg(QString::fromLatin1(segment)), query);
@@ -66,30 +58,30 @@ VekLoginUrl VekLoginClient::fetchLoginUrl(const QString &platform, const QString
 	const QByteArray platformText = platform.toUtf8();
 	if (timedOut) {
 		logWarning("Timed out fetching %s login URL from Vek.", platformText.constData());
-		return loginUrlError(QStringLiteral("Timed out preparing the integration login."),
-				     ErrorCodes::vekLoginUrlTimeout);
+		return Failure{QStringLiteral("Timed out preparing the integration login."),
+			       ErrorCodes::vekLoginUrlTimeout};
 	}
 	if (!error.isEmpty()) {
 		logWarning("Failed to fetch %s login URL: %s", platformText.constData(),
 			   redactTokens(error).toUtf8().constData());
-		return loginUrlError(error, ErrorCodes::vekLoginUrlFailed);
+		return Failure{error, ErrorCodes::vekLoginUrlFailed};
 	}
 	if (hasErrors(response)) {
 		const QJsonValue first = response.value(QStringLiteral("errors")).toArray().first();
 		const QString message = first.isString() ? first.toString() : QStringLiteral("Vek login failed.");
 		logWarning("Vek returned %s login error: %s", platformText.constData(), message.toUtf8().constData());
-		return loginUrlError(message, ErrorCodes::vekLoginUrlFailed);
+		return Failure{message, ErrorCodes::vekLoginUrlFailed};
 	}
 	const QJsonObject data = response.value(QStringLiteral("data")).toObject();
 	if (data.value(QStringLiteral("action")).toString() != QStringLiteral("OPEN_LINK"))
-		return loginUrlError(QStringLiteral("Vek returned an unsupported login action."),
-				     ErrorCodes::unsupportedAction);
+		return Failure{QStringLiteral("Vek returned an unsupported login action."),
+			       ErrorCodes::unsupportedAction};
 	VekLoginUrl result;
 	result.url = QUrl(data.value(QStringLiteral("next")).toString());
 	QUrlQuery nextQuery(result.url);
 	result.loginState = nextQuery.queryItemValue(QStringLiteral("state"), QUrl::FullyDecoded);
 	if (!result.url.isValid() || result.loginState.isEmpty())
-		return loginUrlError(QStringLiteral("Vek returned an invalid login URL."), ErrorCodes::invalidLoginUrl);
+		return Failure{QStringLiteral("Vek returned an invalid login URL."), ErrorCodes::invalidLoginUrl};
 
 	nextQuery.removeAllQueryItems(QStringLiteral("redirect_uri"));
 	nextQuery.addQueryItem(QStringLiteral("redirect_uri"),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "values/Result.h"
 #include "values/ServiceEndpoints.h"
 
 #include <chrono>
@@ -21,13 +22,10 @@ struct VekAnswer {
 	QString error;
 };
 
-// Vek's login page for a platform, or why there is none: an error text and
-// the error code operations report it with.
+// Vek's login page for a platform.
 struct VekLoginUrl {
 	QUrl url;
 	QString loginState; // the page's "state", which its callback carries
-	QString error;
-	const char *errorCode = nullptr;
 };
 
 // Vek's REST calls that link a platform account: the platform's login URL,
@@ -41,10 +39,11 @@ public:
 		       std::chrono::milliseconds requestTimeout);
 
 	// Asks for the platform's login URL, waiting in a nested event loop at
-	// most the request time-out. The URL returned sends the browser back to
-	// the account redirect page. A platform of "." or "..", which no path
-	// segment can carry, is refused without a request.
-	VekLoginUrl fetchLoginUrl(const QString &platform, const QString &requestState);
+	// most the request time-out: the URL, or why there is none. The URL
+	// returned sends the browser back to the account redirect page. A
+	// platform of "." or "..", which no path segment can carry, is refused
+	// without a request.
+	Result<VekLoginUrl> fetchLoginUrl(const QString &platform, const QString &requestState);
 	// Both run done in the context's thread once Vek has answered.
 	void exchangeCode(const QString &code, const QString &loginState, QObject *context, AnswerDone done);
 	void inspect(const QString &token, QObject *context, AnswerDone done);

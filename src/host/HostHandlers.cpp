@@ -17,14 +17,13 @@ QString stringParam(const QJsonObject &params, const char *key)
 	return params.value(QLatin1String(key)).toString();
 }
 
-// Controller operations answer with one object that is a result or an error.
-void answerUnwrapped(const Responder &r, const QJsonObject &outcome)
+// An operation's value is the answer; its failure is answered as an error.
+template<typename T> void answer(const Responder &r, const Result<T> &outcome)
 {
-	const QJsonValue error = outcome.value(QStringLiteral("error"));
-	if (error.isString())
-		r.error(error.toString(), outcome.value(QStringLiteral("errorCode")).toString());
+	if (outcome.ok())
+		r.success(outcome.value());
 	else
-		r.success(outcome);
+		r.error(outcome.failure().message, QString::fromLatin1(outcome.failure().code));
 }
 
 // "platform" first when it is a string, then the string elements of
@@ -89,12 +88,12 @@ public:
 		});
 	}
 
-	// A handler whose operation answers with a result or an error object.
-	template<typename Operation> void unwrapped(const char *method, Operation operation)
+	// A handler whose operation can fail.
+	template<typename Operation> void fallible(const char *method, Operation operation)
 	{
 		HostTargets *t = &targets;
 		add(method, [t, operation](const QJsonObject &params, const Responder &r) {
-			answerUnwrapped(r, operation(*t, params));
+			answer(r, operation(*t, params));
 		});
 	}
 
@@ -166,9 +165,9 @@ void registerHostHandlers(ObsWebSocketVendor &vendor, HostTargets &targets)
 			    if (platform.isEmpty())
 				    r.success(beginAccountLogin(t, params));
 			    else
-				    answerUnwrapped(r, t.beginIntegrationLogin(platform));
+				    answer(r, t.beginIntegrationLogin(platform));
 		    });
-	reg.unwrapped("accounts.refresh", [](HostTargets &t, const QJsonObject &) { return t.refreshAccount(); });
+	reg.fallible("accounts.refresh", [](HostTargets &t, const QJsonObject &) { return t.refreshAccount(); });
 	const ObsWebSocketVendor::Handler logoutAccount = [t = &targets](const QJsonObject &, const Responder &r) {
 		r.success(t->logoutAccount());
 	};
@@ -179,7 +178,7 @@ void registerHostHandlers(ObsWebSocketVendor &vendor, HostTargets &targets)
 		return QJsonObject{{QStringLiteral("handled"), t.handleRedirect(url)}};
 	});
 	// The platform goes unchanged: rejecting an empty one is the controller's.
-	reg.unwrapped("vek.beginLogin", [](HostTargets &t, const QJsonObject &params) {
+	reg.fallible("vek.beginLogin", [](HostTargets &t, const QJsonObject &params) {
 		return t.beginIntegrationLogin(stringParam(params, "platform"));
 	});
 	reg.handler("vek.logout", &logoutIntegration);

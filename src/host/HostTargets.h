@@ -1,6 +1,7 @@
 #pragma once
 
 #include "values/Json.h"
+#include "values/Result.h"
 
 #include <string>
 
@@ -25,8 +26,8 @@ public:
 	virtual QJsonObject accountsList() = 0;
 	virtual QJsonObject requirePlatforms(const QStringList &platforms) = 0;
 	virtual QJsonObject beginAccountLogin() = 0;
-	virtual QJsonObject beginIntegrationLogin(const QString &platform) = 0;
-	virtual QJsonObject refreshAccount() = 0;
+	virtual Result<QJsonObject> beginIntegrationLogin(const QString &platform) = 0;
+	virtual Result<QJsonObject> refreshAccount() = 0;
 	virtual QJsonObject logoutAccount() = 0;
 	virtual bool handleRedirect(const QUrl &url) = 0;
 	virtual QJsonObject logoutIntegration(const QString &upid) = 0;

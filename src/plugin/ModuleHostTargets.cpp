@@ -37,12 +37,12 @@ QJsonObject ModuleHostTargets::beginAccountLogin()
 	return with.authController.beginAccountLogin();
 }
 
-QJsonObject ModuleHostTargets::beginIntegrationLogin(const QString &platform)
+Result<QJsonObject> ModuleHostTargets::beginIntegrationLogin(const QString &platform)
 {
 	return with.authController.beginIntegrationLogin(platform);
 }
 
-QJsonObject ModuleHostTargets::refreshAccount()
+Result<QJsonObject> ModuleHostTargets::refreshAccount()
 {
 	return with.authController.refreshAccount();
 }

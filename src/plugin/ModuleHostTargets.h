@@ -30,8 +30,8 @@ public:
 	QJsonObject accountsList() override;
 	QJsonObject requirePlatforms(const QStringList &platforms) override;
 	QJsonObject beginAccountLogin() override;
-	QJsonObject beginIntegrationLogin(const QString &platform) override;
-	QJsonObject refreshAccount() override;
+	Result<QJsonObject> beginIntegrationLogin(const QString &platform) override;
+	Result<QJsonObject> refreshAccount() override;
 	QJsonObject logoutAccount() override;
 	bool handleRedirect(const QUrl &url) override;
 	QJsonObject logoutIntegration(const QString &upid) override;

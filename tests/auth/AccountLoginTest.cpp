@@ -179,8 +179,7 @@ TEST_F(AuthControllerTest, ListenerPortTaken)
 
 TEST_F(AuthControllerTest, RefreshOutcomes)
 {
-	EXPECT_EQ(controller().refreshAccount(),
-		  QJsonObject({{"error", "No refresh token is available."}, {"errorCode", "NO_REFRESH_TOKEN"}}));
+	EXPECT_EQ(failureText(controller().refreshAccount()), "NO_REFRESH_TOKEN: No refresh token is available.");
 	EXPECT_TRUE(account.requests.isEmpty());
 
 	// Log in to have a refresh token.
@@ -194,7 +193,7 @@ TEST_F(AuthControllerTest, RefreshOutcomes)
 	refreshed.insert(QStringLiteral("token_type"), QStringLiteral("bEaReR"));
 	refreshed.insert(QStringLiteral("expires_in"), 0);
 	account.route("POST", QStringLiteral("/oauth2/token"), jsonResponse(refreshed));
-	const QJsonObject status = controller().refreshAccount();
+	const QJsonObject status = valueOf(controller().refreshAccount());
 	EXPECT_EQ(status.value("authenticated").toBool(), true);
 	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT-2"));
 	const FakeHttpServer::Request &request = account.requests.last();
@@ -205,18 +204,17 @@ TEST_F(AuthControllerTest, RefreshOutcomes)
 
 	// An HTTP error keeps the tokens.
 	account.route("POST", QStringLiteral("/oauth2/token"), FakeHttpServer::Response{400, "nope", 0, "text/plain"});
-	QJsonObject failed = controller().refreshAccount();
-	EXPECT_EQ(failed.value("errorCode").toString(), QStringLiteral("ACCOUNT_REFRESH_FAILED"));
-	EXPECT_TRUE(failed.value("error").toString().endsWith(QStringLiteral("Bad Request: nope")))
-		<< failed.value("error").toString().toStdString();
+	const std::string failed = failureText(controller().refreshAccount());
+	EXPECT_EQ(failed.rfind("ACCOUNT_REFRESH_FAILED: ", 0), 0u) << failed;
+	EXPECT_TRUE(QString::fromStdString(failed).endsWith(QStringLiteral("Bad Request: nope"))) << failed;
 	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT-2"));
 	EXPECT_EQ(account.requests.last().formValue("refresh_token"), QStringLiteral("refresh-AT-1"));
 
 	// A body that is not a JSON object.
 	account.route("POST", QStringLiteral("/oauth2/token"),
 		      FakeHttpServer::Response{200, "[1]", 0, "application/json"});
-	EXPECT_EQ(controller().refreshAccount(), QJsonObject({{"error", "Expected a JSON object response."},
-							      {"errorCode", "ACCOUNT_REFRESH_FAILED"}}));
+	EXPECT_EQ(failureText(controller().refreshAccount()),
+		  "ACCOUNT_REFRESH_FAILED: Expected a JSON object response.");
 
 	// Members of the wrong type read as absent: no access token, the refresh
 	// token kept, the default expiry.
@@ -224,7 +222,7 @@ TEST_F(AuthControllerTest, RefreshOutcomes)
 		"POST", QStringLiteral("/oauth2/token"),
 		jsonResponse(
 			{{"token_type", "bearer"}, {"access_token", 5}, {"refresh_token", 7}, {"expires_in", "100"}}));
-	const QJsonObject odd = controller().refreshAccount();
+	const QJsonObject odd = valueOf(controller().refreshAccount());
 	EXPECT_EQ(odd.value("authenticated").toBool(true), false);
 	EXPECT_NEAR(QDateTime::currentDateTimeUtc().secsTo(
 			    QDateTime::fromString(odd.value("expiresAt").toString(), Qt::ISODate)),
@@ -240,7 +238,7 @@ TEST_F(AuthControllerTest, RefreshOutcomes)
 	QJsonObject noType = tokenResponse(QStringLiteral("AT-3"));
 	noType.remove(QStringLiteral("token_type"));
 	account.route("POST", QStringLiteral("/oauth2/token"), jsonResponse(noType));
-	EXPECT_EQ(controller().refreshAccount().value("authenticated").toBool(), true);
+	EXPECT_EQ(valueOf(controller().refreshAccount()).value("authenticated").toBool(), true);
 	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT-2"));
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vorn account exchange failed: unsupported token type."),
 		  1u);
@@ -261,8 +259,8 @@ TEST_F(AuthControllerTest, RefreshTimesOut)
 	// Only the explicit refresh's request is open once the abandoned one is gone.
 	QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 	ASSERT_TRUE(waitUntil([this] { return account.openConnections() == 0; }, 5s));
-	EXPECT_EQ(controller().refreshAccount(), QJsonObject({{"error", "Timed out refreshing the Vorn account."},
-							      {"errorCode", "ACCOUNT_REFRESH_TIMEOUT"}}));
+	EXPECT_EQ(failureText(controller().refreshAccount()),
+		  "ACCOUNT_REFRESH_TIMEOUT: Timed out refreshing the Vorn account.");
 	// The service still holds the request: the call returned on its time-out,
 	// not on the answer.
 	EXPECT_EQ(account.openConnections(), 1);
@@ -335,8 +333,8 @@ TEST_F(AuthControllerTest, LogoutWhileARefreshWaitsStaysLoggedOut)
 		EXPECT_EQ(readStateFile().value("account").toObject(),
 			  QJsonObject({{"idToken", ""}, {"accessToken", ""}, {"refreshToken", ""}, {"expiresAt", ""}}));
 		const qsizetype requestsBefore = account.requests.size();
-		EXPECT_EQ(controller().refreshAccount(), QJsonObject({{"error", "No refresh token is available."},
-								      {"errorCode", "NO_REFRESH_TOKEN"}}));
+		EXPECT_EQ(failureText(controller().refreshAccount()),
+			  "NO_REFRESH_TOKEN: No refresh token is available.");
 		EXPECT_EQ(account.requests.size(), requestsBefore);
 	};
 	const std::string dropped = "[vorn-zorva] Ignoring Vorn account refresh answer: the account changed meanwhile.";
@@ -364,7 +362,7 @@ TEST_F(AuthControllerTest, LogoutWhileARefreshWaitsStaysLoggedOut)
 	ASSERT_TRUE(waitUntil([&] { return controller().currentAccessToken() == QStringLiteral("AT-1"); }, 5s));
 	announced.clear();
 	account.route("POST", QStringLiteral("/oauth2/token"), logoutBeforeAnswering(QStringLiteral("AT-2")));
-	EXPECT_EQ(controller().refreshAccount(), loggedOut);
+	EXPECT_EQ(valueOf(controller().refreshAccount()), loggedOut);
 	EXPECT_EQ(account.requests.last().formValue("refresh_token"), QStringLiteral("refresh-AT-1"));
 	EXPECT_EQ(LogCapture::instance().count(dropped), droppedBefore + 2);
 	expectLoggedOut("page's refresh");

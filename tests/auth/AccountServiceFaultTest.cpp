@@ -116,7 +116,7 @@ protected:
 
 	// The start-up refresh and an explicit one meet the fault; returns the
 	// explicit one's answer.
-	QJsonObject refreshAgainst(const FakeHttpServer::Response &fault)
+	Result<QJsonObject> refreshAgainst(const FakeHttpServer::Response &fault)
 	{
 		storeAccount(true);
 		routeToken(fault);
@@ -131,7 +131,7 @@ protected:
 	void expectRefreshRecovers()
 	{
 		routeToken(jsonResponse(tokenResponse(QStringLiteral("AT-1"))));
-		EXPECT_EQ(controller().refreshAccount().value("authenticated").toBool(), true);
+		EXPECT_EQ(valueOf(controller().refreshAccount()).value("authenticated").toBool(), true);
 		EXPECT_EQ(account.requests.last().formValue("refresh_token"), QStringLiteral("RT-0"));
 		expectSavedWithNewTokens();
 	}
@@ -263,10 +263,9 @@ class BadTokenAnswerTest : public AccountServiceFaultTest, public ::testing::Wit
 
 TEST_P(BadTokenAnswerTest, RefreshFailsAndKeepsTheStoredAccount)
 {
-	const QJsonObject result = refreshAgainst(GetParam().response);
-	EXPECT_EQ(result.value("errorCode").toString(), QStringLiteral("ACCOUNT_REFRESH_FAILED"));
-	EXPECT_TRUE(result.value("error").toString().endsWith(GetParam().errorEnding))
-		<< result.value("error").toString().toStdString();
+	const std::string failure = failureText(refreshAgainst(GetParam().response));
+	EXPECT_EQ(failure.rfind("ACCOUNT_REFRESH_FAILED: ", 0), 0u) << failure;
+	EXPECT_TRUE(QString::fromStdString(failure).endsWith(GetParam().errorEnding)) << failure;
 	const std::vector<LogCapture::Line> startup = newLogLines("[vorn-zorva] Startup auth refresh failed (");
 	ASSERT_EQ(startup.size(), 1u);
 	EXPECT_EQ(startup[0].text.rfind("[vorn-zorva] Startup auth refresh failed (ACCOUNT_REFRESH_FAILED): ", 0), 0u);
@@ -310,8 +309,8 @@ TEST_F(AccountServiceFaultTest, HangingTokenEndpointTimesOutTheRefresh)
 
 	QElapsedTimer timer;
 	timer.start();
-	EXPECT_EQ(controller().refreshAccount(), QJsonObject({{"error", "Timed out refreshing the Vorn account."},
-							      {"errorCode", "ACCOUNT_REFRESH_TIMEOUT"}}));
+	EXPECT_EQ(failureText(controller().refreshAccount()),
+		  "ACCOUNT_REFRESH_TIMEOUT: Timed out refreshing the Vorn account.");
 	// It waited for the time-out (load only makes that longer), and returned
 	// while the service still held the request open, sent once.
 	EXPECT_GE(timer.elapsed(), kRequestTimeoutMs * 94 / 100);
@@ -328,7 +327,7 @@ TEST_F(AccountServiceFaultTest, HangingTokenEndpointTimesOutTheRefresh)
 	EXPECT_EQ(controller().integrationSnapshot().size(), 1);
 
 	routeToken(jsonResponse(tokenResponse(QStringLiteral("AT-2"))));
-	EXPECT_EQ(controller().refreshAccount().value("authenticated").toBool(), true);
+	EXPECT_EQ(valueOf(controller().refreshAccount()).value("authenticated").toBool(), true);
 	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT-2"));
 	EXPECT_EQ(account.requests.last().formValue("refresh_token"), QStringLiteral("refresh-AT-1"));
 	expectNoStall();
@@ -389,7 +388,7 @@ TEST_F(AccountServiceFaultTest, VekExchangeDroppedAfterTheTokenKeepsItOutOfTheLo
 					.size() +
 				exchange.size());
 	vek.route("GET", QStringLiteral("/v2/vek/auth/exchange"), cut);
-	ASSERT_EQ(controller().beginIntegrationLogin(QStringLiteral("kick")).value("opened").toBool(), true);
+	ASSERT_EQ(valueOf(controller().beginIntegrationLogin(QStringLiteral("kick"))).value("opened").toBool(), true);
 	EXPECT_TRUE(callbackGet(QStringLiteral("/callback?state=LS1&code=kc")).contains("Login info sent"));
 	ASSERT_TRUE(waitUntil([this] { return logCount("[vorn-zorva] Vek token exchange failed: ") == 1; }, 5s));
 	EXPECT_EQ(

@@ -8,6 +8,7 @@
 #include "IdTokens.h"
 #include "LogCapture.h"
 #include "LoginCallbackClient.h"
+#include "ResultChecks.h"
 #include "UrlCapture.h"
 #include "auth/AuthController.h"
 

@@ -124,7 +124,7 @@ TEST_F(AuthControllerTest, VekLoginPendingThenAuthorizingThenLinked)
 		Q_UNUSED(request);
 		return FakeHttpServer::Response{200, "{}", 0, "application/json"};
 	});
-	const QJsonObject started = controller().beginIntegrationLogin(QStringLiteral(" kick "));
+	const QJsonObject started = valueOf(controller().beginIntegrationLogin(QStringLiteral(" kick ")));
 	EXPECT_EQ(started.value("opened").toBool(), true);
 	const FakeHttpServer::Request &redirect = vek.requests.at(0);
 	EXPECT_EQ(redirect.headers.value("client-id"), "Xq7Tn2LpW9cRv4HbZk1Md8Fs");

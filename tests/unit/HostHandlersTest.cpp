@@ -45,12 +45,17 @@ public:
 		return note("requirePlatforms", listResult);
 	}
 	QJsonObject beginAccountLogin() override { return note("beginAccountLogin", accountLoginResult); }
-	QJsonObject beginIntegrationLogin(const QString &platform) override
+	Result<QJsonObject> beginIntegrationLogin(const QString &platform) override
 	{
 		integrationPlatform = platform;
-		return note("beginIntegrationLogin", integrationLoginResult);
+		calls.push_back("beginIntegrationLogin");
+		return integrationLoginResult;
 	}
-	QJsonObject refreshAccount() override { return note("refreshAccount", refreshResult); }
+	Result<QJsonObject> refreshAccount() override
+	{
+		calls.push_back("refreshAccount");
+		return refreshResult;
+	}
 	QJsonObject logoutAccount() override { return note("logoutAccount", logoutResult); }
 	bool handleRedirect(const QUrl &url) override
 	{
@@ -90,8 +95,8 @@ public:
 	QJsonObject bootstrapResult{{QStringLiteral("sessionToken"), QStringLiteral("t")}};
 	QJsonObject listResult{{QStringLiteral("accounts"), QJsonArray()}};
 	QJsonObject accountLoginResult{{QStringLiteral("opened"), true}};
-	QJsonObject integrationLoginResult{{QStringLiteral("opened"), true}};
-	QJsonObject refreshResult{{QStringLiteral("authenticated"), true}};
+	Result<QJsonObject> integrationLoginResult = QJsonObject{{QStringLiteral("opened"), true}};
+	Result<QJsonObject> refreshResult = QJsonObject{{QStringLiteral("authenticated"), true}};
 	QJsonObject logoutResult{{QStringLiteral("logoutUrl"), QStringLiteral("https://account.test/logout")}};
 	bool redirectHandled = true;
 	bool proxy = true;
@@ -221,25 +226,25 @@ TEST_F(HostHandlersTest, IntegrationLoginPlatformTrimmedOrNot)
 	EXPECT_EQ(call("vek.beginLogin", {{"platform", "  twitch \t"}}), json({{"opened", true}}));
 	EXPECT_EQ(targets.integrationPlatform, "  twitch \t");
 	// An empty platform is the controller's to reject.
-	targets.integrationLoginResult = {{QStringLiteral("error"), QStringLiteral("Missing platform.")},
-					  {QStringLiteral("errorCode"), QStringLiteral("MISSING_PLATFORM")}};
+	targets.integrationLoginResult = Failure{QStringLiteral("Missing platform."), "MISSING_PLATFORM"};
 	EXPECT_EQ(call("vek.beginLogin"), errorEnvelope("Missing platform.", "MISSING_PLATFORM"));
 	EXPECT_EQ(targets.integrationPlatform, "");
 	EXPECT_EQ(targets.calls, std::vector<std::string>(3, "beginIntegrationLogin"));
 }
 
-TEST_F(HostHandlersTest, ErrorUnwrapping)
+TEST_F(HostHandlersTest, FailuresAndValuesOnTheWire)
 {
-	// A string "error" makes an error; the code is the string "errorCode" or none.
-	targets.refreshResult = {{QStringLiteral("error"), QStringLiteral("No refresh token is available.")},
-				 {QStringLiteral("errorCode"), QStringLiteral("NO_REFRESH_TOKEN")}};
+	// A failure's message and code go out as they are.
+	targets.refreshResult = Failure{QStringLiteral("No refresh token is available."), "NO_REFRESH_TOKEN"};
 	EXPECT_EQ(call("accounts.refresh"), errorEnvelope("No refresh token is available.", "NO_REFRESH_TOKEN"));
-	targets.refreshResult = {{QStringLiteral("error"), QStringLiteral("Odd.")}, {QStringLiteral("errorCode"), 42}};
-	EXPECT_EQ(call("accounts.refresh"), errorEnvelope("Odd.", ""));
-	// Any other "error" is part of a result.
-	targets.refreshResult = {{QStringLiteral("error"), QJsonValue::Null}, {QStringLiteral("authenticated"), true}};
-	EXPECT_EQ(call("accounts.refresh"), json({{"error", nullptr}, {"authenticated", true}}));
-	targets.integrationLoginResult = {{QStringLiteral("error"), false}, {QStringLiteral("opened"), true}};
+	targets.refreshResult = Failure{QStringLiteral("Ünknown \"x\""), "SOME_CODE"};
+	EXPECT_EQ(call("accounts.refresh"), errorEnvelope("Ünknown \"x\"", "SOME_CODE"));
+	// A value is a result whatever its members, an "error" among them.
+	targets.refreshResult = QJsonObject{{QStringLiteral("error"), QStringLiteral("text")},
+					    {QStringLiteral("errorCode"), QStringLiteral("CODE")}};
+	EXPECT_EQ(call("accounts.refresh"), json({{"error", "text"}, {"errorCode", "CODE"}}));
+	targets.integrationLoginResult =
+		QJsonObject{{QStringLiteral("error"), false}, {QStringLiteral("opened"), true}};
 	EXPECT_EQ(call("accounts.beginLogin", {{"platform", "kick"}}), json({{"error", false}, {"opened", true}}));
 	// Evaluated once per request.
 	EXPECT_EQ(std::count(targets.calls.begin(), targets.calls.end(), "refreshAccount"), 3);
