@@ -41,25 +41,16 @@ QStringList requiredPlatforms(const QJsonObject &params)
 	return platforms;
 }
 
-void simulateEvent(HostTargets &targets, const QJsonObject &params, const Responder &r)
+Result<QJsonObject> simulateEvent(HostTargets &targets, const QJsonObject &params)
 {
-	if (!targets.hasEventProxy()) {
-		r.error(QStringLiteral("Event proxy is not available."),
-			QString::fromLatin1(ErrorCodes::proxyUnavailable));
-		return;
-	}
-	const json result = targets.simulateEvent(stringParam(params, "type"), stringParam(params, "platform"),
-						  stringParam(params, "username"), stringParam(params, "chatMessage"));
-	const auto error = result.find("error");
-	if (error != result.end() && error->is_string()) {
-		const auto code = result.find("errorCode");
-		const bool hasCode = code != result.end() && code->is_string();
-		r.error(QString::fromStdString(error->get<std::string>()),
-			hasCode ? QString::fromStdString(code->get<std::string>())
-				: QString::fromLatin1(ErrorCodes::invalidParams));
-		return;
-	}
-	r.success(toQJsonObject(result));
+	if (!targets.hasEventProxy())
+		return Failure{QStringLiteral("Event proxy is not available."), ErrorCodes::proxyUnavailable};
+	const Result<json> simulated =
+		targets.simulateEvent(stringParam(params, "type"), stringParam(params, "platform"),
+				      stringParam(params, "username"), stringParam(params, "chatMessage"));
+	if (!simulated.ok())
+		return simulated.failure();
+	return toQJsonObject(simulated.value());
 }
 
 void logoutIntegration(HostTargets &targets, const QJsonObject &params, const Responder &r)
@@ -152,7 +143,7 @@ void registerHostHandlers(ObsWebSocketVendor &vendor, HostTargets &targets)
 	reg.fixedResult("listWindows", QJsonArray());
 	reg.fixedResult("listCameras", QJsonArray());
 	reg.fixedResult("notify", QJsonObject());
-	reg.handler("simulateEvent", &simulateEvent);
+	reg.fallible("simulateEvent", &simulateEvent);
 	reg.fixedError("takeScreenshot", "Screenshots are not available from OBS yet.", ErrorCodes::notImplemented);
 	reg.fixedError("applySessionOps", "applySessionOps is handled by the OBS shim.", ErrorCodes::shimRequired);
 	reg.fixedError("evalBrowserLayerJs", "Browser-layer JS evaluation is not enabled in OBS yet.",

@@ -34,7 +34,7 @@ public:
 
 	virtual bool hasEventProxy() = 0;
 	// Both run on the worker thread; the caller waits until they ran.
-	virtual json simulateEvent(const QString &type, const QString &platform, const QString &username,
-				   const QString &chatMessage) = 0;
+	virtual Result<json> simulateEvent(const QString &type, const QString &platform, const QString &username,
+					   const QString &chatMessage) = 0;
 	virtual void publishLogout(const std::string &upid) = 0;
 };

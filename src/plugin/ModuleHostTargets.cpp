@@ -69,11 +69,11 @@ bool ModuleHostTargets::hasEventProxy()
 
 // The worker thread never waits on the UI thread, so these blocking calls
 // cannot deadlock; the handlers ask hasEventProxy() before either.
-json ModuleHostTargets::simulateEvent(const QString &type, const QString &platform, const QString &username,
-				      const QString &chatMessage)
+Result<json> ModuleHostTargets::simulateEvent(const QString &type, const QString &platform, const QString &username,
+					      const QString &chatMessage)
 {
 	EventProxyServer *proxy = with.eventProxy;
-	json result;
+	Result<json> result = json(); // the proxy's answer replaces it
 	[[maybe_unused]] const bool ran = QMetaObject::invokeMethod(
 		proxy, [&] { return proxy->simulateEvent(type, platform, username, chatMessage); },
 		Qt::BlockingQueuedConnection, &result);

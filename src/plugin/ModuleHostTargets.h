@@ -37,8 +37,8 @@ public:
 	QJsonObject logoutIntegration(const QString &upid) override;
 
 	bool hasEventProxy() override;
-	json simulateEvent(const QString &type, const QString &platform, const QString &username,
-			   const QString &chatMessage) override;
+	Result<json> simulateEvent(const QString &type, const QString &platform, const QString &username,
+				   const QString &chatMessage) override;
 	void publishLogout(const std::string &upid) override;
 
 private:

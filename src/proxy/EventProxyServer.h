@@ -3,6 +3,7 @@
 #include "proxy/PendingUpgrades.h"
 #include "proxy/UpidHistory.h"
 #include "values/MetaTypes.h"
+#include "values/Result.h"
 #include "values/ServiceEndpoints.h"
 
 #include <chrono>
@@ -75,8 +76,9 @@ public Q_SLOTS:
 	void publishEventText(const std::string &upid, std::string text, std::string_view eventType);
 	void publishLogout(const std::string &upid);
 	void publishResponse(std::string nonce, std::string response);
-	nlohmann::json simulateEvent(QString type, QString platform = QString(), QString username = QString(),
-				     QString chatMessage = QString());
+	// Publishes a sample event; its summary, or why there is none.
+	Result<nlohmann::json> simulateEvent(QString type, QString platform = QString(), QString username = QString(),
+					     QString chatMessage = QString());
 
 private Q_SLOTS:
 	void onNewConnection();

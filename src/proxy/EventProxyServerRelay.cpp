@@ -158,11 +158,13 @@ void EventProxyServer::publishResponse(std::string nonce, std::string response)
 		      Audience::AuthenticatedOnly);
 }
 
-nlohmann::json EventProxyServer::simulateEvent(QString type, QString platform, QString username, QString chatMessage)
+Result<nlohmann::json> EventProxyServer::simulateEvent(QString type, QString platform, QString username,
+						       QString chatMessage)
 {
 	SimulatedEventSources sources{options.endpoints.avatarUrl, options.endpoints.siteUrl, &randomPickOfFour};
-	SimulatedEvent simulated = buildSimulatedEvent(type, platform, username, chatMessage, sources);
-	if (!simulated.event.is_null())
-		publishRawEvent(simulated.upid, simulated.event);
-	return std::move(simulated.result);
+	Result<SimulatedEvent> simulated = buildSimulatedEvent(type, platform, username, chatMessage, sources);
+	if (!simulated.ok())
+		return simulated.failure();
+	publishRawEvent(simulated.value().upid, simulated.value().event);
+	return std::move(simulated.value().summary);
 }

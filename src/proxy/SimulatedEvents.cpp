@@ -19,9 +19,9 @@ const std::array<const char *, 4> kMessages = {
 	"Vorn Studio looks awesome, Zorva is dialed in, and the streamer is crushing it.",
 };
 
-json invalidParams(const std::string &error)
+Failure invalidParams(const std::string &message)
 {
-	return {{"error", error}, {"errorCode", ErrorCodes::invalidParams}};
+	return Failure{QString::fromStdString(message), ErrorCodes::invalidParams};
 }
 
 std::string htmlEscaped(const std::string &text)
@@ -82,21 +82,15 @@ int randomPickOfFour()
 	return int(QRandomGenerator::global()->generate() >> 30);
 }
 
-SimulatedEvent buildSimulatedEvent(const QString &type, const QString &platform, const QString &username,
-				   const QString &chatMessage, const SimulatedEventSources &sources)
+Result<SimulatedEvent> buildSimulatedEvent(const QString &type, const QString &platform, const QString &username,
+					   const QString &chatMessage, const SimulatedEventSources &sources)
 {
-	SimulatedEvent simulated;
 	const QString trimmedType = type.trimmed();
-	if (trimmedType.isEmpty()) {
-		simulated.result = invalidParams("simulateEvent requires a non-empty 'type' parameter.");
-		return simulated;
-	}
+	if (trimmedType.isEmpty())
+		return invalidParams("simulateEvent requires a non-empty 'type' parameter.");
 	const std::string normalized = platform.trimmed().toUpper().toStdString();
-	if (!normalized.empty() && std::find(kPlatforms.begin(), kPlatforms.end(), normalized) == kPlatforms.end()) {
-		simulated.result =
-			invalidParams("simulateEvent platform must be one of: youtube, twitch, kick, tiktok.");
-		return simulated;
-	}
+	if (!normalized.empty() && std::find(kPlatforms.begin(), kPlatforms.end(), normalized) == kPlatforms.end())
+		return invalidParams("simulateEvent platform must be one of: youtube, twitch, kick, tiktok.");
 	const std::string kind = trimmedType.toLower().toStdString();
 	const std::string timestamp = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
 	const std::string eventPlatform = normalized.empty() ? kPlatforms[sources.pickOfFour()] : normalized;
@@ -137,17 +131,13 @@ SimulatedEvent buildSimulatedEvent(const QString &type, const QString &platform,
 		event["months_purchased"] = 1;
 		event["gift_recipient"] = nullptr;
 	} else {
-		simulated.result = invalidParams("Unsupported simulated event type: " + kind);
-		return simulated;
+		return invalidParams("Unsupported simulated event type: " + kind);
 	}
 
-	simulated.upid = "SYSTEM_USER;" + eventPlatform;
-	simulated.event = std::move(event);
-	simulated.result = {{"type", kind},
-			    {"platform", QString::fromStdString(eventPlatform).toLower().toStdString()}};
+	json summary = {{"type", kind}, {"platform", QString::fromStdString(eventPlatform).toLower().toStdString()}};
 	if (!trimmedUser.empty())
-		simulated.result["username"] = trimmedUser;
+		summary["username"] = trimmedUser;
 	if (!trimmedMessage.empty())
-		simulated.result["chatMessage"] = trimmedMessage;
-	return simulated;
+		summary["chatMessage"] = trimmedMessage;
+	return SimulatedEvent{std::move(summary), "SYSTEM_USER;" + eventPlatform, std::move(event)};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "values/Json.h"
+#include "values/Result.h"
 
 #include <functional>
 #include <string>
@@ -10,9 +11,9 @@
 // Sample chat, raid, follow and subscription events in the shape of Vek's,
 // for exercising the pages without a live stream.
 struct SimulatedEvent {
-	json result;      // what the caller gets: the summary, or an error object
-	std::string upid; // the streamer's UPID; empty on error
-	json event;       // what is published; null on error
+	json summary;     // what the caller gets
+	std::string upid; // the streamer's UPID
+	json event;       // what is published
 };
 
 struct SimulatedEventSources {
@@ -22,8 +23,9 @@ struct SimulatedEventSources {
 	std::function<int()> pickOfFour;
 };
 
-SimulatedEvent buildSimulatedEvent(const QString &type, const QString &platform, const QString &username,
-				   const QString &chatMessage, const SimulatedEventSources &sources);
+// The event, or why there is none (a type or platform it cannot be).
+Result<SimulatedEvent> buildSimulatedEvent(const QString &type, const QString &platform, const QString &username,
+					   const QString &chatMessage, const SimulatedEventSources &sources);
 
 // The top two bits of one 32-bit value of the process-wide generator.
 int randomPickOfFour();

@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "LogCapture.h"
+#include "ResultChecks.h"
 #include "TestWebSocketClient.h"
 #include "proxy/EventProxyServer.h"
 #include "proxy/ProxyMessageRouting.h"
@@ -65,9 +66,10 @@ void expectTimestamp(const json &event)
 
 TEST(SimulatedEvents, PaddedChatOnTwitch)
 {
-	SimulatedEvent simulated = buildSimulatedEvent(QStringLiteral(" CHAT "), QStringLiteral(" twitch "), QString(),
-						       QStringLiteral("<b>hi</b> & \"you\""), sources());
-	EXPECT_EQ(simulated.result,
+	SimulatedEvent simulated =
+		valueOf(buildSimulatedEvent(QStringLiteral(" CHAT "), QStringLiteral(" twitch "), QString(),
+					    QStringLiteral("<b>hi</b> & \"you\""), sources()));
+	EXPECT_EQ(simulated.summary,
 		  json({{"type", "chat"}, {"platform", "twitch"}, {"chatMessage", "<b>hi</b> & \"you\""}}));
 	EXPECT_EQ(simulated.upid, "SYSTEM_USER;TWITCH");
 	json event = simulated.event;
@@ -92,10 +94,10 @@ TEST(SimulatedEvents, PaddedChatOnTwitch)
 
 TEST(SimulatedEvents, RandomPicksChooseAmongTheFour)
 {
-	const SimulatedEvent chat = buildSimulatedEvent(QStringLiteral("rich_message"), QString(), QStringLiteral("  "),
-							QString(), sources({2, 3}));
+	const SimulatedEvent chat = valueOf(buildSimulatedEvent(QStringLiteral("rich_message"), QString(),
+								QStringLiteral("  "), QString(), sources({2, 3})));
 	EXPECT_EQ(chat.upid, "SYSTEM_USER;KICK");
-	EXPECT_EQ(chat.result, json({{"type", "rich_message"}, {"platform", "kick"}}));
+	EXPECT_EQ(chat.summary, json({{"type", "rich_message"}, {"platform", "kick"}}));
 	EXPECT_EQ(chat.event["raw"], "Vorn Studio looks awesome, Zorva is dialed in, and the streamer is crushing it.");
 	EXPECT_EQ(chat.event["sender"]["username"], "VornStudioFan");
 	for (int i = 0; i < 200; ++i)
@@ -104,25 +106,25 @@ TEST(SimulatedEvents, RandomPicksChooseAmongTheFour)
 
 TEST(SimulatedEvents, RaidFollowSubscription)
 {
-	SimulatedEvent raid = buildSimulatedEvent(QStringLiteral("Raid"), QStringLiteral("youtube"),
-						  QStringLiteral(" zoe "), QString(), sources());
-	EXPECT_EQ(raid.result, json({{"type", "raid"}, {"platform", "youtube"}, {"username", "zoe"}}));
+	SimulatedEvent raid = valueOf(buildSimulatedEvent(QStringLiteral("Raid"), QStringLiteral("youtube"),
+							  QStringLiteral(" zoe "), QString(), sources()));
+	EXPECT_EQ(raid.summary, json({{"type", "raid"}, {"platform", "youtube"}, {"username", "zoe"}}));
 	raid.event.erase("timestamp");
 	EXPECT_EQ(raid.event, json({{"event_type", "RAID"},
 				    {"streamer", streamer("YOUTUBE")},
 				    {"host", testUser("YOUTUBE", "zoe")},
 				    {"viewers", 12}}));
 
-	SimulatedEvent follow = buildSimulatedEvent(QStringLiteral("follow"), QStringLiteral("TIKTOK"), QString(),
-						    QString(), sources());
+	SimulatedEvent follow = valueOf(buildSimulatedEvent(QStringLiteral("follow"), QStringLiteral("TIKTOK"),
+							    QString(), QString(), sources()));
 	follow.event.erase("timestamp");
 	EXPECT_EQ(follow.event, json({{"event_type", "FOLLOW"},
 				      {"streamer", streamer("TIKTOK")},
 				      {"follower", testUser("TIKTOK", "VornStudioFan")}}));
 
 	for (const char *kind : {"subscribe", "subscription", "SUB"}) {
-		SimulatedEvent sub = buildSimulatedEvent(QString::fromLatin1(kind), QStringLiteral("kick"), QString(),
-							 QString(), sources());
+		SimulatedEvent sub = valueOf(buildSimulatedEvent(QString::fromLatin1(kind), QStringLiteral("kick"),
+								 QString(), QString(), sources()));
 		sub.event.erase("timestamp");
 		EXPECT_EQ(sub.event, json({{"event_type", "SUBSCRIPTION"},
 					   {"streamer", streamer("KICK")},
@@ -139,20 +141,14 @@ TEST(SimulatedEvents, RaidFollowSubscription)
 
 TEST(SimulatedEvents, Errors)
 {
-	EXPECT_EQ(buildSimulatedEvent(QStringLiteral("  "), QString(), QString(), QString(), sources()).result,
-		  json({{"error", "simulateEvent requires a non-empty 'type' parameter."},
-			{"errorCode", "INVALID_PARAMS"}}));
-	EXPECT_EQ(buildSimulatedEvent(QStringLiteral("follow"), QStringLiteral("myspace"), QString(), QString(),
-				      sources())
-			  .result,
-		  json({{"error", "simulateEvent platform must be one of: youtube, twitch, kick, tiktok."},
-			{"errorCode", "INVALID_PARAMS"}}));
-	const SimulatedEvent donation =
-		buildSimulatedEvent(QStringLiteral("Donation"), QString(), QString(), QString(), sources());
-	EXPECT_EQ(donation.result,
-		  json({{"error", "Unsupported simulated event type: donation"}, {"errorCode", "INVALID_PARAMS"}}));
-	EXPECT_TRUE(donation.event.is_null());
-	EXPECT_TRUE(donation.upid.empty());
+	EXPECT_EQ(failureText(buildSimulatedEvent(QStringLiteral("  "), QString(), QString(), QString(), sources())),
+		  "INVALID_PARAMS: simulateEvent requires a non-empty 'type' parameter.");
+	EXPECT_EQ(failureText(buildSimulatedEvent(QStringLiteral("follow"), QStringLiteral("myspace"), QString(),
+						  QString(), sources())),
+		  "INVALID_PARAMS: simulateEvent platform must be one of: youtube, twitch, kick, tiktok.");
+	EXPECT_EQ(failureText(
+			  buildSimulatedEvent(QStringLiteral("Donation"), QString(), QString(), QString(), sources())),
+		  "INVALID_PARAMS: Unsupported simulated event type: donation");
 }
 
 TEST(SimulatedEvents, PublishedUnderTheStreamerAndReplayed)
@@ -169,9 +165,10 @@ TEST(SimulatedEvents, PublishedUnderTheStreamerAndReplayed)
 	ASSERT_TRUE(client.open(port, QStringLiteral("/")));
 	ASSERT_TRUE(client.waitForUpgrade());
 
-	EXPECT_EQ(proxy.simulateEvent(QStringLiteral("donation")).value("errorCode", ""), "INVALID_PARAMS");
-	const json result = proxy.simulateEvent(QStringLiteral("chat"), QStringLiteral("kick"), QStringLiteral("ann"),
-						QStringLiteral("hello"));
+	EXPECT_EQ(failureText(proxy.simulateEvent(QStringLiteral("donation"))),
+		  "INVALID_PARAMS: Unsupported simulated event type: donation");
+	const json result = valueOf(proxy.simulateEvent(QStringLiteral("chat"), QStringLiteral("kick"),
+							QStringLiteral("ann"), QStringLiteral("hello")));
 	EXPECT_EQ(result,
 		  json({{"type", "chat"}, {"platform", "kick"}, {"username", "ann"}, {"chatMessage", "hello"}}));
 	ASSERT_TRUE(client.waitForMessages(1));

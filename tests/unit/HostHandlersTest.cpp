@@ -70,8 +70,8 @@ public:
 	}
 
 	bool hasEventProxy() override { return proxy; }
-	json simulateEvent(const QString &type, const QString &platform, const QString &username,
-			   const QString &chatMessage) override
+	Result<json> simulateEvent(const QString &type, const QString &platform, const QString &username,
+				   const QString &chatMessage) override
 	{
 		simulated = {type, platform, username, chatMessage};
 		calls.push_back("simulateEvent");
@@ -100,7 +100,7 @@ public:
 	QJsonObject logoutResult{{QStringLiteral("logoutUrl"), QStringLiteral("https://account.test/logout")}};
 	bool redirectHandled = true;
 	bool proxy = true;
-	json simulationResult = {{"type", "chat"}};
+	Result<json> simulationResult = json{{"type", "chat"}};
 
 private:
 	QJsonObject note(const char *call, const QJsonObject &result)
@@ -259,14 +259,13 @@ TEST_F(HostHandlersTest, SimulateEvent)
 	call("simulateEvent", {{"type", 1}, {"chatMessage", nullptr}});
 	EXPECT_EQ(targets.simulated, (QStringList{"", "", "", ""}));
 
-	targets.simulationResult = {{"error", "Unsupported simulated event type: donation"}};
+	targets.simulationResult =
+		Failure{QStringLiteral("Unsupported simulated event type: donation"), "INVALID_PARAMS"};
 	EXPECT_EQ(call("simulateEvent"), errorEnvelope("Unsupported simulated event type: donation", "INVALID_PARAMS"));
-	targets.simulationResult = {{"error", "Bad."}, {"errorCode", 3}};
-	EXPECT_EQ(call("simulateEvent"), errorEnvelope("Bad.", "INVALID_PARAMS"));
-	targets.simulationResult = {{"error", "Bad."}, {"errorCode", "OTHER"}};
+	targets.simulationResult = Failure{QStringLiteral("Bad."), "OTHER"};
 	EXPECT_EQ(call("simulateEvent"), errorEnvelope("Bad.", "OTHER"));
-	targets.simulationResult = {{"error", 1}, {"type", "raid"}};
-	EXPECT_EQ(call("simulateEvent"), json({{"error", 1}, {"type", "raid"}}));
+	targets.simulationResult = json{{"error", "Bad."}, {"type", "raid"}};
+	EXPECT_EQ(call("simulateEvent"), json({{"error", "Bad."}, {"type", "raid"}}));
 	// A result that is not an object answers as an empty object.
 	targets.simulationResult = json::array({1});
 	EXPECT_EQ(call("simulateEvent"), json::object());
