@@ -17,15 +17,6 @@ QString stringParam(const QJsonObject &params, const char *key)
 	return params.value(QLatin1String(key)).toString();
 }
 
-// An operation's value is the answer; its failure is answered as an error.
-template<typename T> void answer(const Responder &r, const Result<T> &outcome)
-{
-	if (outcome.ok())
-		r.success(outcome.value());
-	else
-		r.error(outcome.failure().message, QString::fromLatin1(outcome.failure().code));
-}
-
 // "platform" first when it is a string, then the string elements of
 // "platforms"; the controller normalises and de-duplicates.
 QStringList requiredPlatforms(const QJsonObject &params)
@@ -53,62 +44,46 @@ Result<QJsonObject> simulateEvent(HostTargets &targets, const QJsonObject &param
 	return toQJsonObject(simulated.value());
 }
 
-void logoutIntegration(HostTargets &targets, const QJsonObject &params, const Responder &r)
+Result<QJsonObject> logoutIntegration(HostTargets &targets, const QJsonObject &params)
 {
 	const QString upid = stringParam(params, "upid").trimmed();
-	if (upid.isEmpty()) {
-		r.error(QStringLiteral("Missing upid."), QString::fromLatin1(ErrorCodes::missingUpid));
-		return;
-	}
+	if (upid.isEmpty())
+		return Failure{QStringLiteral("Missing upid."), ErrorCodes::missingUpid};
 	// The pages hear of the logout before the account is dropped.
 	if (targets.hasEventProxy())
 		targets.publishLogout(upid.toStdString());
-	r.success(targets.logoutIntegration(upid));
+	return targets.logoutIntegration(upid);
 }
 
+// Every host method is an operation on the targets that gives a Result;
+// here, and only here, its value becomes the answer and its failure an error.
 class Registrar {
 public:
 	Registrar(ObsWebSocketVendor &into, HostTargets &on) : vendor(into), targets(on) {}
 
-	// A handler that answers with the operation's result.
-	template<typename Operation> void result(const char *method, Operation operation)
+	template<typename Operation> void add(const char *method, Operation operation)
 	{
 		HostTargets *t = &targets;
-		add(method, [t, operation](const QJsonObject &params, const Responder &r) {
-			r.success(operation(*t, params));
-		});
-	}
-
-	// A handler whose operation can fail.
-	template<typename Operation> void fallible(const char *method, Operation operation)
-	{
-		HostTargets *t = &targets;
-		add(method, [t, operation](const QJsonObject &params, const Responder &r) {
-			answer(r, operation(*t, params));
-		});
-	}
-
-	template<typename Handler> void handler(const char *method, Handler serve)
-	{
-		HostTargets *t = &targets;
-		add(method, [t, serve](const QJsonObject &params, const Responder &r) { serve(*t, params, r); });
+		vendor.registerHandler(
+			QString::fromLatin1(method), [t, operation](const QJsonObject &params, const Responder &r) {
+				const auto outcome = operation(*t, params);
+				if (outcome.ok())
+					r.success(outcome.value());
+				else
+					r.error(outcome.failure().message, QString::fromLatin1(outcome.failure().code));
+			});
 	}
 
 	void fixedResult(const char *method, const QJsonValue &value)
 	{
-		add(method, [value](const QJsonObject &, const Responder &r) { r.success(value); });
+		add(method, [value](HostTargets &, const QJsonObject &) { return Result(value); });
 	}
 
 	void fixedError(const char *method, const char *message, const char *code)
 	{
-		add(method, [message, code](const QJsonObject &, const Responder &r) {
-			r.error(QString::fromUtf8(message), QString::fromLatin1(code));
+		add(method, [message, code](HostTargets &, const QJsonObject &) {
+			return Result<QJsonValue>(Failure{QString::fromUtf8(message), code});
 		});
-	}
-
-	void add(const char *method, ObsWebSocketVendor::Handler handler)
-	{
-		vendor.registerHandler(QString::fromLatin1(method), std::move(handler));
 	}
 
 private:
@@ -121,56 +96,53 @@ private:
 void registerHostHandlers(ObsWebSocketVendor &vendor, HostTargets &targets)
 {
 	Registrar reg(vendor, targets);
-	const auto beginAccountLogin = [](HostTargets &t, const QJsonObject &) {
-		return t.beginAccountLogin();
-	};
-
-	reg.result("zorva.status", [](HostTargets &t, const QJsonObject &) { return t.status(); });
-	reg.result("zorva.getHostBootstrap", [](HostTargets &t, const QJsonObject &) { return t.hostBootstrap(); });
-	reg.result("zorva.refreshHostBootstrap", [](HostTargets &t, const QJsonObject &) {
-		t.refreshHostState();
-		return t.hostBootstrap();
-	});
-	reg.result("accounts.list", [](HostTargets &t, const QJsonObject &) { return t.accountsList(); });
-	reg.result("accounts.require", [](HostTargets &t, const QJsonObject &params) {
-		return t.requirePlatforms(requiredPlatforms(params));
-	});
-	reg.fixedResult("getSessionJson", QJsonObject());
 	// The account login start never answers with an error: its failures are
 	// the result members "opened": false and "error".
-	reg.result("authenticate", beginAccountLogin);
+	const auto beginAccountLogin = [](HostTargets &t, const QJsonObject &) {
+		return Result(t.beginAccountLogin());
+	};
+	const auto logoutAccount = [](HostTargets &t, const QJsonObject &) {
+		return Result(t.logoutAccount());
+	};
+
+	reg.add("zorva.status", [](HostTargets &t, const QJsonObject &) { return Result(t.status()); });
+	reg.add("zorva.getHostBootstrap",
+		[](HostTargets &t, const QJsonObject &) { return Result(t.hostBootstrap()); });
+	reg.add("zorva.refreshHostBootstrap", [](HostTargets &t, const QJsonObject &) {
+		t.refreshHostState();
+		return Result(t.hostBootstrap());
+	});
+	reg.add("accounts.list", [](HostTargets &t, const QJsonObject &) { return Result(t.accountsList()); });
+	reg.add("accounts.require", [](HostTargets &t, const QJsonObject &params) {
+		return Result(t.requirePlatforms(requiredPlatforms(params)));
+	});
+	reg.fixedResult("getSessionJson", QJsonObject());
+	reg.add("authenticate", beginAccountLogin);
 	reg.fixedResult("listDisplays", QJsonArray());
 	reg.fixedResult("listWindows", QJsonArray());
 	reg.fixedResult("listCameras", QJsonArray());
 	reg.fixedResult("notify", QJsonObject());
-	reg.fallible("simulateEvent", &simulateEvent);
+	reg.add("simulateEvent", &simulateEvent);
 	reg.fixedError("takeScreenshot", "Screenshots are not available from OBS yet.", ErrorCodes::notImplemented);
 	reg.fixedError("applySessionOps", "applySessionOps is handled by the OBS shim.", ErrorCodes::shimRequired);
 	reg.fixedError("evalBrowserLayerJs", "Browser-layer JS evaluation is not enabled in OBS yet.",
 		       ErrorCodes::notImplemented);
 	reg.fixedError("getBrowserLayerConsoleLogs", "Browser-layer console logs are not enabled in OBS yet.",
 		       ErrorCodes::notImplemented);
-	reg.handler("accounts.beginLogin",
-		    [beginAccountLogin](HostTargets &t, const QJsonObject &params, const Responder &r) {
-			    const QString platform = stringParam(params, "platform").trimmed();
-			    if (platform.isEmpty())
-				    r.success(beginAccountLogin(t, params));
-			    else
-				    answer(r, t.beginIntegrationLogin(platform));
-		    });
-	reg.fallible("accounts.refresh", [](HostTargets &t, const QJsonObject &) { return t.refreshAccount(); });
-	const ObsWebSocketVendor::Handler logoutAccount = [t = &targets](const QJsonObject &, const Responder &r) {
-		r.success(t->logoutAccount());
-	};
+	reg.add("accounts.beginLogin", [beginAccountLogin](HostTargets &t, const QJsonObject &params) {
+		const QString platform = stringParam(params, "platform").trimmed();
+		return platform.isEmpty() ? beginAccountLogin(t, params) : t.beginIntegrationLogin(platform);
+	});
+	reg.add("accounts.refresh", [](HostTargets &t, const QJsonObject &) { return t.refreshAccount(); });
 	reg.add("accounts.logout", logoutAccount);
 	reg.add("zorva.logout", logoutAccount);
-	reg.result("accounts.handleRedirect", [](HostTargets &t, const QJsonObject &params) {
+	reg.add("accounts.handleRedirect", [](HostTargets &t, const QJsonObject &params) {
 		const QUrl url(stringParam(params, "url"), QUrl::TolerantMode);
-		return QJsonObject{{QStringLiteral("handled"), t.handleRedirect(url)}};
+		return Result(QJsonObject{{QStringLiteral("handled"), t.handleRedirect(url)}});
 	});
 	// The platform goes unchanged: rejecting an empty one is the controller's.
-	reg.fallible("vek.beginLogin", [](HostTargets &t, const QJsonObject &params) {
+	reg.add("vek.beginLogin", [](HostTargets &t, const QJsonObject &params) {
 		return t.beginIntegrationLogin(stringParam(params, "platform"));
 	});
-	reg.handler("vek.logout", &logoutIntegration);
+	reg.add("vek.logout", &logoutIntegration);
 }
