@@ -5,67 +5,42 @@
 
 #include <QMetaObject>
 
-ModuleHostTargets::ModuleHostTargets(Collaborators collaborators) : with(std::move(collaborators)) {}
+namespace {
 
-QJsonObject ModuleHostTargets::status()
-{
-	return statusWithHostBootstrap(with.bootstrapSources());
-}
+class ModuleHostTargets final : public HostTargets {
+public:
+	explicit ModuleHostTargets(HostTargetCollaborators collaborators) : with(std::move(collaborators)) {}
 
-QJsonObject ModuleHostTargets::hostBootstrap()
-{
-	return buildHostBootstrap(with.bootstrapSources()).toJson();
-}
+	QJsonObject status() override { return statusWithHostBootstrap(with.bootstrapSources()); }
+	QJsonObject hostBootstrap() override { return buildHostBootstrap(with.bootstrapSources()).toJson(); }
+	void refreshHostState() override { with.refreshHostState(); }
 
-void ModuleHostTargets::refreshHostState()
-{
-	with.refreshHostState();
-}
+	QJsonObject accountsList() override { return with.authController.accountsList(); }
+	QJsonObject requirePlatforms(const QStringList &platforms) override
+	{
+		return with.authController.requirePlatforms(platforms);
+	}
+	QJsonObject beginAccountLogin() override { return with.authController.beginAccountLogin(); }
+	Result<QJsonObject> beginIntegrationLogin(const QString &platform) override
+	{
+		return with.authController.beginIntegrationLogin(platform);
+	}
+	Result<QJsonObject> refreshAccount() override { return with.authController.refreshAccount(); }
+	QJsonObject logoutAccount() override { return with.authController.logoutAccount(); }
+	bool handleRedirect(const QUrl &url) override { return with.authController.handleRedirect(url); }
+	QJsonObject logoutIntegration(const QString &upid) override
+	{
+		return with.authController.logoutIntegration(upid);
+	}
 
-QJsonObject ModuleHostTargets::accountsList()
-{
-	return with.authController.accountsList();
-}
+	bool hasEventProxy() override { return with.eventProxy != nullptr; }
+	Result<json> simulateEvent(const QString &type, const QString &platform, const QString &username,
+				   const QString &chatMessage) override;
+	void publishLogout(const std::string &upid) override;
 
-QJsonObject ModuleHostTargets::requirePlatforms(const QStringList &platforms)
-{
-	return with.authController.requirePlatforms(platforms);
-}
-
-QJsonObject ModuleHostTargets::beginAccountLogin()
-{
-	return with.authController.beginAccountLogin();
-}
-
-Result<QJsonObject> ModuleHostTargets::beginIntegrationLogin(const QString &platform)
-{
-	return with.authController.beginIntegrationLogin(platform);
-}
-
-Result<QJsonObject> ModuleHostTargets::refreshAccount()
-{
-	return with.authController.refreshAccount();
-}
-
-QJsonObject ModuleHostTargets::logoutAccount()
-{
-	return with.authController.logoutAccount();
-}
-
-bool ModuleHostTargets::handleRedirect(const QUrl &url)
-{
-	return with.authController.handleRedirect(url);
-}
-
-QJsonObject ModuleHostTargets::logoutIntegration(const QString &upid)
-{
-	return with.authController.logoutIntegration(upid);
-}
-
-bool ModuleHostTargets::hasEventProxy()
-{
-	return with.eventProxy != nullptr;
-}
+private:
+	HostTargetCollaborators with;
+};
 
 // The worker thread never waits on the UI thread, so these blocking calls
 // cannot deadlock; the handlers ask hasEventProxy() before either.
@@ -87,4 +62,11 @@ void ModuleHostTargets::publishLogout(const std::string &upid)
 	[[maybe_unused]] const bool ran = QMetaObject::invokeMethod(
 		proxy, [proxy, &upid] { proxy->publishLogout(upid); }, Qt::BlockingQueuedConnection);
 	Q_ASSERT(ran);
+}
+
+} // namespace
+
+std::unique_ptr<HostTargets> makeModuleHostTargets(HostTargetCollaborators collaborators)
+{
+	return std::make_unique<ModuleHostTargets>(std::move(collaborators));
 }

@@ -192,7 +192,7 @@ void createWorkerObjects(ModuleState &state)
 
 void createHostTargets(ModuleState &state)
 {
-	state.hostTargets = std::make_unique<ModuleHostTargets>(ModuleHostTargets::Collaborators{
+	state.hostTargets = makeModuleHostTargets(HostTargetCollaborators{
 		*state.authController, state.workerObjects->eventProxy(), &hostBootstrapSources, &refreshHostState});
 	registerHostHandlers(*state.vendor, *state.hostTargets);
 }

@@ -9,7 +9,7 @@
 
 class AuthController;
 class DockSet;
-class ModuleHostTargets;
+class HostTargets;
 class ObsWebSocketDiscovery;
 class ObsWebSocketVendor;
 class QFileSystemWatcher;
@@ -29,7 +29,7 @@ struct ModuleState {
 	std::unique_ptr<QFileSystemWatcher> configWatcher;
 	std::unique_ptr<RefreshDebounce> refreshDebounce;
 	std::unique_ptr<WorkerObjects> workerObjects;
-	std::unique_ptr<ModuleHostTargets> hostTargets;
+	std::unique_ptr<HostTargets> hostTargets;
 	std::unique_ptr<DockSet> dockSet;
 
 	// Set by a load that went through: the host could run the module. Post-load
