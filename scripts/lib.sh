@@ -41,8 +41,10 @@ obs_suite() {
   esac
 }
 
-# Runs a command in a network namespace of its own in which only the loopback
-# interface is up: packaged OBS and the clients that talk to it run so.
+# A prefix that runs a command in a network namespace of its own in which only
+# the loopback interface is up: packaged OBS and the clients that talk to it
+# run so. An array, so that scripts can also exec it.
+loopback_only=(unshare --net -- bash -c 'ip link set lo up && exec "$@"' loopback_only)
 in_loopback() {
-  unshare --net -- bash -c 'ip link set lo up && exec "$@"' in_loopback "$@"
+  "${loopback_only[@]}" "$@"
 }
