@@ -37,7 +37,9 @@ printf '[General]\nFirstRun=true\nLastVersion=486539266\n' >"$home/obs-studio/gl
 obs --disable-shutdown-check --multi >"$log" 2>&1 &
 obs=$!
 wait_for "start-up" grep -q "==== Startup complete" "$log"
-wait_for "main window" xdotool search --name "^OBS 29"
+# OBS names its main window before it maps it, and the focus can only go to
+# a mapped window (X answers BadMatch otherwise, and xdotool fails).
+wait_for "main window" xdotool search --onlyvisible --name "^OBS 29"
 
 ours="$(grep -c '\[vorn-zorva\]' "$log" || true)"
 [ "$ours" = 1 ] || fail "$ours lines of the module, not one"
@@ -46,7 +48,7 @@ grep -q "^error: \[vorn-zorva\] Not loading: the module needs OBS Studio 30 or l
 grep -q "Failed to initialize module 'vorn-zorva.so'" "$log" || fail "libobs did not see the refusal"
 
 # File > Exit, as a user quits.
-window="$(xdotool search --name "^OBS 29" | head -1)"
+window="$(xdotool search --onlyvisible --name "^OBS 29" | head -1)"
 xdotool windowfocus --sync "$window"
 xdotool key --window "$window" ctrl+q
 status=0
