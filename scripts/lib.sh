@@ -44,7 +44,7 @@ obs_suite() {
 # A prefix that runs a command in a network namespace of its own in which only
 # the loopback interface is up: packaged OBS and the clients that talk to it
 # run so. An array, so that scripts can also exec it.
-loopback_only=(unshare --net -- bash -c 'ip link set lo up && exec "$@"' loopback_only)
+loopback_namespace=(unshare --net -- bash -c 'ip link set lo up && exec "$@"' loopback_namespace)
 in_loopback() {
-  "${loopback_only[@]}" "$@"
+  "${loopback_namespace[@]}" "$@"
 }
