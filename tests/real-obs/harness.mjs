@@ -238,8 +238,30 @@ export async function startObs(setup, { withModule = true } = {}) {
 		child.kill('SIGKILL');
 		throw error;
 	});
+	await waitForObsWebSocketReady(session).catch((error) => {
+		child.kill('SIGKILL');
+		throw error;
+	});
 	session.readyAfterMs = Date.now() - startedAt;
 	return session;
+}
+
+// obs-websocket answers every request with 207 until its own handler of
+// FINISHED_LOADING has run, which may come after the probe's: its readiness
+// is what it answers, asked of a client that then stays the session's first.
+const obsWebSocketNotReady = 207;
+async function waitForObsWebSocketReady(session) {
+	const client = await connect(session);
+	await until(async () => {
+		try {
+			await client.call('GetVersion');
+			return true;
+		} catch (error) {
+			if (error.code === obsWebSocketNotReady)
+				return false;
+			throw error;
+		}
+	}, { timeoutMs: 30000, what: 'obs-websocket ready (GetVersion not answered with 207)' });
 }
 
 // The stack of an OBS that died by a signal, from its core file (OBS runs in
