@@ -1,5 +1,5 @@
 # The folders of src/ are layers, low to high:
-#   websocket, values, obs, threading, proxy | integration, worker, auth, host, docks, plugin
+#   websocket, values, obs, threading, proxy | integration, worker, auth, host, docks, plugin | panelhost
 # Each layer is a library that links the layers below it that it uses. Its code
 # sees its own folder and the folders of what it links, and nothing else: a
 # library's include root is a folder holding one link,
@@ -24,7 +24,7 @@ function(zorva_layer_root folder)
   file(CREATE_LINK "${target}" "${link}" SYMBOLIC)
 endfunction()
 
-set(ZORVA_LAYER_ORDER websocket values obs threading "proxy integration" worker auth host docks plugin)
+set(ZORVA_LAYER_ORDER websocket values obs threading "proxy integration" worker auth host docks "plugin panelhost")
 
 # The position of a folder in the order; folders on one rank are peers and
 # never link each other.

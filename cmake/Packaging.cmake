@@ -13,6 +13,13 @@
 if(NOT ZORVA_INSTALL_LAYOUT STREQUAL "system")
   return()
 endif()
+# Distributions build OBS without obs-browser: there the docks show only with
+# the plugin's own panel host, which the package carries beside the module.
+# dpkg-shlibdeps gives its dependencies on Qt WebEngine.
+if(NOT TARGET vorn-zorva-panels)
+  message(WARNING "Qt WebEngine 6 was not found: a package built now has no browser panel host of its own, and "
+    "in an OBS without obs-browser its docks stay empty (install qt6-webengine-dev)")
+endif()
 
 # Debian wants the licence as the package's copyright file.
 install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/obs-vorn-zorva"

@@ -1,11 +1,11 @@
 #include "BrowserWindows.h"
 
 #include "docks/BrowserPanel.h"
+#include "docks/PanelHostEntryPoints.h"
 
 #include <QDesktopServices>
 
-#include <obs-module.h>
-#include <util/platform.h>
+#include <util/base.h>
 
 BrowserWindows::BrowserWindows(QObject *parent) : QObject(parent)
 {
@@ -24,10 +24,11 @@ QCef *BrowserWindows::panels()
 {
 	if (cef)
 		return cef;
-	obs_module_t *browser = obs_get_module("obs-browser");
-	void *library = browser ? obs_get_module_lib(browser) : nullptr;
-	auto factory = library ? reinterpret_cast<QCefFactory>(os_dlsym(library, "obs_browser_create_qcef")) : nullptr;
-	cef = factory ? factory() : nullptr;
+#ifdef ZORVA_HAVE_PANEL_HOST
+	// The same panel host as the module's docks, with a profile kept in
+	// memory, as a browser of its own would keep a profile apart.
+	cef = vorn_zorva_panel_host_create(nullptr);
+#endif
 	return cef;
 }
 

@@ -6,8 +6,8 @@
 struct QCef;
 
 // The development host's "system browser": URLs the module opens (sign-in
-// pages, the login result) show in a window of obs-browser's own panels, so
-// the whole login works inside the host, with or without a desktop.
+// pages, the login result) show in a window of the plugin's own browser
+// panels, so the whole login works inside the host, with or without a desktop.
 class BrowserWindows : public QObject {
 	Q_OBJECT
 

@@ -1,7 +1,7 @@
 // The development host: a stand-in OBS main window with real libobs, the
-// obs-websocket and obs-browser stand-ins, local sample services, and the
-// development flavour of the module (pointed at those services) loaded as OBS
-// loads it.
+// obs-websocket stand-in, local sample services, and the development flavour
+// of the module (pointed at those services) loaded as OBS loads it, its docks
+// on the plugin's own browser panel host.
 
 #include "BrowserWindows.h"
 #include "FrontendStandin.h"
@@ -60,7 +60,8 @@ Options parseOptions(const QApplication &app)
 		QStringLiteral("file"));
 	const QCommandLineOption recording(
 		QStringLiteral("recording-browser"),
-		QStringLiteral("Panels that only show their address instead of Qt WebEngine."));
+		QStringLiteral("An obs-browser whose panels only record their calls, instead of the plugin's own "
+			       "Qt WebEngine panels."));
 	const QCommandLineOption tile(
 		QStringLiteral("tile-docks"),
 		QStringLiteral("Once loaded, show the four docks side by side instead of as tabs."));
@@ -74,7 +75,7 @@ Options parseOptions(const QApplication &app)
 		parser.isSet(quitAfter) ? parser.value(quitAfter).toInt() : (options.screenshot.isEmpty() ? 0 : 20);
 	// A picture is for seeing all four docks at once.
 	options.tileDocks = parser.isSet(tile) || !options.screenshot.isEmpty();
-	options.recordingBrowser = parser.isSet(recording) || QStringLiteral(ZORVA_WEBENGINE_BROWSER_FILE).isEmpty();
+	options.recordingBrowser = parser.isSet(recording);
 	return options;
 }
 
@@ -116,7 +117,7 @@ void saveScreenshot(QMainWindow *window, const QString &file)
 
 int main(int argc, char **argv)
 {
-	// As OBS, no shared OpenGL context is asked for: the obs-browser panels
+	// As OBS, no shared OpenGL context is asked for: the browser panels
 	// draw in software.
 	QApplication app(argc, argv);
 	QApplication::setApplicationName(QStringLiteral("vorn-zorva-devhost"));
@@ -146,16 +147,15 @@ int main(int argc, char **argv)
 	const QString obsWebSocketConfig = ObsWebSocketSettings::path();
 	ObsWebSocketSettings::ensureDefaults(obsWebSocketConfig);
 	ObsWebSocketServer obsWebSocket;
-	const QString browserFile = options.recordingBrowser ? QStringLiteral(ZORVA_RECORDING_BROWSER_FILE)
-							     : QStringLiteral(ZORVA_WEBENGINE_BROWSER_FILE);
+	// As in Debian's OBS, no obs-browser: the module's docks use the plugin's
+	// own panel host, unless a recording obs-browser is asked for.
 	const QString browserData = options.home + QStringLiteral("/obs-browser");
 	QDir().mkpath(browserData);
-	if (!host.loadModule(browserFile, browserData) ||
+	if ((options.recordingBrowser && !host.loadModule(QStringLiteral(ZORVA_RECORDING_BROWSER_FILE), browserData)) ||
 	    !host.loadModule(QStringLiteral(ZORVA_MODULE_FILE), QStringLiteral(ZORVA_DATA_DIR))) {
 		host.shutdown();
 		return 1;
 	}
-	// Its panels come from obs-browser, so it goes before libobs unloads that.
 	auto systemBrowser = std::make_unique<BrowserWindows>();
 	host.postLoad();
 	// As in OBS: obs-websocket starts its server in its own post-load, which

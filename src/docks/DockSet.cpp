@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <obs-module.h>
+#include <obs-nix-platform.h>
 #include <obs.hpp>
 #include <util/platform.h>
 
@@ -79,12 +80,18 @@ void markDockPlaced(const QString &uiStatePath)
 	obs_data_save_json_safe(data, uiStatePath.toUtf8().constData(), "tmp", "bak");
 }
 
-QCef *resolvePanelHost()
+QCef *obsBrowserPanelHost()
 {
 	obs_module_t *browser = obs_get_module("obs-browser");
 	void *library = browser ? obs_get_module_lib(browser) : nullptr;
 	auto factory = library ? reinterpret_cast<QCefFactory>(os_dlsym(library, "obs_browser_create_qcef")) : nullptr;
 	return factory ? factory() : nullptr;
+}
+
+// OBS turns obs-browser's panels off when it runs as a native Wayland client.
+bool nativeWayland()
+{
+	return obs_get_nix_platform() == OBS_NIX_PLATFORM_WAYLAND;
 }
 
 void applyDockTitles()
@@ -199,7 +206,7 @@ struct PlacementRun : std::enable_shared_from_this<PlacementRun> {
 
 } // namespace
 
-DockSet::DockSet(Sources docksSources) : sources(std::move(docksSources)) {}
+DockSet::DockSet(Sources docksSources) : sources(std::move(docksSources)), ownPanelHost(sources.panelHostLibrary) {}
 
 DockSet::~DockSet()
 {
@@ -214,10 +221,8 @@ void DockSet::initializeDock(bool hostFinishedLoading)
 	}
 
 	panelHost.reset(resolvePanelHost());
-	if (!panelHost) {
-		logError("OBS browser panel host is unavailable.");
+	if (!panelHost)
 		return;
-	}
 	if (!panelHost->initialized())
 		panelHost->init_browser();
 
@@ -269,6 +274,32 @@ void DockSet::destroyDocks()
 	docks.fill(nullptr);
 	sharedUrlState.reset();
 	panelHost.reset();
+	if (ownPanelHostInUse)
+		ownPanelHost.release();
+	ownPanelHostInUse = false;
+}
+
+// obs-browser's panels where OBS has them, as every other plugin's docks use;
+// otherwise, and under native Wayland, the plugin's own.
+QCef *DockSet::resolvePanelHost()
+{
+	const bool wayland = nativeWayland();
+	if (!wayland) {
+		if (QCef *browser = obsBrowserPanelHost())
+			return browser;
+	}
+	QCef *own = ownPanelHost.create(sources.panelProfilePath);
+	if (!own) {
+		logError("OBS browser panel host is unavailable. The docks need obs-browser, or Qt WebEngine 6 for the "
+			 "plugin's own panel host (Debian and Ubuntu: apt-get install libqt6webenginewidgets6): %s",
+			 ownPanelHost.error().toUtf8().constData());
+		return nullptr;
+	}
+	ownPanelHostInUse = true;
+	logInfo("Docks use the plugin's own browser panel host (Qt WebEngine): %s",
+		wayland ? "OBS runs under Wayland, where obs-browser's panels are off."
+			: "this OBS has no obs-browser.");
+	return own;
 }
 
 // Removes only the docks this module registered: after a refused

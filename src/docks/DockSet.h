@@ -1,5 +1,6 @@
 #pragma once
 
+#include "docks/PanelHostLibrary.h"
 #include "docks/ZorvaDock.h"
 
 #include <array>
@@ -22,6 +23,11 @@ public:
 		// Where the first placement is remembered ("zorva-ui.json"); empty:
 		// nowhere, so the docks are placed at every load.
 		QString uiStatePath;
+		// The plugin's own panel host, for an OBS without obs-browser panels
+		// (PanelHostLibrary::besideModule), and where its pages keep their
+		// storage; empty: none, and in memory.
+		QString panelHostLibrary;
+		QString panelProfilePath;
 	};
 
 	explicit DockSet(Sources sources);
@@ -45,11 +51,14 @@ public:
 	static void scheduleDockTitleRefresh();
 
 private:
+	QCef *resolvePanelHost();
 	void removeRegisteredDocks();
 	void invokeOnEachDock(void (ZorvaDock::*method)());
 
 	Sources sources;
 	std::unique_ptr<QCef> panelHost;
+	PanelHostLibrary ownPanelHost;
+	bool ownPanelHostInUse = false;
 	std::array<ZorvaDock *, 4> docks = {};
 	std::shared_ptr<ZorvaDock::UrlState> sharedUrlState;
 	bool docksDestroyed = false;

@@ -209,6 +209,11 @@ std::unique_ptr<DockSet> createDockSet(const ModuleState &state)
 		return discovery ? discovery->discover() : ObsWebSocketBootstrap();
 	};
 	sources.uiStatePath = moduleConfigPath("zorva-ui.json");
+	sources.panelHostLibrary = PanelHostLibrary::besideModule(
+		QString::fromUtf8(obs_get_module_binary_path(moduleState().currentModule)));
+	// Cookies and local storage of the docks' pages, so that a sign-in inside
+	// a dock survives a restart.
+	sources.panelProfilePath = moduleConfigPath("browser-profile");
 	return std::make_unique<DockSet>(std::move(sources));
 }
 

@@ -3,13 +3,11 @@
 #include "LogCapture.h"
 #include "StandinHost.h"
 #include "docks/BrowserPanel.h"
+#include "docks/PanelHostLibrary.h"
 
 #include <QDir>
 #include <QFile>
 #include <QVBoxLayout>
-
-#include <obs-module.h>
-#include <util/platform.h>
 
 namespace {
 
@@ -18,13 +16,8 @@ StandinHost host;
 // threads that are joined only when the application goes away.
 QStringList scratchFolders;
 
-QCef *makeCef()
-{
-	obs_module_t *browser = obs_get_module("obs-browser");
-	void *library = browser ? obs_get_module_lib(browser) : nullptr;
-	auto factory = library ? reinterpret_cast<QCefFactory>(os_dlsym(library, "obs_browser_create_qcef")) : nullptr;
-	return factory ? factory() : nullptr;
-}
+// The panel host as the module loads it, from beside the module file.
+PanelHostLibrary panelHost(PanelHostLibrary::besideModule(QStringLiteral(ZORVA_MODULE_FILE)));
 
 } // namespace
 
@@ -54,6 +47,7 @@ bool BrowserHostTest::Panel::waitForUrl(const QString &url, std::chrono::millise
 void BrowserHostTest::SetUp()
 {
 	ASSERT_TRUE(scratch.isValid());
+	ASSERT_TRUE(pageServer.listen());
 	scratch.setAutoRemove(false);
 	scratchFolders << scratch.path();
 	QDir().mkpath(scratch.filePath(QStringLiteral("pages")));
@@ -62,11 +56,9 @@ void BrowserHostTest::SetUp()
 	LogCapture::instance().install();
 	ASSERT_TRUE(host.startup(moduleConfigDir));
 	loaded = true;
-	const QString dataDir = scratch.filePath(QStringLiteral("obs-browser-data"));
-	QDir().mkpath(dataDir);
-	ASSERT_TRUE(host.loadModule(QStringLiteral(ZORVA_WEBENGINE_BROWSER_FILE), dataDir));
-	cef = makeCef();
-	ASSERT_NE(cef, nullptr);
+	profileDir = QDir(moduleConfigDir).filePath(QStringLiteral("vorn-zorva/browser-profile"));
+	cef = panelHost.create(profileDir);
+	ASSERT_NE(cef, nullptr) << panelHost.error().toStdString();
 
 	hostWindow = new QWidget();
 	new QVBoxLayout(hostWindow);
@@ -80,6 +72,7 @@ void BrowserHostTest::TearDown()
 	delete hostWindow.data();
 	delete cef;
 	cef = nullptr;
+	panelHost.release();
 	if (loaded)
 		host.shutdown();
 	loaded = false;
@@ -107,17 +100,26 @@ void BrowserHostTest::destroyPanels()
 	pumpEvents(std::chrono::milliseconds(100));
 }
 
-QString BrowserHostTest::writePage(const QString &name, const QString &html) const
+QString BrowserHostTest::writePage(const QString &name, const QString &html)
 {
 	const QString path = scratch.filePath(QStringLiteral("pages/") + name);
 	QFile file(path);
 	if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
 		ADD_FAILURE() << "cannot write " << path.toStdString();
 	file.write(html.toUtf8());
-	return QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+	FakeHttpServer::Response page;
+	page.body = html.toUtf8();
+	page.contentType = name.endsWith(QStringLiteral(".html")) ? "text/html; charset=utf-8" : "text/plain";
+	pageServer.route("GET", QStringLiteral("/") + name, page);
+	return pageServer.baseUrl() + QStringLiteral("/") + name;
 }
 
-QString BrowserHostTest::writeScriptPage(const QString &name, const QString &headScript) const
+QString BrowserHostTest::localFileUrl(const QString &name) const
+{
+	return QUrl::fromLocalFile(scratch.filePath(QStringLiteral("pages/") + name)).toString(QUrl::FullyEncoded);
+}
+
+QString BrowserHostTest::writeScriptPage(const QString &name, const QString &headScript)
 {
 	return writePage(name, QStringLiteral("<!doctype html><html><head><meta charset=\"utf-8\"><script>%1</script>"
 					      "</head><body><p>%2</p></body></html>")

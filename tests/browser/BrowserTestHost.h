@@ -1,12 +1,13 @@
 #pragma once
 
-// A stand-in OBS process for one test: real libobs with the WebEngine
-// obs-browser module loaded as OBS loads it, a shown host window for its
-// panels, and test pages written to a temporary folder. Reaches the panels
-// only through the panel interface, so that a host without WebEngine of its
-// own can use it too.
+// A stand-in OBS process for one test: real libobs, the plugin's own panel
+// host loaded as the module loads it, a shown host window for its panels,
+// and test pages written to a temporary folder. Reaches the panels only
+// through the panel interface, so that a host without WebEngine of its own
+// can use it too.
 
 #include "EventLoopWait.h"
+#include "FakeHttpServer.h"
 
 #include <chrono>
 #include <memory>
@@ -66,13 +67,18 @@ protected:
 	Panel *createPanel(const QString &url);
 	void destroyPanels();
 
-	// Writes a page into the page folder; its address as file:// text.
-	QString writePage(const QString &name, const QString &html) const;
+	// Writes a page into the page folder and serves it on loopback, as the
+	// docks' pages are served; its http address.
+	QString writePage(const QString &name, const QString &html);
 	// A page whose head script runs before anything else of it.
-	QString writeScriptPage(const QString &name, const QString &headScript) const;
+	QString writeScriptPage(const QString &name, const QString &headScript);
+	// A written page's file:// address.
+	QString localFileUrl(const QString &name) const;
 
 	QTemporaryDir scratch;
+	FakeHttpServer pageServer;
 	QString moduleConfigDir;
+	QString profileDir; // where the panels' pages keep their storage
 	QCef *cef = nullptr;
 	QPointer<QWidget> hostWindow;
 	std::vector<std::unique_ptr<Panel>> panels;

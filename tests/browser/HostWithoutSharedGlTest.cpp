@@ -1,9 +1,8 @@
 // A host that made its application without a shared OpenGL context and does
 // not link WebEngine itself, as OBS. WebEngine crashes on its first page
-// there unless the module makes the context when it loads. And the module
-// file is safe to open where it is never loaded (some libobs builds open
-// every module file in a forked copy of the host): WebEngine comes in only
-// when the module loads.
+// there unless the panel host makes the context. And the module file is safe
+// to open where it is never loaded (some libobs builds open every module file
+// in a forked copy of the host): WebEngine comes in only with the panel host.
 
 #include "BrowserTestHost.h"
 #include "LogCapture.h"
@@ -25,10 +24,10 @@ bool webEngineInProcess()
 
 } // namespace
 
-TEST(BrowserModuleFile, OpensWithoutWebEngine)
+TEST(ModuleFile, OpensWithoutWebEngine)
 {
 	ASSERT_FALSE(webEngineInProcess());
-	void *module = dlopen(ZORVA_WEBENGINE_BROWSER_FILE, RTLD_NOW | RTLD_LOCAL);
+	void *module = dlopen(ZORVA_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
 	ASSERT_NE(module, nullptr) << dlerror();
 	EXPECT_NE(dlsym(module, "obs_module_load"), nullptr);
 	EXPECT_FALSE(webEngineInProcess());
@@ -44,11 +43,13 @@ protected:
 	}
 };
 
-TEST_F(HostWithoutSharedGlTest, GetsOneFromTheModule)
+TEST_F(HostWithoutSharedGlTest, GetsOneFromThePanelHost)
 {
 	EXPECT_TRUE(webEngineInProcess());
 	EXPECT_NE(QOpenGLContext::globalShareContext(), nullptr);
-	EXPECT_EQ(LogCapture::instance().count("the host has no shared OpenGL context; made one"), 1u);
+	EXPECT_EQ(LogCapture::instance().count(
+			  "[vorn-zorva] The host has no shared OpenGL context; made one for the browser panels."),
+		  1u);
 
 	const QString page = writeScriptPage(QStringLiteral("page.html"), QStringLiteral("document.title = 'shown';"));
 	Panel *panel = createPanel(page);

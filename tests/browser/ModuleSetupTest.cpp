@@ -8,6 +8,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QTcpSocket>
 
 #include <unistd.h>
 
@@ -26,8 +28,23 @@ TEST_F(ModuleSetupTest, KeepsPageDataInItsConfigFolder)
 	ASSERT_NE(panel, nullptr);
 	ASSERT_TRUE(panel->waitForTitle(QStringLiteral("stored"), kFirstLoad));
 
-	const QString storage = QDir(moduleConfigDir).filePath(QStringLiteral("obs-browser/webengine/Local Storage"));
+	const QString storage = QDir(profileDir).filePath(QStringLiteral("Local Storage"));
 	EXPECT_TRUE(waitUntil([&] { return QFileInfo(storage).isDir(); }, kLoad)) << storage.toStdString();
+}
+
+TEST_F(ModuleSetupTest, PagesReadNoLocalFiles)
+{
+	// Not even a page that was itself loaded from a file.
+	writePage(QStringLiteral("secret.txt"), QStringLiteral("secret"));
+	writeScriptPage(QStringLiteral("reader.html"),
+			QStringLiteral("const request = new XMLHttpRequest();"
+				       "request.onload = () => { document.title = 'read:' + request.responseText; };"
+				       "request.onerror = () => { document.title = 'refused'; };"
+				       "request.open('GET', 'secret.txt'); request.send();"));
+	Panel *panel = createPanel(localFileUrl(QStringLiteral("reader.html")));
+	ASSERT_NE(panel, nullptr);
+	EXPECT_TRUE(panel->waitForTitle(QStringLiteral("refused"), kFirstLoad));
+	EXPECT_FALSE(panel->recorder->titles.contains(QStringLiteral("read:secret")));
 }
 
 namespace {
@@ -62,12 +79,17 @@ bool networkServiceRunsApart()
 
 } // namespace
 
-// Flags a host sets itself survive next to the ones the module adds.
+// Flags a host sets itself survive next to the ones the module adds, but
+// for a debugger, which would hand the pages to any local process.
+constexpr quint16 kDebuggingPort = 24497;
+
 class ChromiumFlagsTest : public BrowserHostTest {
 protected:
 	void SetUp() override
 	{
-		qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-features=Translate --no-sandbox");
+		qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+			"--disable-features=Translate --remote-debugging-port=24497 --no-sandbox");
+		qputenv("QTWEBENGINE_REMOTE_DEBUGGING", "127.0.0.1:24497");
 		qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
 		BrowserHostTest::SetUp();
 	}
@@ -83,6 +105,8 @@ TEST_F(ChromiumFlagsTest, AddsItsFlagsToTheHostsOwn)
 				 "--disable-component-update", "--disable-sync", "--no-first-run"})
 		EXPECT_EQ(flags.count(QString::fromLatin1(flag)), 1) << flag;
 	EXPECT_EQ(qgetenv("QTWEBENGINE_DISABLE_SANDBOX"), QByteArray("1"));
+	EXPECT_FALSE(flags.join(QLatin1Char(' ')).contains(QStringLiteral("remote-debugging")));
+	EXPECT_FALSE(qEnvironmentVariableIsSet("QTWEBENGINE_REMOTE_DEBUGGING"));
 
 	// And Chromium starts with them as root.
 	const QString page = writeScriptPage(QStringLiteral("page.html"), QStringLiteral("document.title = 'up';"));
@@ -91,4 +115,7 @@ TEST_F(ChromiumFlagsTest, AddsItsFlagsToTheHostsOwn)
 	EXPECT_TRUE(panel->waitForTitle(QStringLiteral("up"), kFirstLoad));
 	// A failed check in the network service ends that process, not the host.
 	EXPECT_TRUE(networkServiceRunsApart());
+	QTcpSocket debugger;
+	debugger.connectToHost(QHostAddress::LocalHost, kDebuggingPort);
+	EXPECT_FALSE(debugger.waitForConnected(5000)) << "a debugging port is open";
 }

@@ -122,3 +122,24 @@ TEST_F(PopupTest, BlockedPopupsOpenNothing)
 	EXPECT_EQ(panel->recorder->urls.last(), opener);
 	EXPECT_FALSE(panel->recorder->titles.contains(QStringLiteral("popup page")));
 }
+
+TEST_F(PopupTest, OnlyThePanelsPageOpensWindowsAndAFewAtATime)
+{
+	writeScriptPage(QStringLiteral("chain.html"),
+			QStringLiteral("document.title = 'chained:' + (window.open('popup.html') !== null);"));
+	Panel *panel = openerPanel();
+	ASSERT_NE(panel, nullptr);
+	panel->widget->allowAllPopups(true);
+
+	// The page asks for six at once; the windows past the fourth are
+	// refused as Chromium hands them over, after window.open has returned.
+	panel->widget->executeJavaScript("for (let i = 0; i < 6; ++i) window.open('chain.html?' + i);"
+					 " document.title = 'asked';");
+	EXPECT_TRUE(panel->waitForTitle(QStringLiteral("asked")));
+	ASSERT_TRUE(waitUntil([&] { return popupWindows().size() == 4; }, kLoad));
+	// A popup's page opens none of its own.
+	for (QWebEngineView *window : popupWindows())
+		EXPECT_TRUE(waitUntil([&] { return window->title() == QStringLiteral("chained:false"); }, kLoad))
+			<< window->title().toStdString();
+	EXPECT_EQ(popupWindows().size(), 4u);
+}

@@ -18,7 +18,7 @@ std::string markScript(const char *mark)
 
 class StartupScriptTest : public BrowserHostTest {
 protected:
-	QString pageReporting(const QString &name) const
+	QString pageReporting(const QString &name)
 	{
 		return writeScriptPage(name + QStringLiteral(".html"), kReportMarks.arg(name));
 	}

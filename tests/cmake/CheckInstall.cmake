@@ -6,10 +6,17 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
+# With PANEL_HOST set, the plugin's own panel host lies in vorn-zorva/ beside
+# the module, where the module looks for it.
 set(expected_files vorn-zorva/bin/64bit/vorn-zorva.so vorn-zorva/data/locale/en-US.ini vorn-zorva/data/manifest.json)
+set(plugin_folder vorn-zorva/bin/64bit)
 if(LAYOUT STREQUAL "system")
   set(expected_files ${LIBDIR}/obs-plugins/vorn-zorva.so share/obs/obs-plugins/vorn-zorva/locale/en-US.ini
     share/obs/obs-plugins/vorn-zorva/manifest.json share/doc/obs-vorn-zorva/copyright)
+  set(plugin_folder ${LIBDIR}/obs-plugins)
+endif()
+if(PANEL_HOST)
+  list(APPEND expected_files ${plugin_folder}/vorn-zorva/vorn-zorva-panels.so)
 endif()
 foreach(expected IN LISTS expected_files)
   if(NOT EXISTS "${PREFIX}/${expected}")

@@ -1,6 +1,7 @@
 // The pages' side of the module, in a real browser engine: the development
-// flavour of the module in the stand-in OBS with Qt WebEngine panels, the
-// sample services on loopback, and the sample pages the docks load.
+// flavour of the module in a stand-in OBS without obs-browser, its docks on
+// the plugin's own panel host, the sample services on loopback, and the
+// sample pages the docks load.
 
 #include "ModuleHost.h"
 
@@ -40,8 +41,12 @@ protected:
 		ASSERT_TRUE(samples.start());
 		Setup setup;
 		setup.moduleFile = QStringLiteral(ZORVA_DEV_MODULE_FILE);
+		setup.withBrowser = false;
 		load(setup);
 		postLoad();
+		ASSERT_EQ(LogCapture::instance().count("[vorn-zorva] Docks use the plugin's own browser panel host (Qt "
+						       "WebEngine): this OBS has no obs-browser."),
+			  1u);
 		FrontendStandin::instance().mainWindow()->show();
 		FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 	}

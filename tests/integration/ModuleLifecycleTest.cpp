@@ -21,6 +21,8 @@
 #include <QTcpServer>
 #include <QThread>
 
+#include <obs-nix-platform.h>
+
 using namespace std::chrono_literals;
 using nlohmann::json;
 
@@ -279,15 +281,32 @@ TEST_F(ModuleHostTest, ObsBrowserMissing)
 	setup.withBrowser = false;
 	load(setup);
 	postLoad();
+	// Nor is the plugin's own panel host beside this build of the module:
+	// one line says what to install.
 	const auto lines = LogCapture::instance().matching("[vorn-zorva] OBS browser panel host is unavailable.");
 	ASSERT_EQ(lines.size(), 1u);
 	EXPECT_EQ(lines[0].level, LOG_ERROR);
+	EXPECT_NE(lines[0].text.find("apt-get install libqt6webenginewidgets6"), std::string::npos) << lines[0].text;
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Loaded docks."), 0u);
 	EXPECT_TRUE(FrontendStandin::instance().addedDocks.empty());
 	FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);
 	pumpEvents(200ms);
 	unload();
 	EXPECT_TRUE(FrontendStandin::instance().removedDocks.empty());
+}
+
+TEST_F(ModuleHostTest, UnderWaylandObsBrowserIsNotAsked)
+{
+	load();
+	obs_set_nix_platform(OBS_NIX_PLATFORM_WAYLAND);
+	postLoad();
+	obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
+	// OBS turns obs-browser's panels off there: its factory is never called,
+	// and the plugin's own host is looked for instead.
+	for (const auto &call : browserJournal()->calls)
+		EXPECT_NE(call.operation, "obs_browser_create_qcef");
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] OBS browser panel host is unavailable."), 1u);
+	EXPECT_TRUE(FrontendStandin::instance().addedDocks.empty());
 }
 
 TEST_F(ModuleHostTest, UnwritableConfigFolder)

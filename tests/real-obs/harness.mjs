@@ -1,7 +1,7 @@
 // One real OBS Studio run with the module, as a streamer has it: a throwaway
 // configuration folder (never the user's), the development flavour of the
-// module and the project's WebEngine browser panels installed as user plugins
-// with the project's install rules, obs-websocket enabled with a password in
+// module with the plugin's own browser panel host beside it installed as a
+// user plugin with the project's install rules, obs-websocket enabled with a password in
 // its own config file, and the sample services the development flavour
 // points at. The probe module (real-obs-probe) reports docks and front-end
 // events and closes the main window as a user would.
@@ -137,8 +137,8 @@ function writeFile(file, text) {
 
 // A fresh configuration folder with the plugins installed and obs-websocket
 // set up. With `userPlugins: false` the user plugin folder stays empty, for a
-// module installed in the system folder, and the probe and the browser panels
-// come from a folder of their own that OBS is told of (OBS_PLUGINS_PATH).
+// module installed in the system folder, and the probe comes from a folder of
+// its own that OBS is told of (OBS_PLUGINS_PATH).
 export function prepareHome({ userPlugins = true } = {}) {
 	const buildDir = required('ZORVA_BUILD_DIR');
 	const home = fs.mkdtempSync(path.join(os.tmpdir(), 'zorva-real-obs-'));
@@ -150,13 +150,8 @@ export function prepareHome({ userPlugins = true } = {}) {
 		for (const component of ['development', 'real-obs-probe'])
 			install(component, path.join(obsConfig, 'plugins'));
 	} else {
-		// The browser panels stand in for an obs-browser that the distribution
-		// would ship beside OBS; Debian's has none. The folder holds what the
-		// user plugin folder would, less the module.
 		extraPlugins = path.join(home, 'extra-plugins');
-		for (const component of ['development', 'real-obs-probe'])
-			install(component, extraPlugins);
-		fs.rmSync(path.join(extraPlugins, vendorName), { recursive: true });
+		install('real-obs-probe', extraPlugins);
 	}
 	// As after a first run: OBS offers its auto-configuration wizard unless it
 	// has run before ("FirstRun" true) and knows its last version.

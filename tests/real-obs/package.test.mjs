@@ -31,7 +31,9 @@ test('the package installs into the system folder, OBS loads it from there, and 
 	const deb = `${packageDir}/${debs[0]}`;
 	const files = run('dpkg-deb', '-c', deb).split('\n').map((line) => line.split(/\s+/)[5]).filter((file) => file && !file.endsWith('/'))
 			.map((file) => file.replace(/^\./, ''));
-	assert.ok(files.includes('/usr/lib/x86_64-linux-gnu/obs-plugins/vorn-zorva.so'), files.join(' '));
+	const module = '/usr/lib/x86_64-linux-gnu/obs-plugins/vorn-zorva.so';
+	const panelHost = '/usr/lib/x86_64-linux-gnu/obs-plugins/vorn-zorva/vorn-zorva-panels.so';
+	assert.ok(files.includes(module) && files.includes(panelHost), files.join(' '));
 	run('apt-get', 'install', '-y', '--no-install-recommends', deb);
 	assert.ok(installed());
 
@@ -40,7 +42,12 @@ test('the package installs into the system folder, OBS loads it from there, and 
 	try {
 		session = await startObs(setup);
 		const maps = fs.readFileSync(`/proc/${session.child.pid}/maps`, 'utf8');
-		assert.ok(maps.includes('/usr/lib/x86_64-linux-gnu/obs-plugins/vorn-zorva.so'), 'loaded from the system folder');
+		assert.ok(maps.includes(module), 'loaded from the system folder');
+		// Debian's OBS has no obs-browser: the docks are the plugin's own panels.
+		assert.ok(maps.includes(panelHost), 'the panel host loaded from beside the module');
+		assert.equal(session.log.count('[vorn-zorva] Docks use the plugin\'s own browser panel host'), 1);
+		// OBS looked at the module file alone, never at the panel host's.
+		assert.equal(session.log.count('vorn-zorva-panels'), 0);
 		assert.deepEqual(fs.readdirSync(setup.obsConfig).filter((entry) => entry === 'plugins'), []);
 		const client = await connect(session);
 		assert.equal((await callModule(client, 'zorva.getHostBootstrap')).host, 'obs');

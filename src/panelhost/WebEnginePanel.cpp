@@ -1,6 +1,7 @@
-#include "WebEnginePanel.h"
+#include "panelhost/WebEnginePanel.h"
 
-#include "SharedProfile.h"
+#include "obs/Log.h"
+#include "panelhost/SharedProfile.h"
 
 #include <algorithm>
 #include <array>
@@ -13,11 +14,9 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
-#include <util/base.h>
-
 namespace {
 
-const QString kStartupScriptName = QStringLiteral("obs-browser-startup");
+const QString kStartupScriptName = QStringLiteral("vorn-zorva-startup");
 // A closed panel's blank page runs no start-up script. The script is excluded
 // there rather than removed at closing: WebEngine 6.11 crashes when a page's
 // scripts change while a frame of that page is still being made.
@@ -48,23 +47,27 @@ double nextZoom(double current, int direction)
 	return kZoomLevels.front();
 }
 
-// Hands the windows a page wants to open to its panel, and the page's console
-// to the log, where someone running the development host looks.
+// Console lines of a page longer than this are cut in the log.
+constexpr int kConsoleLineLength = 300;
+
+// Hands the windows a page wants to open to the panel that opened it (none for
+// a popup's own page), and the page's console to the debug log: a page's
+// console is its own business, and no page may fill OBS's log.
 class PanelPage : public QWebEnginePage {
 public:
-	PanelPage(QWebEngineProfile *profile, WebEnginePanel *owner, QObject *parent)
-		: QWebEnginePage(profile, parent), panel(owner)
+	PanelPage(QWebEngineProfile *profile, WebEnginePanel *opener, QObject *parent)
+		: QWebEnginePage(profile, parent), panel(opener)
 	{
 	}
 
 protected:
 	QWebEnginePage *createWindow(WebWindowType) override { return panel ? panel->openPopup() : nullptr; }
 
-	void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int line,
+	void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &message, int line,
 				      const QString &source) override
 	{
-		blog(level == ErrorMessageLevel ? LOG_WARNING : LOG_DEBUG, "[obs-browser] console: %s (%s:%d)",
-		     message.toUtf8().constData(), source.toUtf8().constData(), line);
+		logDebug("Page console: %s (%s:%d)", message.left(kConsoleLineLength).toUtf8().constData(),
+			 source.left(kConsoleLineLength).toUtf8().constData(), line);
 	}
 
 private:
@@ -75,7 +78,7 @@ private:
 
 WebEnginePanel::WebEnginePanel(QWidget *parent) : QCefWidget(parent), view(new QWebEngineView(this))
 {
-	page = makePage(view);
+	page = makePage(view, this);
 	view->setPage(page);
 	connect(page, &QWebEnginePage::urlChanged, this,
 		[this](const QUrl &url) { Q_EMIT urlChanged(url.toString(QUrl::FullyEncoded)); });
@@ -96,9 +99,9 @@ WebEnginePanel::~WebEnginePanel()
 	delete view;
 }
 
-QWebEnginePage *WebEnginePanel::makePage(QObject *parent)
+QWebEnginePage *WebEnginePanel::makePage(QObject *parent, WebEnginePanel *opener)
 {
-	auto *made = new PanelPage(SharedProfile::profile(), this, parent);
+	auto *made = new PanelPage(SharedProfile::profile(), opener, parent);
 	// The profile may go only after the page has let go of it, which is done
 	// by the time QObject announces the destruction.
 	SharedProfile::addPage();
@@ -172,9 +175,13 @@ QWebEnginePage *WebEnginePanel::openPopup()
 	popups.erase(std::remove_if(popups.begin(), popups.end(),
 				    [](const QPointer<QWebEngineView> &popup) { return popup.isNull(); }),
 		     popups.end());
+	if (popups.size() >= kMaxOpenPopups)
+		return nullptr;
 	auto *window = new QWebEngineView();
 	window->setAttribute(Qt::WA_DeleteOnClose);
-	QWebEnginePage *popupPage = makePage(window);
+	QWebEnginePage *popupPage = makePage(window, nullptr);
+	// Its own window.open fails at once, rather than seeming to succeed.
+	popupPage->settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
 	window->setPage(popupPage);
 	connect(popupPage, &QWebEnginePage::windowCloseRequested, window, &QWidget::close);
 	connect(popupPage, &QWebEnginePage::titleChanged, window, &QWidget::setWindowTitle);

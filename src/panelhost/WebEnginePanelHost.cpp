@@ -1,22 +1,25 @@
-// The development host's obs-browser stand-in itself: panels that show real
-// pages with Qt WebEngine. The module file "obs-browser" (WebEngineLoader.cpp)
-// loads this library when libobs loads the module, and forwards to it.
+// The plugin's own browser panel host: obs-browser's panel interface on Qt
+// WebEngine, for an OBS built without obs-browser (Debian's) or running under
+// native Wayland. The module loads this library only then
+// (docks/PanelHostLibrary), never at its own load.
 
-#include "SharedProfile.h"
-#include "WebEngineEntryPoints.h"
-#include "WebEnginePanel.h"
+#include "docks/PanelHostEntryPoints.h"
+#include "obs/Log.h"
+#include "panelhost/SharedProfile.h"
+#include "panelhost/WebEnginePanel.h"
 
 #include <algorithm>
 #include <array>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QList>
 #include <QOpenGLContext>
 #include <QQuickWindow>
 #include <QThread>
 
-#include <obs-module.h>
+#include <util/util.hpp>
 
 // WebEngine's own set-up of the application-wide shared OpenGL context, which
 // it runs by itself only when it is loaded before the application exists.
@@ -64,14 +67,23 @@ void disableFeatures(QList<QByteArray> &flags)
 	*listed = prefix + features.join(',');
 }
 
+// A debugging port or pipe would hand the pages, and the tokens in them, to
+// any local process: none is opened, whatever the environment asks.
+bool opensDebugger(const QByteArray &flag)
+{
+	return flag.startsWith("--remote-debugging-") || flag.startsWith("--remote-allow-origins");
+}
+
 // WebEngine reads these once, when its first object is made; a host's own
-// settings win.
+// settings win, but for the debugger.
 void prepareChromiumEnvironment()
 {
+	qunsetenv("QTWEBENGINE_REMOTE_DEBUGGING");
 	if (!qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
 		qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 	QList<QByteArray> flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").simplified().split(' ');
 	flags.removeAll(QByteArray());
+	flags.erase(std::remove_if(flags.begin(), flags.end(), opensDebugger), flags.end());
 	for (const char *flag : kChromiumFlags) {
 		if (!flags.contains(QByteArray(flag)))
 			flags.append(flag);
@@ -111,7 +123,7 @@ void ensureSharedGlContext()
 	QtWebEngineCore::initialize();
 	// Newer WebEngine makes none while Qt Quick may still draw in software.
 	if (QOpenGLContext::globalShareContext())
-		blog(LOG_INFO, "[obs-browser] the host has no shared OpenGL context; made one for WebEngine");
+		logInfo("The host has no shared OpenGL context; made one for the browser panels.");
 }
 
 class WebEngineCef : public QCef {
@@ -143,40 +155,28 @@ public:
 
 	// Popups are allowed or blocked per panel (allowAllPopups); lists of
 	// addresses are not kept.
-	void add_popup_whitelist_url(const std::string &url, QObject *) override
-	{
-		blog(LOG_DEBUG, "[obs-browser] popup allow-list entry ignored: %s", url.c_str());
-	}
-	void add_force_popup_url(const std::string &url, QObject *) override
-	{
-		blog(LOG_DEBUG, "[obs-browser] forced popup entry ignored: %s", url.c_str());
-	}
+	void add_popup_whitelist_url(const std::string &, QObject *) override {}
+	void add_force_popup_url(const std::string &, QObject *) override {}
 };
 
 } // namespace
 
-void obs_browser_webengine_load(const char *storagePath)
+QCef *vorn_zorva_panel_host_create(const char *storagePath)
 {
+	// WebEngine lives on the application's thread, and only with an application.
+	const QCoreApplication *app = QCoreApplication::instance();
+	if (!app || app->thread() != QThread::currentThread())
+		return nullptr;
 	prepareChromiumEnvironment();
 	// WebEngine's own set-up chooses OpenGL for Qt Quick: software comes after.
 	ensureSharedGlContext();
 	drawInSoftware();
 	SharedProfile::setStoragePath(storagePath ? QString::fromUtf8(storagePath) : QString());
 	SharedProfile::moduleLoaded();
+	return new WebEngineCef();
 }
 
-void obs_browser_webengine_unload(void)
+void vorn_zorva_panel_host_release(void)
 {
 	SharedProfile::moduleUnloading();
-}
-
-QCef *obs_browser_webengine_create_qcef(void)
-{
-	// Hosts that open the module without libobs never load it: WebEngine
-	// then starts with the first panel at the earliest.
-	prepareChromiumEnvironment();
-	// WebEngine's own set-up chooses OpenGL for Qt Quick: software comes after.
-	ensureSharedGlContext();
-	drawInSoftware();
-	return new WebEngineCef();
 }

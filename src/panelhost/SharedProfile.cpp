@@ -1,9 +1,10 @@
-#include "SharedProfile.h"
+#include "panelhost/SharedProfile.h"
+
+#include "obs/Log.h"
 
 #include <QDir>
 #include <QWebEngineProfile>
-
-#include <util/base.h>
+#include <QWebEngineSettings>
 
 namespace {
 
@@ -12,19 +13,28 @@ QWebEngineProfile *shared = nullptr;
 int livePages = 0;
 bool unloading = false;
 
+// A page, even one loaded from a file, reads no local file but itself.
+QWebEngineProfile *restricted(QWebEngineProfile *profile)
+{
+	QWebEngineSettings *settings = profile->settings();
+	settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+	settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+	return profile;
+}
+
 QWebEngineProfile *makeProfile()
 {
 	if (configuredPath.isEmpty()) {
-		blog(LOG_INFO, "[obs-browser] WebEngine profile kept in memory");
-		return new QWebEngineProfile();
+		logInfo("Browser panel profile kept in memory.");
+		return restricted(new QWebEngineProfile());
 	}
 	// A named profile is a persistent one; the cache goes beside the storage
 	// so that two hosts with different folders never share files.
-	auto *profile = new QWebEngineProfile(QStringLiteral("obs-browser"));
+	auto *profile = new QWebEngineProfile(QStringLiteral("vorn-zorva"));
 	profile->setPersistentStoragePath(configuredPath);
 	profile->setCachePath(QDir(configuredPath).filePath(QStringLiteral("cache")));
-	blog(LOG_INFO, "[obs-browser] WebEngine profile stored in %s", configuredPath.toUtf8().constData());
-	return profile;
+	logInfo("Browser panel profile stored in %s", configuredPath.toUtf8().constData());
+	return restricted(profile);
 }
 
 void dropWhenUnused()
