@@ -150,8 +150,11 @@ export function prepareHome({ userPlugins = true } = {}) {
 		for (const component of ['development', 'real-obs-probe'])
 			install(component, path.join(obsConfig, 'plugins'));
 	} else {
+		// The probe's file alone: a user's root has no cmake.
 		extraPlugins = path.join(home, 'extra-plugins');
-		install('real-obs-probe', extraPlugins);
+		const probeDir = path.join(extraPlugins, 'real-obs-probe/bin/64bit');
+		fs.mkdirSync(probeDir, { recursive: true });
+		fs.copyFileSync(path.join(buildDir, 'tests/real-obs/real-obs-probe.so'), path.join(probeDir, 'real-obs-probe.so'));
 	}
 	// As after a first run: OBS offers its auto-configuration wizard unless it
 	// has run before ("FirstRun" true) and knows its last version.
@@ -296,6 +299,24 @@ export async function callModule(client, method, params = {}, id = method) {
 		requestData: { id, method, params },
 	});
 	return reply.responseData;
+}
+
+// What the user does in the browser the module opened for a sign-in: the
+// sample account service approves, and its redirect page hands code and state
+// to the module's loopback listener. Returns the listener's answer.
+export async function approveSampleSignIn(session) {
+	const urls = await until(() => openedUrls(session).length && openedUrls(session), {
+		what: 'the system browser opened',
+	});
+	const authorize = new URL(urls[urls.length - 1]);
+	if (authorize.port !== String(accountPort))
+		throw new Error(`the sign-in opened ${authorize.origin}, not the sample account service`);
+	const approve = new URL(`http://127.0.0.1:${accountPort}/login/approve`);
+	for (const key of ['redirect_uri', 'state', 'code_challenge'])
+		approve.searchParams.set(key, authorize.searchParams.get(key));
+	const approved = await fetch(approve, { redirect: 'manual' });
+	const redirect = new URL(approved.headers.get('location'));
+	return fetch(`http://127.0.0.1:${callbackPort}/callback${redirect.search}`);
 }
 
 export async function callProbe(client, requestType, requestData = {}) {

@@ -6,8 +6,7 @@ import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 
 import {
-	accountPort, callbackPort, callModule, cleanUp, connect, openedUrls, prepareHome, quitLikeAUser, startObs,
-	startSamples, until,
+	approveSampleSignIn, callModule, cleanUp, connect, prepareHome, quitLikeAUser, startObs, startSamples, until,
 } from './harness.mjs';
 
 let samples;
@@ -30,19 +29,7 @@ test('a sign-in through the sample account service completes inside OBS', async 
 	const start = await callModule(client, 'authenticate');
 	assert.equal(start.opened, true, JSON.stringify(start));
 
-	const [authorizeUrl] = await until(() => openedUrls(session).length && openedUrls(session), {
-		what: 'the system browser opened',
-	});
-	const authorize = new URL(authorizeUrl);
-	assert.equal(authorize.port, String(accountPort));
-	// The user approves: the service answers with a redirect to the redirect page.
-	const approve = new URL(`http://127.0.0.1:${accountPort}/login/approve`);
-	for (const key of ['redirect_uri', 'state', 'code_challenge'])
-		approve.searchParams.set(key, authorize.searchParams.get(key));
-	const approved = await fetch(approve, { redirect: 'manual' });
-	const redirect = new URL(approved.headers.get('location'));
-	// What the redirect page does in the browser: hand code and state to the loopback listener.
-	const callback = await fetch(`http://127.0.0.1:${callbackPort}/callback${redirect.search}`);
+	const callback = await approveSampleSignIn(session);
 	assert.equal(callback.status, 200);
 	assert.match(await callback.text(), /Login info sent/);
 

@@ -3,11 +3,14 @@
 // events, the docks in the main window) as log lines, and lets a test drive
 // OBS as a user would through its own obs-websocket vendor "real-obs-probe":
 // "docks" lists the main window's docks, "closeMainWindow" closes the window,
-// "versions" names the libobs and Qt the process runs.
+// "versions" names the libobs and Qt the process runs, "runInDock" runs a
+// script in the page of a dock's browser panel (a user's click on it).
 //
 // Named to load before "vorn-zorva": OBS loads user plugins in name order.
 // With ZORVA_PROBE_CA_FILE set, the process trusts that certificate
 // authority, so that the module reaches the sample Vek over TLS.
+
+#include "docks/BrowserPanel.h"
 
 #include <QApplication>
 #include <QDockWidget>
@@ -152,6 +155,29 @@ void screenshotRequest(obs_data_t *request, obs_data_t *response, void *)
 	setResponse(response, QJsonObject{{"saved", saved}});
 }
 
+// The panel is found by class name: whichever host made it carries its own
+// meta-object for the interface, and the interface's calls are virtual.
+void runInDockRequest(obs_data_t *request, obs_data_t *response, void *)
+{
+	const QString id = QString::fromUtf8(obs_data_get_string(request, "id"));
+	const std::string script = obs_data_get_string(request, "script");
+	bool ran = false;
+	onUiThread(
+		[&] {
+			QMainWindow *window = mainWindow();
+			QDockWidget *dock = window ? window->findChild<QDockWidget *>(id) : nullptr;
+			for (QWidget *widget : dock ? dock->findChildren<QWidget *>() : QList<QWidget *>()) {
+				if (widget->inherits("QCefWidget")) {
+					static_cast<QCefWidget *>(widget)->executeJavaScript(script);
+					ran = true;
+					return;
+				}
+			}
+		},
+		Qt::BlockingQueuedConnection);
+	setResponse(response, QJsonObject{{"ran", ran}});
+}
+
 // The libraries OBS runs with, which may differ from those it was built with.
 void versionsRequest(obs_data_t *, obs_data_t *response, void *)
 {
@@ -188,7 +214,8 @@ void obs_module_post_load(void)
 		vendor && obs_websocket_vendor_register_request(vendor, "docks", &docksRequest, nullptr) &&
 		obs_websocket_vendor_register_request(vendor, "closeMainWindow", &closeMainWindowRequest, nullptr) &&
 		obs_websocket_vendor_register_request(vendor, "screenshot", &screenshotRequest, nullptr) &&
-		obs_websocket_vendor_register_request(vendor, "versions", &versionsRequest, nullptr);
+		obs_websocket_vendor_register_request(vendor, "versions", &versionsRequest, nullptr) &&
+		obs_websocket_vendor_register_request(vendor, "runInDock", &runInDockRequest, nullptr);
 	blog(registered ? LOG_INFO : LOG_WARNING, "[real-obs-probe] vendor %s",
 	     registered ? "registered" : "not registered");
 }
