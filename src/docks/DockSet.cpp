@@ -298,7 +298,7 @@ QCef *DockSet::resolvePanelHost()
 	ownPanelHostInUse = true;
 	logInfo("Docks use the plugin's own browser panel host (Qt WebEngine): %s",
 		wayland ? "OBS runs under Wayland, where obs-browser's panels are off."
-			: "this OBS has no obs-browser.");
+			: "this OBS offers no obs-browser panels.");
 	return own;
 }
 

@@ -29,8 +29,10 @@ void initialize();
 
 namespace {
 
-// Hosts run as root under Xvfb without a GPU: Chromium refuses to start
-// sandboxed as root, and its GPU process only gets in the way there.
+// The pages draw in software beside OBS's own OpenGL (drawInSoftware below),
+// so Chromium needs no GPU process; it refuses to start sandboxed as root;
+// and its background traffic would reach out to Google's services from the
+// streamer's OBS.
 constexpr std::array<const char *, 7> kChromiumFlags = {
 	"--no-sandbox",
 	"--disable-gpu",

@@ -45,7 +45,7 @@ protected:
 		load(setup);
 		postLoad();
 		ASSERT_EQ(LogCapture::instance().count("[vorn-zorva] Docks use the plugin's own browser panel host (Qt "
-						       "WebEngine): this OBS has no obs-browser."),
+						       "WebEngine): this OBS offers no obs-browser panels."),
 			  1u);
 		FrontendStandin::instance().mainWindow()->show();
 		FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_FINISHED_LOADING);

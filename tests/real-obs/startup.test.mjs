@@ -49,7 +49,7 @@ test('OBS loads the module, which registers its vendor at post-load before obs-w
 	const order = (pattern) => log.lines.findIndex((line) => line.includes(pattern));
 	for (const line of ['[vorn-zorva] Registered obs-websocket vendor \'vorn-zorva\' request \'agentTools\'.',
 		'[vorn-zorva] Event proxy listening on ws://127.0.0.1:44423', '[vorn-zorva] Loaded docks.',
-		'[vorn-zorva] Docks use the plugin\'s own browser panel host (Qt WebEngine): this OBS has no obs-browser.'])
+		'[vorn-zorva] Docks use the plugin\'s own browser panel host (Qt WebEngine): this OBS offers no obs-browser panels.'])
 		assert.equal(log.count(line), 1, line);
 	assert.ok(log.find(/^info: +vorn-zorva\.so$/), 'OBS lists the module among its loaded modules');
 	// Built against this OBS's libobs: one libobs in the process.
