@@ -19,6 +19,8 @@ const moduleFile = `${plugins}/vorn-zorva.so`;
 const panelHostFile = `${plugins}/vorn-zorva/vorn-zorva-panels.so`;
 const dockTitles = ['Vorn - Accounts', 'Vorn - Chat', 'Vorn - Stream Manager', 'Vorn - Zorva'];
 const starts = 5;
+// Where the first start leaves a picture of OBS with the docks.
+const screenshotFile = '/tmp/vorn-zorva/docks.png';
 
 const run = (command, ...args) => execFileSync(command, args, { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
 const packageFiles = () => run('dpkg-query', '-L', 'obs-vorn-zorva').split('\n')
@@ -78,8 +80,18 @@ async function startAndQuit(index) {
 		// addresses; the main and accounts pages reach obs-websocket.
 		await log.waitFor('[vorn-zorva] Event proxy accepted authenticated client', { count: 2 });
 		await log.waitFor('[obs-websocket] [WebSocketServer::onOpen] New WebSocket client', { count: 3 });
-		if (index === 0)
+		if (index === 0) {
+			const pageClient = '[obs-websocket] [WebSocketServer::onOpen] New WebSocket client';
+			const pagesBefore = log.count(pageClient);
 			await signInFromTheZorvaDock(session, client);
+			// What the user sees, for the README: the main window with the
+			// docks, signed in, once the accounts dock, which comes to the
+			// front after a sign-in, has loaded its page again.
+			await log.waitFor(pageClient, { count: pagesBefore + 1, timeoutMs: 10000 }).catch(() => {});
+			// Pages paint on their own time; the picture checks nothing.
+			await new Promise((resolve) => setTimeout(resolve, 3000));
+			await callProbe(client, 'screenshot', { file: screenshotFile });
+		}
 
 		const result = await quitLikeAUser(session);
 		assert.deepEqual([result.hung, result.signal, result.code], [false, null, 0], `start ${index + 1}`);
