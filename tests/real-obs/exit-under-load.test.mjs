@@ -52,7 +52,7 @@ async function oneRun(run) {
 
 		const result = await quitLikeAUser(session);
 		assert.equal(result.hung, false, `run ${run}: OBS still running 10 s after its window was closed`);
-		assert.equal(result.signal, null, `run ${run}: OBS ended by signal ${result.signal}`);
+		assert.equal(result.signal, null, `run ${run}: OBS ended by signal ${result.signal} (${result.crash})`);
 		assert.equal(result.code, 0, `run ${run}: exit status ${result.code}`);
 		await Promise.all(loops);
 		for (const socket of sockets)

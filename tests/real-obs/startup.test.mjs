@@ -129,7 +129,7 @@ test('a simulated event reaches a page holding the proxy token', async () => {
 test('closing the main window ends OBS cleanly, the module unloading after the exit event', async () => {
 	const result = await quitLikeAUser(session);
 	assert.equal(result.hung, false, 'OBS did not exit within 10 s');
-	assert.equal(result.signal, null);
+	assert.equal(result.signal, null, `OBS ended by signal ${result.signal} (${result.crash})`);
 	assert.equal(result.code, 0);
 	const { log } = session;
 	assert.equal(log.count('[real-obs-probe] frontend event EXIT'), 1);
