@@ -8,11 +8,11 @@ import fs from 'node:fs';
 import path from 'node:path';
 
 import {
-	callModule, cleanUp, connect, eventProxyPort, prepareHome, quitLikeAUser, startObs,
+	callModule, cleanUp, connect, eventProxyPort, panelHostFolder, prepareHome, quitLikeAUser, startObs,
 } from '../../tests/real-obs/harness.mjs';
 
 const setup = prepareHome();
-fs.rmSync(path.join(setup.obsConfig, 'plugins/obs-browser'), { recursive: true, force: true });
+fs.rmSync(path.join(setup.obsConfig, 'plugins', panelHostFolder), { recursive: true, force: true });
 const session = await startObs(setup);
 const client = await connect(session);
 const { sessionToken } = await callModule(client, 'zorva.getHostBootstrap');

@@ -23,6 +23,8 @@ export const eventProxyPort = 44423;
 export const accountPort = 27701;
 export const callbackPort = 49231;
 export const vendorName = 'vorn-zorva';
+// The plugin's own panel host in the user plugin folder, beside the module.
+export const panelHostFolder = 'vorn-zorva/bin/64bit/vorn-zorva';
 
 const sourceDir = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 
