@@ -10,7 +10,9 @@ import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 
-import { callProbe, cleanUp, connect, obsWebSocketPort, prepareHome, quitLikeAUser, startObs, vendorName } from './harness.mjs';
+import {
+	callProbe, cleanUp, connect, obsWebSocketPort, prepareHome, quitLikeAUser, startObs, vendorName,
+} from '../../tests/real-obs/harness.mjs';
 
 const option = (name, fallback) => {
 	const index = process.argv.indexOf(`--${name}`);
@@ -36,7 +38,8 @@ setInterval(() => clients.forEach((client) => client.call('GetStats').catch(() =
 `;
 
 async function startVanishingClients(password) {
-	const script = path.join(path.dirname(new URL(import.meta.url).pathname), '.vanishing-clients.mjs');
+	// Beside the harness, where node finds obs-websocket-js.
+	const script = path.resolve(path.dirname(new URL(import.meta.url).pathname), '../../tests/real-obs/.vanishing-clients.mjs');
 	fs.writeFileSync(script, vanishingClients);
 	const child = spawn(process.execPath, [script, password], { stdio: ['ignore', 'pipe', 'inherit'] });
 	await new Promise((resolve, reject) => {
