@@ -47,10 +47,14 @@ grep -q "^error: \[vorn-zorva\] Not loading: the module needs OBS Studio 30 or l
   fail "no refusal line"
 grep -q "Failed to initialize module 'vorn-zorva.so'" "$log" || fail "libobs did not see the refusal"
 
-# File > Exit, as a user quits.
-window="$(xdotool search --onlyvisible --name "^OBS 29" | head -1)"
-xdotool windowfocus --sync "$window"
-xdotool key --window "$window" ctrl+q
+# File > Exit, as a user quits. The window found may be gone by the time the
+# key goes to it (X answers BadWindow, and xdotool fails): then the window
+# OBS shows now is found and asked again.
+close_main_window() {
+  window="$(xdotool search --onlyvisible --name "^OBS 29" | head -1)" && [ -n "$window" ] &&
+    xdotool windowfocus --sync "$window" && xdotool key --window "$window" ctrl+q
+}
+wait_for "the main window taking ctrl+q" close_main_window
 status=0
 wait "$obs" || status=$?
 [ "$status" = 0 ] || fail "OBS ended with status $status"
