@@ -6,25 +6,68 @@
 #include <QByteArray>
 #include <QTcpSocket>
 
-bool ClientBacklog::queue(QTcpSocket &socket, const QByteArray &frame)
+qint64 ClientBacklog::unsentBytes(const QTcpSocket &socket) const
 {
-	// The clock is read only while the client is over the limit: this runs
-	// for every page on every event.
-	const qint64 unsent = socket.bytesToWrite() + waitingBytes;
-	const auto now = unsent > limits.maxUnsentBytes ? std::chrono::steady_clock::now()
-							: std::chrono::steady_clock::time_point();
-	if (overCeiling(unsent, frame.size()) || stoppedReading(unsent, now))
-		return false;
+	return socket.bytesToWrite() + waitingBytes;
+}
+
+// The clock is read only while the client is over the limit: this runs for
+// every page on every event.
+std::chrono::steady_clock::time_point ClientBacklog::clockIfOver(qint64 unsent) const
+{
+	return unsent > limits.maxUnsentBytes ? std::chrono::steady_clock::now()
+					      : std::chrono::steady_clock::time_point();
+}
+
+qint64 ClientBacklog::unsentEventBytes(qint64 unsent)
+{
+	// The stream is taken in order: everything before `taken` has left.
+	const qint64 taken = queuedBytes - unsent;
+	while (!replySpans.empty() && replySpans.front().end <= taken) {
+		replySpanBytes -= replySpans.front().end - replySpans.front().begin;
+		replySpans.pop_front();
+	}
+	qint64 unsentReplies = replySpanBytes;
+	if (!replySpans.empty() && replySpans.front().begin < taken)
+		unsentReplies -= taken - replySpans.front().begin;
+	return unsent - unsentReplies;
+}
+
+void ClientBacklog::keep(const QByteArray &frame, bool reply)
+{
+	if (reply) {
+		if (!replySpans.empty() && replySpans.back().end == queuedBytes)
+			replySpans.back().end += frame.size();
+		else
+			replySpans.push_back({queuedBytes, queuedBytes + frame.size()});
+		replySpanBytes += frame.size();
+	}
 	waiting.push_back(frame);
 	waitingBytes += frame.size();
 	recordQueued(frame.size());
+}
+
+bool ClientBacklog::queue(QTcpSocket &socket, const QByteArray &frame)
+{
+	qint64 unsent = unsentBytes(socket);
+	if (overCeiling(unsentEventBytes(unsent), frame.size()) && hasQueued()) {
+		// Only what the client was offered and did not take counts: what
+		// waits for the next flush is offered to the kernel first.
+		flush(socket);
+		unsent = unsentBytes(socket);
+	}
+	if (overCeiling(unsentEventBytes(unsent), frame.size()) || stoppedReading(unsent, clockIfOver(unsent)))
+		return false;
+	keep(frame, false);
 	return true;
 }
 
-bool ClientBacklog::send(QTcpSocket &socket, const QByteArray &frame)
+bool ClientBacklog::sendReply(QTcpSocket &socket, const QByteArray &frame)
 {
-	if (!queue(socket, frame))
+	const qint64 unsent = unsentBytes(socket);
+	if (stoppedReading(unsent, clockIfOver(unsent)))
 		return false;
+	keep(frame, true);
 	flush(socket);
 	return true;
 }

@@ -225,8 +225,8 @@ bool EventProxyServer::runHandshake(QTcpSocket *socket, ClientState &client)
 	const QUrl target(QString::fromStdString(request.target), QUrl::TolerantMode);
 	const QString presented = QUrlQuery(target).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
 	client.authenticated = sameSecret(presented.toStdString(), token);
-	const std::string response = buildUpgradeReply(request.key);
-	socket->write(response.data(), qint64(response.size()));
+	// Through the client's backlog like every later byte, as its first reply.
+	client.backlog.sendReply(*socket, QByteArray::fromStdString(buildUpgradeReply(request.key)));
 	client.handshakeComplete = true;
 	pendingUpgrades.remove(socket);
 	armUpgradeDeadline();

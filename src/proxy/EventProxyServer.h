@@ -42,9 +42,10 @@ public:
 		// while it is over the limit.
 		qint64 maxUnsentBytesPerClient = 8 * 1024 * 1024;
 		std::chrono::milliseconds unsentGrace{2000};
-		// What a client may hold unsent at most, grace or not: twice the
-		// largest message a page may send, so that one large frame never
-		// closes a page that reads.
+		// Events a client was offered and did not take, at most, grace or
+		// not: twice the largest message a page may send, so that one large
+		// frame never closes a page that reads. Replies it asked for do not
+		// count; its input waits while it is behind with them.
 		qint64 maxUnsentBytesCeiling = 32 * 1024 * 1024;
 		// Connections that have not finished their upgrade: each must
 		// within this time, and at most this many wait at once.

@@ -49,7 +49,7 @@ void EventProxyServer::sendInitialState(QTcpSocket *socket, ClientState &client)
 // leaves them unread it is sent no more, and its further requests wait.
 void EventProxyServer::sendReply(QTcpSocket *socket, ClientState &client, const QByteArray &frame)
 {
-	if (!client.backlog.send(*socket, frame)) {
+	if (!client.backlog.sendReply(*socket, frame)) {
 		closeStalledClient(socket);
 		return;
 	}

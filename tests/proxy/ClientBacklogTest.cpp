@@ -66,7 +66,7 @@ TEST(ClientBacklog, AFlushDeliversEveryFrameInOrderWhateverTheKernelTakes)
 		queue(QByteArray(3000 + i, char('a' + i % 26)));
 	backlog.flush(socket);
 	EXPECT_GT(socket.bytesToWrite(), 0);
-	EXPECT_TRUE(backlog.send(socket, "last"));
+	EXPECT_TRUE(backlog.sendReply(socket, "last"));
 	expected += "last";
 
 	QByteArray received;
