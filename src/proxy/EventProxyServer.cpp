@@ -18,7 +18,8 @@
 
 namespace {
 
-const char kForbidden[] = "HTTP/1.1 403 Forbidden\r\nConnection: close\r\n\r\n";
+constexpr std::string_view kForbidden = "HTTP/1.1 403 Forbidden\r\nConnection: close\r\n\r\n";
+constexpr std::string_view kUnavailable = "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\n\r\n";
 
 std::string peerLabel(const QTcpSocket *socket)
 {
@@ -199,10 +200,15 @@ void EventProxyServer::readInput(QTcpSocket *socket, const std::shared_ptr<Clien
 void EventProxyServer::rejectClient(QTcpSocket *socket, const char *reason)
 {
 	logWarning("Event proxy rejected client peer=%s reason=%s", peerLabel(socket).c_str(), reason);
+	closeWithAnswer(socket, kForbidden);
+}
+
+void EventProxyServer::closeWithAnswer(QTcpSocket *socket, std::string_view answer)
+{
 	// One answer per connection: whatever follows is not read.
 	stopReadingFrom(socket);
 	pendingUpgrades.remove(socket);
-	socket->write(kForbidden, qint64(sizeof(kForbidden) - 1));
+	socket->write(answer.data(), qint64(answer.size()));
 	socket->disconnectFromHost();
 }
 
@@ -225,6 +231,10 @@ bool EventProxyServer::runHandshake(QTcpSocket *socket, ClientState &client)
 	const QUrl target(QString::fromStdString(request.target), QUrl::TolerantMode);
 	const QString presented = QUrlQuery(target).queryItemValue(QStringLiteral("token"), QUrl::FullyDecoded);
 	client.authenticated = sameSecret(presented.toStdString(), token);
+	if (!client.authenticated && !admitReadOnlyClient()) {
+		closeWithAnswer(socket, kUnavailable);
+		return false;
+	}
 	// Through the client's backlog like every later byte, as its first reply.
 	client.backlog.sendReply(*socket, QByteArray::fromStdString(buildUpgradeReply(request.key)));
 	client.handshakeComplete = true;
@@ -235,12 +245,34 @@ bool EventProxyServer::runHandshake(QTcpSocket *socket, ClientState &client)
 	return true;
 }
 
+// Clients without the token only listen: the streamer's overlays. Each holds
+// one of OBS's file descriptors and may park an unfinished message, so only
+// so many are taken at once; pages with the token always get in.
+bool EventProxyServer::admitReadOnlyClient()
+{
+	const auto readOnly = std::count_if(clients.cbegin(), clients.cend(), [](const auto &client) {
+		return client->handshakeComplete && !client->authenticated;
+	});
+	if (size_t(readOnly) < options.maxReadOnlyClients) {
+		readOnlyFull = false;
+		return true;
+	}
+	if (!readOnlyFull)
+		logWarning("Event proxy has %zu clients without the token: refusing more until one leaves",
+			   options.maxReadOnlyClients);
+	readOnlyFull = true;
+	return false;
+}
+
 void EventProxyServer::runFrameProcessing(QTcpSocket *socket, const std::shared_ptr<ClientState> &client)
 {
 	ClientEndpoint endpoint(*this, socket, *client);
 	FrameProcessingOptions processing;
 	processing.maskReplies = false;
-	processing.maxUnprocessedBytes = options.maxUnprocessedFrameBytes;
+	// Without the token a client may send only X_INIT, X_LOG, pings and a
+	// close, all small: it may not park a large unfinished message.
+	processing.maxUnprocessedBytes =
+		client->authenticated ? options.maxUnprocessedFrameBytes : options.maxReadOnlyMessageBytes;
 	std::string error;
 	switch (processFrames(client->receiveBuffer, client->fragments, endpoint, processing, error)) {
 	case FrameProcessingResult::NeedMore:

@@ -42,15 +42,18 @@ public:
 		// while it is over the limit.
 		qint64 maxUnsentBytesPerClient = 8 * 1024 * 1024;
 		std::chrono::milliseconds unsentGrace{2000};
-		// Events a client was offered and did not take, at most, grace or
-		// not: twice the largest message a page may send, so that one large
-		// frame never closes a page that reads. Replies it asked for do not
-		// count; its input waits while it is behind with them.
+		// What a client may hold unsent at most, grace or not: twice the
+		// largest message a page may send, so that one large frame never
+		// closes a page that reads.
 		qint64 maxUnsentBytesCeiling = 32 * 1024 * 1024;
 		// Connections that have not finished their upgrade: each must
 		// within this time, and at most this many wait at once.
 		std::chrono::milliseconds upgradeDeadline{10000};
 		size_t maxPendingUpgrades = 64;
+		// Upgraded clients without the token: at most this many at once,
+		// and none may hold an unfinished message larger than this.
+		size_t maxReadOnlyClients = 128;
+		size_t maxReadOnlyMessageBytes = 64 * 1024;
 	};
 
 	EventProxyServer();
@@ -92,7 +95,9 @@ private:
 	class ClientEndpoint;
 
 	bool runHandshake(QTcpSocket *socket, ClientState &client);
+	bool admitReadOnlyClient();
 	void rejectClient(QTcpSocket *socket, const char *reason);
+	void closeWithAnswer(QTcpSocket *socket, std::string_view answer);
 	void stopReadingFrom(QTcpSocket *socket);
 	void readInput(QTcpSocket *socket, const std::shared_ptr<ClientState> &client);
 	void runFrameProcessing(QTcpSocket *socket, const std::shared_ptr<ClientState> &client);
@@ -120,4 +125,6 @@ private:
 	bool inInputBatch = false;
 	// A flush of what was published outside input is posted to the event loop.
 	bool flushScheduled = false;
+	// Clients without the token are being refused: reported once a burst.
+	bool readOnlyFull = false;
 };

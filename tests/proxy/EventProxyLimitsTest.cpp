@@ -45,3 +45,43 @@ TEST_F(EventProxyTest, APageThatReadsGetsAHistoryLargerThanTheCeiling)
 		EXPECT_EQ(parsed(page.texts()[size_t(2 + i)])["n"], 100 + i);
 	EXPECT_EQ(closingLines(), 0u);
 }
+
+// Without the token a client only listens: only so many are taken at once,
+// none may park a large unfinished message, and pages with the token always
+// get in and may send large ones.
+TEST_F(EventProxyTest, ClientsWithoutTheTokenAreFewAndSendLittle)
+{
+	options.maxReadOnlyClients = 3;
+	options.maxReadOnlyMessageBytes = 64 * 1024;
+	startProxy();
+	std::vector<std::unique_ptr<TestWebSocketClient>> listeners;
+	for (int i = 0; i < 3; ++i)
+		listeners.push_back(connectClient(false));
+	for (int i = 0; i < 2; ++i) {
+		TestWebSocketClient refused;
+		ASSERT_TRUE(refused.open(port, QStringLiteral("/")));
+		EXPECT_FALSE(refused.waitForUpgrade());
+		EXPECT_EQ(refused.upgradeResponse(), "HTTP/1.1 503 Service Unavailable\r\nConnection: close\r\n\r\n");
+	}
+	auto page = connectClient(true);
+	EXPECT_TRUE(page->upgraded());
+	const auto warnings = LogCapture::instance().matching("clients without the token");
+	ASSERT_EQ(warnings.size(), 1u);
+	EXPECT_EQ(warnings[0].text,
+		  "[vorn-zorva] Event proxy has 3 clients without the token: refusing more until one leaves");
+
+	const std::string large = encodeFrame(std::string(100 * 1024, 'x'), WebSocketOpcode::Text, true);
+	listeners[0]->sendRaw(QByteArray::fromStdString(large.substr(0, 70 * 1024)));
+	EXPECT_TRUE(listeners[0]->waitForClose());
+	EXPECT_EQ(LogCapture::instance().count("reason=message_too_large"), 1u);
+	page->sendText(json({{"upid", "u1"}, {"payload", bulkyEvent(0, 512 * 1024)}}).dump());
+	ASSERT_TRUE(listeners[1]->waitForMessages(1));
+	EXPECT_EQ(parsed(listeners[1]->texts()[0])["n"], 0);
+
+	// With one gone, another listener gets in.
+	std::unique_ptr<TestWebSocketClient> late;
+	EXPECT_TRUE(waitUntil([&] {
+		late = std::make_unique<TestWebSocketClient>();
+		return late->open(port, QStringLiteral("/")) && late->waitForUpgrade();
+	}));
+}
