@@ -215,11 +215,14 @@ void EventProxyServer::closeWithAnswer(QTcpSocket *socket, std::string_view answ
 bool EventProxyServer::runHandshake(QTcpSocket *socket, ClientState &client)
 {
 	const std::optional<std::string> head = extractHttpHead(client.receiveBuffer);
-	if (!head) {
-		if (client.receiveBuffer.size() > options.maxUpgradeRequestBytes)
-			rejectClient(socket, "request_too_large");
+	// However it arrives, in pieces or in one read, a head over the limit is refused.
+	if (head ? head->size() > options.maxUpgradeRequestBytes
+		 : client.receiveBuffer.size() > options.maxUpgradeRequestBytes) {
+		rejectClient(socket, "request_too_large");
 		return false;
 	}
+	if (!head)
+		return false;
 
 	// Any request with a key is answered; the token decides what the client may do.
 	const UpgradeRequest request = readUpgradeRequest(*head);

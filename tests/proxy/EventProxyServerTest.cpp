@@ -214,6 +214,12 @@ TEST_F(EventProxyTest, OversizedInputClosesWithOneWarning)
 	EXPECT_TRUE(waitUntil([&] { return endless.state() == QAbstractSocket::UnconnectedState; }));
 	EXPECT_EQ(LogCapture::instance().count("reason=request_too_large"), 1u);
 
+	// A whole head over the limit in one write is refused as well.
+	TestWebSocketClient large;
+	ASSERT_TRUE(large.open(port, QStringLiteral("/"), true, "X-Padding: " + QByteArray(100 * 1024, 'p') + "\r\n"));
+	EXPECT_FALSE(large.waitForUpgrade());
+	EXPECT_EQ(large.upgradeResponse(), "HTTP/1.1 403 Forbidden\r\nConnection: close\r\n\r\n");
+	EXPECT_EQ(LogCapture::instance().count("reason=request_too_large"), 2u);
 }
 
 TEST_F(EventProxyTest, ResponsesGoToAuthenticatedPagesWithInvalidUtf8Replaced)
