@@ -94,8 +94,10 @@ void EventProxyServer::start()
 
 void EventProxyServer::stop()
 {
-	// What was published last still leaves, ahead of the close.
-	flushQueued();
+	// What was published last is handed to the kernel, as far as it takes
+	// it, ahead of the close; what a page has no room for there is dropped
+	// when the server, the sockets' parent, is deleted below.
+	flushClients();
 	for (auto it = clients.cbegin(); it != clients.cend(); ++it) {
 		QTcpSocket *socket = it.key();
 		socket->disconnect(this);

@@ -3,6 +3,8 @@
 
 #include "EventProxyFixture.h"
 
+#include <QPointer>
+
 using namespace std::chrono_literals;
 
 namespace {
@@ -10,6 +12,24 @@ namespace {
 json bulkyEvent(int n, size_t bytes)
 {
 	return {{"event_type", "RICH_MESSAGE"}, {"n", n}, {"raw", std::string(bytes, 'x')}};
+}
+
+// The proxy's end of the only connection it serves.
+QPointer<QTcpSocket> onlyServed(EventProxyServer &proxy)
+{
+	const auto served = proxy.findChildren<QTcpSocket *>();
+	EXPECT_EQ(served.size(), 1);
+	return served.value(0);
+}
+
+// Takes in what the kernel holds for the page, until the proxy's kernel
+// buffer for it is empty, without running the proxy's event loop.
+void drainKernel(TestWebSocketClient &page, QTcpSocket &served)
+{
+	page.resumeReading();
+	for (int round = 0; round < 1000 && kernelUnsent(served) != 0; ++round)
+		page.readArrived(10ms);
+	ASSERT_EQ(kernelUnsent(served), 0);
 }
 
 } // namespace
@@ -84,4 +104,22 @@ TEST_F(EventProxyTest, ClientsWithoutTheTokenAreFewAndSendLittle)
 		late = std::make_unique<TestWebSocketClient>();
 		return late->open(port, QStringLiteral("/")) && late->waitForUpgrade();
 	}));
+}
+
+// A stop hands what waits for a page to the kernel ahead of the close, also
+// what waits behind data Qt still held for it.
+TEST_F(EventProxyTest, AStopHandsWhatWasPublishedLastToThePages)
+{
+	auto page = connectClient(false);
+	const QPointer<QTcpSocket> served = onlyServed(*proxy);
+	ASSERT_TRUE(served);
+	page->stopReading();
+	int published = 0;
+	while (served->bytesToWrite() == 0)
+		publishNow("u1", bulkyEvent(published++, 1000));
+	drainKernel(*page, *served);
+	proxy->publishRawEvent("u1", bulkyEvent(published++, 1000)); // its flush is still posted
+	proxy->stop();
+	ASSERT_TRUE(page->waitForClose(10s));
+	expectInOrder(*page, published);
 }
