@@ -176,9 +176,17 @@ void EventProxyServer::onClientBytesWritten()
 	const std::shared_ptr<ClientState> client = clients.value(socket);
 	if (!client || !client->backlog.resumeInputIfCaughtUp(*socket))
 		return;
-	// It caught up with its replies: its waiting requests go on.
+	// It caught up with its replies: its waiting requests go on, from the
+	// event loop. Qt reports bytes written inside a flush too, and a flush
+	// (a logout's, while the UI thread waits for it) must not run a page's input.
 	disconnect(socket, &QTcpSocket::bytesWritten, this, &EventProxyServer::onClientBytesWritten);
-	readInput(socket, client);
+	QMetaObject::invokeMethod(
+		socket,
+		[this, socket] {
+			if (const std::shared_ptr<ClientState> resumed = clients.value(socket))
+				readInput(socket, resumed);
+		},
+		Qt::QueuedConnection);
 }
 
 void EventProxyServer::readInput(QTcpSocket *socket, const std::shared_ptr<ClientState> &client)

@@ -123,3 +123,34 @@ TEST_F(EventProxyTest, AStopHandsWhatWasPublishedLastToThePages)
 	ASSERT_TRUE(page->waitForClose(10s));
 	expectInOrder(*page, published);
 }
+
+// Qt reports bytes written inside a flush. A logout's flush, which the UI
+// thread waits for, must not run the requests of a page whose input waited.
+TEST_F(EventProxyTest, ALogoutRunsNoPagesInput)
+{
+	auto page = connectClient(true);
+	const QPointer<QTcpSocket> served = onlyServed(*proxy);
+	ASSERT_TRUE(served);
+	page->stopReading();
+	for (int n = 0; served->bytesToWrite() <= options.maxUnsentBytesPerClient; ++n)
+		publishNow("u1", bulkyEvent(n, 8 * 1024));
+	// Behind the limit, its ping's pong pauses its input; its next request waits.
+	page->sendFrame(WebSocketOpcode::Ping, "p");
+	page->sendText(R"({"payload":{"type":"X_SHOW_SETTINGS","page":"p"}})");
+	ASSERT_TRUE(waitUntil([&] { return served->readBufferSize() != 0; }));
+
+	bool loggingOut = false;
+	int handled = 0;
+	int handledInLogout = 0;
+	QObject::connect(proxy.get(), &EventProxyServer::showSettingsRequested, [&] {
+		++handled;
+		handledInLogout += loggingOut ? 1 : 0;
+	});
+	drainKernel(*page, *served);
+	loggingOut = true;
+	proxy->publishLogout("u1");
+	loggingOut = false;
+	EXPECT_EQ(served->bytesToWrite(), 0) << "the logout's flush took the page's data within the limit";
+	ASSERT_TRUE(waitUntil([&] { return handled == 1; }));
+	EXPECT_EQ(handledInLogout, 0);
+}
