@@ -44,6 +44,23 @@ OBSDataArrayAutoRelease integrationsData(const LinkedAccounts::Records &integrat
 	return array;
 }
 
+bool holdsTokens(const AccountTokens &account)
+{
+	return !account.idToken.isEmpty() || !account.accessToken.isEmpty() || !account.refreshToken.isEmpty();
+}
+
+// The backup libobs keeps is the file as it was before this save, tokens and
+// all. Were the file then lost, the next start would read them back and sign
+// in again whoever had just signed out: the backup takes the new content,
+// emptied first so that nothing of the old one outlives a failed write.
+void replaceBackup(obs_data_t *data, const QString &backupPath)
+{
+	prepareOwnerOnlyFile(backupPath);
+	const QByteArray nativePath = backupPath.toUtf8();
+	if (!obs_data_save_json(data, nativePath.constData()))
+		logWarning("Failed to save auth settings to %s", nativePath.constData());
+}
+
 AccountTokens accountOf(obs_data_t *account)
 {
 	return AccountTokens{stringOf(account, "idToken"), stringOf(account, "accessToken"),
@@ -68,7 +85,7 @@ LinkedAccounts::Records integrationsOf(obs_data_array_t *array)
 
 } // namespace
 
-AuthState AuthStateFile::load() const
+AuthState AuthStateFile::load()
 {
 	AuthState state;
 	if (filePath.isEmpty())
@@ -80,10 +97,32 @@ AuthState AuthStateFile::load() const
 		state.account = accountOf(account);
 	if (OBSDataArrayAutoRelease array = obs_data_get_array(data, "integrations"))
 		state.integrations = integrationsOf(array);
+	remember(state.account, state.integrations);
 	return state;
 }
 
-void AuthStateFile::save(const AccountTokens &account, const LinkedAccounts::Records &integrations) const
+void AuthStateFile::remember(const AccountTokens &account, const LinkedAccounts::Records &integrations)
+{
+	heldAccountTokens = holdsTokens(account);
+	heldUpids.clear();
+	for (const auto &[upid, record] : integrations)
+		heldUpids.insert(upid);
+}
+
+// A refresh or a new link replaces tokens of accounts that stay: the backup
+// then holds older tokens of the same accounts, which is what it is for.
+bool AuthStateFile::dropsAnAccount(const AccountTokens &account, const LinkedAccounts::Records &integrations) const
+{
+	if (heldAccountTokens && !holdsTokens(account))
+		return true;
+	for (const QString &upid : heldUpids) {
+		if (integrations.find(upid) == integrations.end())
+			return true;
+	}
+	return false;
+}
+
+void AuthStateFile::save(const AccountTokens &account, const LinkedAccounts::Records &integrations)
 {
 	if (filePath.isEmpty())
 		return;
@@ -94,12 +133,18 @@ void AuthStateFile::save(const AccountTokens &account, const LinkedAccounts::Rec
 	obs_data_set_array(data, "integrations", integrationsData(integrations));
 
 	const QByteArray nativePath = filePath.toUtf8();
+	const QString backupPath = filePath + QStringLiteral(".bak");
 	// libobs writes the temporary file with fopen, which keeps the mode of an
 	// existing file.
 	prepareOwnerOnlyFile(filePath + QStringLiteral(".tmp"));
 	const bool saved = obs_data_save_json_safe(data, nativePath.constData(), "tmp", "bak");
 	restrictToOwner(filePath);
-	restrictToOwner(filePath + QStringLiteral(".bak"));
-	if (!saved)
+	restrictToOwner(backupPath);
+	if (!saved) {
 		logWarning("Failed to save auth settings to %s", nativePath.constData());
+		return;
+	}
+	if (dropsAnAccount(account, integrations))
+		replaceBackup(data, backupPath);
+	remember(account, integrations);
 }

@@ -3,6 +3,7 @@
 #include "auth/LinkedAccounts.h"
 #include "auth/TokenStore.h"
 
+#include <QSet>
 #include <QString>
 
 // What the auth file holds.
@@ -25,10 +26,20 @@ public:
 	// Empty when there is no file (or backup) to read. Linked accounts
 	// without platform or UPID are dropped; of two with the same UPID the
 	// later one is kept.
-	AuthState load() const;
-	// Logs a warning when the file cannot be written.
-	void save(const AccountTokens &account, const LinkedAccounts::Records &integrations) const;
+	AuthState load();
+	// Logs a warning when the file cannot be written. The backup keeps the
+	// file as it was before, unless this save drops an account the file held
+	// (the Vorn account signed out, a platform account unlinked): then the
+	// backup holds the new content too.
+	void save(const AccountTokens &account, const LinkedAccounts::Records &integrations);
 
 private:
+	void remember(const AccountTokens &account, const LinkedAccounts::Records &integrations);
+	bool dropsAnAccount(const AccountTokens &account, const LinkedAccounts::Records &integrations) const;
+
 	QString filePath;
+	// What the file held when it was last read or written: the Vorn
+	// account's tokens or none, and the linked accounts' UPIDs.
+	bool heldAccountTokens = false;
+	QSet<QString> heldUpids;
 };

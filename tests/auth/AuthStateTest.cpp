@@ -121,6 +121,49 @@ TEST_F(AuthControllerTest, CorruptFileFallsBackToTheBackup)
 	EXPECT_EQ(controller().integrationSnapshot(), QJsonArray({linked("YOUTUBE", "yt", "u9", "zoe")}));
 }
 
+// The backup keeps the file as it was before a save, so that a lost or broken
+// file still starts with the accounts it held; but an account signed out or
+// unlinked leaves its tokens in no file, or a lost file would bring it back.
+TEST_F(AuthControllerTest, SignedOutAccountsLeaveNoTokensInAnyFile)
+{
+	const auto fileBytes = [this](const char *suffix) {
+		QFile file(options.stateFilePath + QString::fromLatin1(suffix));
+		return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+	};
+	const auto expectInNoFile = [&](std::initializer_list<const char *> secrets) {
+		for (const char *suffix : {"", ".bak", ".tmp"}) {
+			for (const char *secret : secrets)
+				EXPECT_FALSE(fileBytes(suffix).contains(secret))
+					<< secret << " in zorva-auth.json" << suffix;
+		}
+	};
+	// The next start finds only the backup, which libobs then moves into place.
+	const auto restartWithTheFileLost = [this] {
+		instance.reset();
+		ASSERT_TRUE(QFile::remove(options.stateFilePath));
+	};
+	writeStateFile({{"account", QJsonObject{{"idToken", "ID-gone"},
+						{"accessToken", "AT-gone"},
+						{"refreshToken", "RT-gone"},
+						{"expiresAt", ""}}},
+			{"integrations", QJsonArray{linked("TWITCH", "vek-gone", "u1", "ann"),
+						    linked("KICK", "vek-kept", "u2", "bob")}}});
+	controller().logoutIntegration(QStringLiteral("nobody")); // drops nothing: the old file is the backup
+	EXPECT_TRUE(fileBytes(".bak").contains("RT-gone"));
+
+	controller().logoutAccount();
+	expectInNoFile({"ID-gone", "AT-gone", "RT-gone"});
+	restartWithTheFileLost();
+	EXPECT_EQ(controller().accountStatus().value("authenticated").toBool(true), false);
+	EXPECT_EQ(failureText(controller().refreshAccount()), "NO_REFRESH_TOKEN: No refresh token is available.");
+
+	controller().logoutIntegration(QStringLiteral("u1"));
+	expectInNoFile({"vek-gone"});
+	EXPECT_TRUE(fileBytes(".bak").contains("vek-kept"));
+	restartWithTheFileLost();
+	EXPECT_EQ(controller().integrationSnapshot(), QJsonArray({linked("KICK", "vek-kept", "u2", "bob")}));
+}
+
 TEST_F(AuthControllerTest, UnusableFilesStartLoggedOut)
 {
 	for (const QByteArray &content :
