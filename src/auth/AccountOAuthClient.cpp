@@ -37,6 +37,7 @@ AccountOAuthClient::AccountOAuthClient(QNetworkAccessManager &manager, const Ser
 
 QString AccountOAuthClient::startLogin()
 {
+	login = AccountLoginAttempt();
 	login.state = makeState(QString::fromLatin1(kAccountStatePrefix));
 	login.codeVerifier = makeCodeVerifier();
 	login.redirectUri = endpoints.accountRedirectUrl;
@@ -69,10 +70,11 @@ QNetworkReply *AccountOAuthClient::postForm(const QList<std::pair<QString, QStri
 	return network.post(request, formBody(items));
 }
 
-void AccountOAuthClient::exchangeCode(const QString &code, const QString &state, QObject *context, ExchangeDone done)
+bool AccountOAuthClient::exchangeCode(const QString &code, const QString &state, QObject *context, ExchangeDone done)
 {
-	if (state != login.state || login.codeVerifier.isEmpty())
-		return;
+	if (state != login.state || login.codeVerifier.isEmpty() || login.exchanging)
+		return false;
+	login.exchanging = true;
 	const quint64 loginId = login.id;
 	QNetworkReply *reply = postForm({{QStringLiteral("client_id"), QString::fromLatin1(clientId)},
 					 {QStringLiteral("grant_type"), QStringLiteral("authorization_code")},
@@ -88,6 +90,7 @@ void AccountOAuthClient::exchangeCode(const QString &code, const QString &state,
 			return;
 		done(response, error);
 	});
+	return true;
 }
 
 Result<QJsonObject> AccountOAuthClient::refresh(const QString &refreshToken)

@@ -20,6 +20,7 @@ struct AccountLoginAttempt {
 	QString state;        // "vorn." and a random UUID
 	QString codeVerifier; // PKCE verifier of the authorize URL's challenge
 	QString redirectUri;
+	bool exchanging = false; // its code went to the token endpoint
 };
 
 // OAuth client of the Vorn account service: the login with PKCE (authorize
@@ -43,8 +44,11 @@ public:
 
 	// Exchanges the code of the login in progress; done runs, in the
 	// context's thread, with the token object or the error text, and only if
-	// that login is still the current one when the answer comes.
-	void exchangeCode(const QString &code, const QString &state, QObject *context, ExchangeDone done);
+	// that login is still the current one when the answer comes. False, with
+	// nothing sent, for another state or a login whose code is being
+	// exchanged already: the service takes a code once and refuses a repeat
+	// at once, and that refusal would end the login before the first answer.
+	bool exchangeCode(const QString &code, const QString &state, QObject *context, ExchangeDone done);
 	// Refreshes the tokens, waiting in a nested event loop at most the
 	// request time-out: the account service's token object, or why there is
 	// none.

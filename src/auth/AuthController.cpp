@@ -128,13 +128,15 @@ bool AuthController::handleRedirect(const QUrl &url)
 	if (state.isEmpty() || code.isEmpty())
 		return false;
 
-	if (oauth.isLoginState(state)) {
-		exchangeAccountCode(code, state);
-	} else if (integrationLogins.listed(state)) {
-		exchangeIntegrationCode(code, state);
-	} else {
+	bool exchanging = false;
+	if (oauth.isLoginState(state))
+		exchanging = exchangeAccountCode(code, state);
+	else if (integrationLogins.listed(state))
+		exchanging = exchangeIntegrationCode(code, state);
+	else
 		return false;
-	}
-	Q_EMIT redirectConsumed();
+	// A repeat of a code under exchange is still the module's; it starts nothing.
+	if (exchanging)
+		Q_EMIT redirectConsumed();
 	return true;
 }

@@ -90,13 +90,17 @@ private:
 
 	// Account flow.
 	bool acceptAccountCallback(const QString &state, const QString &code);
-	void exchangeAccountCode(const QString &code, const QString &state);
+	// False when the login's code is being exchanged already: a browser that
+	// retries, or a code that comes both to the listener and as a redirect,
+	// delivers it twice, and a repeat starts nothing.
+	bool exchangeAccountCode(const QString &code, const QString &state);
 	void onAccountCodeExchanged(const QJsonObject &response, const QString &error);
 	void applyTokenResponse(const QJsonObject &response);
 
 	// Integration flow.
 	bool acceptIntegrationCallback(const QString &state, const QString &code);
-	void exchangeIntegrationCode(const QString &code, const QString &state);
+	// False, as for the account, when the login's code is being exchanged.
+	bool exchangeIntegrationCode(const QString &code, const QString &state);
 	void onIntegrationCodeExchanged(const PendingIntegrationLogin &login, const VekAnswer &answer);
 	void onIntegrationInspected(const PendingIntegrationLogin &login, const QString &token,
 				    const VekAnswer &answer);

@@ -49,15 +49,19 @@ bool AuthController::acceptAccountCallback(const QString &state, const QString &
 		logWarning("Vorn account callback rejected: missing authorization code.");
 		return false;
 	}
+	// The page of a repeat says what it said the first time: the code arrived.
+	if (!exchangeAccountCode(code, state)) {
+		logInfo("Vorn account callback repeated; its code is being exchanged already.");
+		return true;
+	}
 	logInfo("Vorn account callback accepted; exchanging token.");
-	exchangeAccountCode(code, state);
 	Q_EMIT redirectConsumed();
 	return true;
 }
 
-void AuthController::exchangeAccountCode(const QString &code, const QString &state)
+bool AuthController::exchangeAccountCode(const QString &code, const QString &state)
 {
-	oauth.exchangeCode(code, state, this, [this](const QJsonObject &response, const QString &error) {
+	return oauth.exchangeCode(code, state, this, [this](const QJsonObject &response, const QString &error) {
 		onAccountCodeExchanged(response, error);
 	});
 }

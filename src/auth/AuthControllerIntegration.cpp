@@ -71,7 +71,7 @@ Result<QJsonObject> AuthController::beginIntegrationLogin(const QString &platfor
 bool AuthController::acceptIntegrationCallback(const QString &state, const QString &code)
 {
 	PendingIntegrationLogin *login = integrationLogins.listed(state);
-	if (!login || login->status == PendingIntegrationLogin::Status::Authorizing)
+	if (!login || login->exchanging)
 		return false;
 	if (code.isEmpty()) {
 		logWarning("Vek callback rejected: missing authorization code.");
@@ -85,14 +85,16 @@ bool AuthController::acceptIntegrationCallback(const QString &state, const QStri
 	return true;
 }
 
-void AuthController::exchangeIntegrationCode(const QString &code, const QString &state)
+bool AuthController::exchangeIntegrationCode(const QString &code, const QString &state)
 {
-	const PendingIntegrationLogin *found = integrationLogins.listed(state);
-	if (!found || found->platform.isEmpty())
-		return;
+	PendingIntegrationLogin *found = integrationLogins.listed(state);
+	if (!found || found->platform.isEmpty() || found->exchanging)
+		return false;
+	found->exchanging = true;
 	vek.exchangeCode(code, state, this, [this, login = *found](const VekAnswer &answer) {
 		onIntegrationCodeExchanged(login, answer);
 	});
+	return true;
 }
 
 void AuthController::onIntegrationCodeExchanged(const PendingIntegrationLogin &login, const VekAnswer &answer)

@@ -19,6 +19,9 @@ struct PendingIntegrationLogin {
 	QString requestState; // sent to Vek with the login-URL request; echoed by the exchange
 	QString loginState;   // "state" of Vek's login URL; empty while the attempt is not listed
 	Status status = Status::LoggingIn;
+	// Its code went to Vek, from the listener or as a redirect: Vek takes a
+	// code once, so a repeat starts no second exchange.
+	bool exchanging = false;
 	// Superseded by a newer login for the platform, a logout or the listener's
 	// time-out: whatever the attempt still receives changes nothing.
 	bool cancelled = false;

@@ -191,6 +191,35 @@ TEST_F(VekLinkTest, VornRedirectKeepsLoggingInAndBadRepliesEndTheLogin)
 		  1u);
 }
 
+// The code of a platform login delivered twice, to the listener and as a
+// redirect: Vek takes it once and refuses the repeat at once, which must not
+// end the login before the first exchange's answer links the account.
+TEST_F(VekLinkTest, ACodeDeliveredTwiceIsExchangedOnce)
+{
+	routeLogin(QStringLiteral("TWITCH"), QStringLiteral("LS-T"));
+	routeInspect(QStringLiteral("u-t"), QStringLiteral("tess"));
+	ASSERT_EQ(valueOf(controller().beginIntegrationLogin(QStringLiteral("twitch"))).value("opened").toBool(), true);
+	const QString requestState = tlsVek->requests.last().query().queryItemValue(QStringLiteral("state"));
+	QList<FakeHttpServer::Request> exchanges;
+	tlsVek->route("GET", QStringLiteral("/v2/vek/auth/exchange"), [&](const FakeHttpServer::Request &request) {
+		exchanges.append(request);
+		return exchanges.size() == 1
+			       ? reply({{"data", QJsonObject{{"token", "tok-t"}, {"state", requestState}}}}, 1000)
+			       : reply({{"errors", QJsonArray{"invalid_grant"}}});
+	});
+	EXPECT_TRUE(callbackGet(QStringLiteral("/callback?state=LS-T&code=c")).contains("Login info sent"));
+	EXPECT_TRUE(controller().handleRedirect(QUrl(QStringLiteral("vorn://auth?state=LS-T&code=c"))));
+	EXPECT_EQ(redirectsConsumed, 1);
+
+	ASSERT_TRUE(waitUntil([&] { return !controller().integrationsStatus().contains("pending:TWITCH"); }, 5s));
+	EXPECT_EQ(controller().integrationSnapshot(), QJsonArray({QJsonObject{{"platform", "TWITCH"},
+									      {"token", "tok-t"},
+									      {"upid", "u-t"},
+									      {"username", "tess"}}}));
+	EXPECT_EQ(exchanges.size(), 1);
+	EXPECT_EQ(LogCapture::instance().count("Vek token exchange failed"), 0u);
+}
+
 TEST_F(VekLinkTest, ListenerTimeOutCountsVekLogins)
 {
 	options.callbackTimeout = 300ms;
