@@ -33,6 +33,11 @@ void VekRestClient::send(const nlohmann::json &payload, const std::string &token
 	request.setRawHeader("Client-ID", VekService::clientId);
 	request.setRawHeader("Authorization", QByteArray("Vek ") + QByteArray::fromStdString(token));
 	request.setTransferTimeout(int(service.requestTimeout.count()));
+	// Every account's requests share this client: a cookie Vek set on one
+	// account's reply would go out with the others' requests. None is kept,
+	// none is sent; each request stands on its account's token alone.
+	request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+	request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
 
 	QByteArray body;
 	if (auto bytes = payload.find("bytes"); bytes != payload.end() && bytes->is_string()) {

@@ -12,7 +12,7 @@ class QNetworkAccessManager;
 
 // Carries the pages' REST requests to Vek's API with a linked account's token
 // and reports each reply's body. One for the runtime, on the module's worker
-// thread.
+// thread; it keeps no cookies, so no account's request carries another's.
 class VekRestClient : public QObject {
 	Q_OBJECT
 

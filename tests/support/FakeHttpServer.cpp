@@ -160,7 +160,10 @@ void FakeHttpServer::respond(QTcpSocket *socket, const Response &response)
 	QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) +
 			 "\r\nContent-Type: " + response.contentType +
 			 "\r\nContent-Length: " + QByteArray::number(response.body.size()) +
-			 "\r\nConnection: close\r\n\r\n" + response.body;
+			 "\r\nConnection: close\r\n";
+	for (const auto &[name, value] : response.headers)
+		out += name + ": " + value + "\r\n";
+	out += "\r\n" + response.body;
 	if (response.cutAfterBytes >= 0)
 		out.truncate(response.cutAfterBytes);
 	socket->write(out);

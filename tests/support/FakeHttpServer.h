@@ -48,6 +48,8 @@ public:
 		int cutAfterBytes = -1;
 		// Kept until releaseHeld(), for a test to act while the client waits.
 		bool held = false;
+		// Further header lines, such as Set-Cookie.
+		QList<std::pair<QByteArray, QByteArray>> headers = {};
 	};
 
 	using Handler = std::function<Response(const Request &)>;

@@ -198,6 +198,25 @@ TEST_F(VekRuntimeTest, ProxiedRequests)
 	EXPECT_EQ(reader->texts().size(), 5u);
 }
 
+// Every account's requests go through one client: a cookie Vek sets on one
+// account's reply must not go out with another account's requests.
+TEST_F(VekRuntimeTest, ACookieSetForOneAccountGoesWithNoOtherAccountsRequest)
+{
+	auto reader = page();
+	runtime->syncIntegrations({entry("TWITCH", "t1", "u1"), entry("KICK", "t2", "u2")});
+	FakeHttpServer::Response withCookie{200, "a", 0, "text/plain"};
+	withCookie.headers = {{"Set-Cookie", "s=A; Path=/"}};
+	rest.route("GET", QStringLiteral("/v2/vek/a"), withCookie);
+	rest.route("GET", QStringLiteral("/v2/vek/b"), FakeHttpServer::Response{200, "b", 0, "text/plain"});
+	runtime->handleProxyRequest("u1", {{"endpoint", "/a"}, {"method", "GET"}, {"nonce", "n1"}});
+	ASSERT_TRUE(reader->waitForMessages(1));
+	runtime->handleProxyRequest("u2", {{"endpoint", "/b"}, {"method", "GET"}, {"nonce", "n2"}});
+	ASSERT_TRUE(reader->waitForMessages(2));
+	const FakeHttpServer::Request &other = rest.requests.last();
+	EXPECT_EQ(other.headers.value("authorization"), "Vek t2");
+	EXPECT_FALSE(other.headers.contains("cookie")) << other.headers.value("cookie").constData();
+}
+
 TEST_F(VekRuntimeTest, ProxiedRequestTimeOutAnswersWithAnEmptyBody)
 {
 	VekService service = testService(realtime.port(), rest.baseUrl());
