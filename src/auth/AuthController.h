@@ -68,7 +68,9 @@ public:
 	// Platform accounts linked through Vek.
 	Result<QJsonObject> beginIntegrationLogin(const QString &platform);
 	QJsonObject logoutIntegration(const QString &upid);
-	bool removeIntegration(const QString &upid);
+	// Vek rejected the token: the account goes if it still holds that token,
+	// and true is returned; one linked anew since, with another token, stays.
+	bool removeIntegration(const QString &upid, const QString &rejectedToken);
 
 	// Consumes a "vorn" redirect carrying the code of a pending login.
 	bool handleRedirect(const QUrl &url);

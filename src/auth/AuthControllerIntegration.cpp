@@ -172,10 +172,13 @@ QJsonObject AuthController::logoutIntegration(const QString &upid)
 	return statusSnapshot();
 }
 
-bool AuthController::removeIntegration(const QString &upid)
+bool AuthController::removeIntegration(const QString &upid, const QString &rejectedToken)
 {
-	if (!unlinkIntegration(upid))
+	// The rejection may be of an old session's token, come after the
+	// account was linked again: that link is not undone.
+	if (!linkedAccounts.holds(upid.trimmed(), rejectedToken))
 		return false;
+	unlinkIntegration(upid);
 	saveAuthState();
 	stopListenerIfIdle();
 	Q_EMIT statusChanged();

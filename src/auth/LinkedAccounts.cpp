@@ -23,6 +23,12 @@ std::optional<QString> LinkedAccounts::remove(const QString &upid)
 	return platform;
 }
 
+bool LinkedAccounts::holds(const QString &upid, const QString &token) const
+{
+	const auto it = byUpid.find(upid);
+	return it != byUpid.end() && it->second.token == token;
+}
+
 QJsonArray LinkedAccounts::snapshot() const
 {
 	QJsonArray records;

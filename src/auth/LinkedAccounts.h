@@ -22,6 +22,8 @@ public:
 	void link(const IntegrationRecord &record);
 	// Unlinks the account; its platform, or nothing when none has this UPID.
 	std::optional<QString> remove(const QString &upid);
+	// The account with this UPID is linked with this token.
+	bool holds(const QString &upid, const QString &token) const;
 
 	// [{"platform", "token", "upid", "username"}] for the Vek runtime.
 	QJsonArray snapshot() const;

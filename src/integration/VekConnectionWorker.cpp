@@ -5,6 +5,8 @@
 #include "websocket/FrameProcessor.h"
 #include "websocket/WebSocketHandshake.h"
 
+#include <utility>
+
 #include <QStringList>
 
 namespace {
@@ -194,9 +196,9 @@ void VekConnectionWorker::onTextMessageReceived(std::string message)
 	if (action.event)
 		Q_EMIT rawEvent(upid, *action.event);
 	if (action.tokenRejected) {
-		token.clear();
+		const std::string rejected = std::exchange(token, std::string());
 		closeConnection();
-		Q_EMIT loggedOut(upid);
+		Q_EMIT loggedOut(upid, rejected);
 	}
 }
 

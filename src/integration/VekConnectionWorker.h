@@ -41,7 +41,8 @@ public:
 
 Q_SIGNALS:
 	void rawEvent(const std::string &upid, const nlohmann::json &event);
-	void loggedOut(const std::string &upid);
+	// Vek rejected `token`, the one this session logged in with.
+	void loggedOut(const std::string &upid, const std::string &token);
 
 private Q_SLOTS:
 	void onEncrypted();

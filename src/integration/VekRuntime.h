@@ -33,8 +33,9 @@ Q_SIGNALS:
 	void rawEvent(const std::string &upid, const nlohmann::json &event);
 	void loggedOut(const std::string &upid);
 	void apiResponse(const std::string &nonce, const std::string &response);
-	// Vek rejected the account's token; emitted after loggedOut.
-	void integrationLoggedOut(const std::string &upid);
+	// Vek rejected the account's token, the one named: the account may have
+	// been linked anew with another token meanwhile. Emitted after loggedOut.
+	void integrationLoggedOut(const std::string &upid, const std::string &rejectedToken);
 
 public Q_SLOTS:
 	void syncIntegrations(QJsonArray snapshot);

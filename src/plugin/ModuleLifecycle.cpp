@@ -81,11 +81,13 @@ void onEventProxyStarted(quint16 port, const std::string &token)
 }
 
 // Vek rejected an account's token: the account is dropped, or, when it was
-// gone already, everything is resynchronised.
-void onIntegrationLoggedOut(const std::string &upid)
+// gone already or linked anew with another token, everything is
+// resynchronised.
+void onIntegrationLoggedOut(const std::string &upid, const std::string &rejectedToken)
 {
 	ModuleState &state = moduleState();
-	if (!state.authController->removeIntegration(QString::fromStdString(upid)))
+	if (!state.authController->removeIntegration(QString::fromStdString(upid),
+						     QString::fromStdString(rejectedToken)))
 		emitStatusChanged();
 }
 

@@ -341,10 +341,17 @@ TEST_F(VekLinkTest, LogoutAndRemoval)
 	EXPECT_EQ(statusChanges, 2);
 	EXPECT_EQ(readStateFile().value("integrations").toArray().size(), 1);
 
-	EXPECT_FALSE(controller().removeIntegration(QStringLiteral("unknown")));
-	EXPECT_FALSE(controller().removeIntegration(QStringLiteral(" ")));
+	// Vek's rejection of a token removes the account only while it holds that
+	// token: one linked anew since, with another token, stays linked and saved.
+	EXPECT_FALSE(controller().removeIntegration(QStringLiteral("unknown"), QStringLiteral("t2")));
+	EXPECT_FALSE(controller().removeIntegration(QStringLiteral(" "), QString()));
+	EXPECT_FALSE(controller().removeIntegration(QStringLiteral("t1"), QStringLiteral("t1-old")));
 	EXPECT_EQ(statusChanges, 2);
-	EXPECT_TRUE(controller().removeIntegration(QStringLiteral("t1")));
+	EXPECT_EQ(
+		readStateFile().value("integrations").toArray(),
+		QJsonArray({QJsonObject{{"platform", "TWITCH"}, {"token", "t2"}, {"upid", "t1"}, {"username", "b"}}}));
+	EXPECT_EQ(controller().integrationSnapshot().size(), 1);
+	EXPECT_TRUE(controller().removeIntegration(QStringLiteral("t1"), QStringLiteral("t2")));
 	EXPECT_EQ(statusChanges, 3);
 	EXPECT_TRUE(readStateFile().value("integrations").toArray().isEmpty());
 }

@@ -33,7 +33,7 @@ protected:
 		proxy->start();
 		relayToProxy();
 		QObject::connect(runtime.get(), &VekRuntime::integrationLoggedOut,
-				 [this](std::string upid) { loggedOut.push_back(upid); });
+				 [this](std::string upid, std::string token) { loggedOut.emplace_back(upid, token); });
 	}
 
 	// The runtime's announcements to the proxy, wired as the module wires them.
@@ -65,7 +65,7 @@ protected:
 	std::unique_ptr<VekRuntime> runtime;
 	std::unique_ptr<EventProxyServer> proxy;
 	quint16 proxyPort = 0;
-	std::vector<std::string> loggedOut;
+	std::vector<std::pair<std::string, std::string>> loggedOut; // UPID, rejected token
 };
 
 } // namespace
@@ -119,7 +119,7 @@ TEST_F(VekRuntimeTest, EventsAndLogoutsReachThePages)
 	realtime.sendText(realtime.last(), R"({"type":"ERROR","error":"INVALID_AUTHORIZATION"})");
 	ASSERT_TRUE(reader->waitForMessages(2));
 	EXPECT_EQ(reader->texts()[1], R"({"event_type":"X_LOGOUT","upid":"u1"})");
-	EXPECT_EQ(loggedOut, std::vector<std::string>{"u1"});
+	EXPECT_EQ(loggedOut, (std::vector<std::pair<std::string, std::string>>{{"u1", "t1"}}));
 }
 
 TEST_F(VekRuntimeTest, ProxiedRequests)
