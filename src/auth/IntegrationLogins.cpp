@@ -60,11 +60,11 @@ void IntegrationLogins::finish(quint64 attemptId)
 
 template<typename Predicate> void IntegrationLogins::cancelWhere(Predicate predicate)
 {
-	for (auto &[id, attempt] : attempts) {
-		if (!predicate(attempt))
-			continue;
-		attempt.cancelled = true;
-		attempt.loginState.clear();
+	for (auto it = attempts.begin(); it != attempts.end();) {
+		if (predicate(it->second))
+			it = attempts.erase(it);
+		else
+			++it;
 	}
 }
 
@@ -80,12 +80,10 @@ void IntegrationLogins::cancelAll()
 
 bool IntegrationLogins::isLive(quint64 attemptId) const
 {
-	const auto found = attempts.find(attemptId);
-	return found != attempts.end() && !found->second.cancelled;
+	return attempts.find(attemptId) != attempts.end();
 }
 
 bool IntegrationLogins::hasPendingWork() const
 {
-	return std::any_of(attempts.begin(), attempts.end(),
-			   [](const auto &entry) { return entry.second.isListed() || !entry.second.cancelled; });
+	return !attempts.empty();
 }

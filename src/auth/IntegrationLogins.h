@@ -22,9 +22,6 @@ struct PendingIntegrationLogin {
 	// Its code went to Vek, from the listener or as a redirect: Vek takes a
 	// code once, so a repeat starts no second exchange.
 	bool exchanging = false;
-	// Superseded by a newer login for the platform, a logout or the listener's
-	// time-out: whatever the attempt still receives changes nothing.
-	bool cancelled = false;
 
 	// Listed: shown as pending, and its callback or redirect is taken.
 	bool isListed() const { return !loginState.isEmpty(); }
@@ -46,15 +43,20 @@ public:
 
 	// Forgets the attempt.
 	void finish(quint64 attemptId);
-	// Cancels the platform's attempts and unlists them.
+	// Cancels the platform's attempts: superseded by a newer login for the
+	// platform, a logout or the listener's time-out, they are forgotten at
+	// once, and whatever they still receive finds them gone and changes
+	// nothing. An attempt that waited for its callback gets none any more,
+	// so keeping it until then would keep it for good.
 	void cancelPlatform(const QString &platform);
-	// Cancels every attempt and unlists it.
+	// Cancels every attempt.
 	void cancelAll();
 
-	// Still started and not cancelled.
+	// Started and neither finished nor cancelled.
 	bool isLive(quint64 attemptId) const;
-	// Something still needs the callback listener: a listed or a live attempt.
+	// Something still needs the callback listener: a live attempt.
 	bool hasPendingWork() const;
+	size_t attemptCount() const { return attempts.size(); }
 
 private:
 	template<typename Predicate> void cancelWhere(Predicate predicate);

@@ -93,6 +93,29 @@ protected:
 
 } // namespace
 
+// Each new login for a platform cancels the one before, whose callback then
+// cannot come: cancelled attempts are forgotten, so logins started over and
+// over keep only the last.
+TEST(IntegrationLogins, CancelledAttemptsAreForgotten)
+{
+	IntegrationLogins logins;
+	for (int i = 0; i < 100; ++i) {
+		logins.cancelPlatform(QStringLiteral("KICK"));
+		logins.list(logins.start(QStringLiteral("KICK"), QStringLiteral("request")),
+			    QStringLiteral("LS-%1").arg(i));
+	}
+	EXPECT_EQ(logins.attemptCount(), 1u);
+	EXPECT_EQ(logins.listed(QStringLiteral("LS-98")), nullptr);
+	ASSERT_NE(logins.listed(QStringLiteral("LS-99")), nullptr);
+
+	// The listener's time-out cancels them all, one still awaiting its login URL too.
+	const quint64 awaitingUrl = logins.start(QStringLiteral("TWITCH"), QStringLiteral("request"));
+	logins.cancelAll();
+	EXPECT_EQ(logins.attemptCount(), 0u);
+	EXPECT_FALSE(logins.isLive(awaitingUrl));
+	EXPECT_FALSE(logins.hasPendingWork());
+}
+
 TEST_F(VekLinkTest, LoginUrlFailures)
 {
 	const auto begin = [this](const QString &platform) {
