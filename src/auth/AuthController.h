@@ -109,8 +109,6 @@ private:
 	// Ends an attempt that failed or lost its purpose; a failure is announced.
 	void endIntegrationAttempt(quint64 attemptId);
 	void failIntegrationAttempt(quint64 attemptId);
-	// Unlinks the account and cancels its platform's logins; false when none has this UPID.
-	bool unlinkIntegration(const QString &upid);
 
 	const Options options;
 	QNetworkAccessManager network;

@@ -49,9 +49,9 @@ Result<QJsonObject> AuthController::beginIntegrationLogin(const QString &platfor
 		return failure;
 	};
 	const Result<VekLoginUrl> login = vek.fetchLoginUrl(name, requestState);
-	// While it waited, another login for the platform, a logout of its
-	// account or the listener's time-out may have ended this attempt: its
-	// callback would find nothing, so nothing is opened for it.
+	// While it waited, another login for the platform or the listener's
+	// time-out may have ended this attempt: its callback would find nothing,
+	// so nothing is opened for it.
 	if (!integrationLogins.isLive(id))
 		return fail({QStringLiteral("The integration login was cancelled."), ErrorCodes::vekLoginCancelled});
 	if (!login.ok())
@@ -132,6 +132,11 @@ void AuthController::onIntegrationInspected(const PendingIntegrationLogin &login
 		logWarning("Vek inspect failed: invalid identity response.");
 		return failIntegrationAttempt(login.attemptId);
 	}
+	if (integrationLogins.refuses(login.attemptId, upid)) {
+		logInfo("Vek auth for %s as %s (%s) dropped: the account was logged out during the login.",
+			login.platform.toUtf8().constData(), username.toUtf8().constData(), upid.toUtf8().constData());
+		return failIntegrationAttempt(login.attemptId);
+	}
 	linkedAccounts.link(IntegrationRecord{login.platform, token, upid, username});
 	saveAuthState();
 	endIntegrationAttempt(login.attemptId);
@@ -152,22 +157,15 @@ void AuthController::failIntegrationAttempt(quint64 attemptId)
 	Q_EMIT statusChanged();
 }
 
-bool AuthController::unlinkIntegration(const QString &upid)
-{
-	const std::optional<QString> platform = linkedAccounts.remove(upid.trimmed());
-	if (!platform)
-		return false;
-	const QString normalized = normalizedPlatform(*platform);
-	if (!normalized.isEmpty())
-		integrationLogins.cancelPlatform(normalized);
-	return true;
-}
-
 QJsonObject AuthController::logoutIntegration(const QString &upid)
 {
-	unlinkIntegration(upid);
+	// The user signed this account out: a login under way that turns out to
+	// be this account does not link it again. Logins of the platform's other
+	// accounts go on.
+	const QString accountUpid = upid.trimmed();
+	if (linkedAccounts.remove(accountUpid))
+		integrationLogins.refuseAccount(accountUpid);
 	saveAuthState();
-	stopListenerIfIdle();
 	Q_EMIT statusChanged();
 	return statusSnapshot();
 }
@@ -176,11 +174,13 @@ bool AuthController::removeIntegration(const QString &upid, const QString &rejec
 {
 	// The rejection may be of an old session's token, come after the
 	// account was linked again: that link is not undone.
-	if (!linkedAccounts.holds(upid.trimmed(), rejectedToken))
+	const QString accountUpid = upid.trimmed();
+	if (!linkedAccounts.holds(accountUpid, rejectedToken))
 		return false;
-	unlinkIntegration(upid);
+	// A login under way brings a new token, which is what the rejection calls
+	// for: it goes on, whichever account it turns out to be.
+	linkedAccounts.remove(accountUpid);
 	saveAuthState();
-	stopListenerIfIdle();
 	Q_EMIT statusChanged();
 	return true;
 }

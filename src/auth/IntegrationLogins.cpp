@@ -78,6 +78,18 @@ void IntegrationLogins::cancelAll()
 	cancelWhere([](const PendingIntegrationLogin &) { return true; });
 }
 
+void IntegrationLogins::refuseAccount(const QString &upid)
+{
+	for (auto &[id, attempt] : attempts)
+		attempt.refusedUpids.insert(upid);
+}
+
+bool IntegrationLogins::refuses(quint64 attemptId, const QString &upid) const
+{
+	const auto found = attempts.find(attemptId);
+	return found != attempts.end() && found->second.refusedUpids.contains(upid);
+}
+
 bool IntegrationLogins::isLive(quint64 attemptId) const
 {
 	return attempts.find(attemptId) != attempts.end();

@@ -3,6 +3,7 @@
 #include <map>
 #include <vector>
 
+#include <QSet>
 #include <QString>
 
 // One attempt to link a platform account through Vek: from the request for
@@ -22,6 +23,8 @@ struct PendingIntegrationLogin {
 	// Its code went to Vek, from the listener or as a redirect: Vek takes a
 	// code once, so a repeat starts no second exchange.
 	bool exchanging = false;
+	// Accounts logged out while the attempt ran: it links none of them.
+	QSet<QString> refusedUpids;
 
 	// Listed: shown as pending, and its callback or redirect is taken.
 	bool isListed() const { return !loginState.isEmpty(); }
@@ -44,13 +47,17 @@ public:
 	// Forgets the attempt.
 	void finish(quint64 attemptId);
 	// Cancels the platform's attempts: superseded by a newer login for the
-	// platform, a logout or the listener's time-out, they are forgotten at
+	// platform or ended by the listener's time-out, they are forgotten at
 	// once, and whatever they still receive finds them gone and changes
 	// nothing. An attempt that waited for its callback gets none any more,
 	// so keeping it until then would keep it for good.
 	void cancelPlatform(const QString &platform);
 	// Cancels every attempt.
 	void cancelAll();
+	// The account was logged out: no attempt under way may link it. Which
+	// account an attempt links is known only once its identity comes.
+	void refuseAccount(const QString &upid);
+	bool refuses(quint64 attemptId, const QString &upid) const;
 
 	// Started and neither finished nor cancelled.
 	bool isLive(quint64 attemptId) const;

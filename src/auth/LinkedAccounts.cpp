@@ -13,14 +13,9 @@ void LinkedAccounts::link(const IntegrationRecord &record)
 	byUpid[record.upid] = record;
 }
 
-std::optional<QString> LinkedAccounts::remove(const QString &upid)
+bool LinkedAccounts::remove(const QString &upid)
 {
-	const auto it = byUpid.find(upid);
-	if (it == byUpid.end())
-		return std::nullopt;
-	const QString platform = it->second.platform;
-	byUpid.erase(it);
-	return platform;
+	return byUpid.erase(upid) > 0;
 }
 
 bool LinkedAccounts::holds(const QString &upid, const QString &token) const

@@ -3,7 +3,6 @@
 #include "auth/IntegrationRecord.h"
 
 #include <map>
-#include <optional>
 
 #include <QJsonArray>
 #include <QString>
@@ -20,8 +19,8 @@ public:
 	// Links an account, replacing the one with the same UPID. The same token
 	// under another UPID is the same account renamed by Vek: that record goes.
 	void link(const IntegrationRecord &record);
-	// Unlinks the account; its platform, or nothing when none has this UPID.
-	std::optional<QString> remove(const QString &upid);
+	// Unlinks the account; false when none has this UPID.
+	bool remove(const QString &upid);
 	// The account with this UPID is linked with this token.
 	bool holds(const QString &upid, const QString &token) const;
 

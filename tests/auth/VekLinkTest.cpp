@@ -350,6 +350,62 @@ TEST_F(VekLinkTest, RecordsAreReplacedByTokenAndByUpid)
 	EXPECT_EQ(callbackGet(QStringLiteral("/callback")), "<no connection>");
 }
 
+// Which account a login links is known only once its identity comes. Logging
+// an account out ends no other account's login for the platform; a login
+// that turns out to be the account logged out does not link it again. Vek's
+// rejection of a token ends no login: a login brings a new token.
+TEST_F(VekLinkTest, UnlinkingAnAccountEndsOnlyItsOwnLogin)
+{
+	const auto startLogin = [this](const QString &loginState, const QString &token, const QString &upid) {
+		routeLogin(QStringLiteral("TWITCH"), loginState);
+		routeExchange(token);
+		routeInspect(upid, QStringLiteral("name-") + upid);
+		ASSERT_EQ(
+			valueOf(controller().beginIntegrationLogin(QStringLiteral("twitch"))).value("opened").toBool(),
+			true);
+	};
+	const auto finishLogin = [this](const QString &loginState) {
+		EXPECT_TRUE(callbackGet(QStringLiteral("/callback?state=%1&code=c").arg(loginState))
+				    .contains("Login info sent"));
+		ASSERT_TRUE(
+			waitUntil([&] { return !controller().integrationsStatus().contains("pending:TWITCH"); }, 5s));
+	};
+	const auto linkedUpids = [this] {
+		QStringList upids;
+		for (const QJsonValue &record : readStateFile().value("integrations").toArray())
+			upids << record[QStringLiteral("upid")].toString() + QLatin1Char('=') +
+					 record[QStringLiteral("token")].toString();
+		return upids;
+	};
+	writeStateFile(
+		{{"integrations",
+		  QJsonArray{
+			  QJsonObject{{"platform", "TWITCH"}, {"token", "t-a"}, {"upid", "a"}, {"username", "ann"}}}}});
+
+	// Account a logged out while b logs in: b's login goes on.
+	startLogin(QStringLiteral("LS-1"), QStringLiteral("t-b"), QStringLiteral("b"));
+	controller().logoutIntegration(QStringLiteral("a"));
+	finishLogin(QStringLiteral("LS-1"));
+	EXPECT_EQ(linkedUpids(), QStringList({"b=t-b"}));
+
+	// A login that turns out to be the account logged out meanwhile.
+	startLogin(QStringLiteral("LS-2"), QStringLiteral("t-b2"), QStringLiteral("b"));
+	controller().logoutIntegration(QStringLiteral("b"));
+	finishLogin(QStringLiteral("LS-2"));
+	EXPECT_EQ(linkedUpids(), QStringList());
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek auth for TWITCH as name-b (b) dropped: the account "
+					       "was logged out during the login."),
+		  1u);
+
+	// Vek rejects c's token while c logs in again: the new token is linked.
+	startLogin(QStringLiteral("LS-3"), QStringLiteral("t-c"), QStringLiteral("c"));
+	finishLogin(QStringLiteral("LS-3"));
+	startLogin(QStringLiteral("LS-4"), QStringLiteral("t-c2"), QStringLiteral("c"));
+	EXPECT_TRUE(controller().removeIntegration(QStringLiteral("c"), QStringLiteral("t-c")));
+	finishLogin(QStringLiteral("LS-4"));
+	EXPECT_EQ(linkedUpids(), QStringList({"c=t-c2"}));
+}
+
 TEST_F(VekLinkTest, LogoutAndRemoval)
 {
 	writeStateFile(
