@@ -2,6 +2,7 @@
 
 #include "auth/JsonReply.h"
 #include "auth/Pkce.h"
+#include "obs/Log.h"
 #include "values/ErrorCodes.h"
 
 #include <QNetworkAccessManager>
@@ -98,12 +99,17 @@ Result<QJsonObject> AccountOAuthClient::refresh(const QString &refreshToken)
 	QNetworkReply *reply = postForm({{QStringLiteral("client_id"), QString::fromLatin1(clientId)},
 					 {QStringLiteral("grant_type"), QStringLiteral("refresh_token")},
 					 {QStringLiteral("refresh_token"), refreshToken}});
-	const bool finished = replyFinishedWithin(reply, requestTimeout);
+	const ReplyWait wait = waitForReply(reply, requestTimeout);
 	QString error;
-	const QJsonObject response = finished ? readJsonReply(reply, error) : QJsonObject();
+	const QJsonObject response = wait == ReplyWait::Finished ? readJsonReply(reply, error) : QJsonObject();
 	// Deleting an unfinished reply cancels its request.
 	reply->deleteLater();
-	if (!finished)
+	if (wait == ReplyWait::Interrupted) {
+		logInfo("Vorn account refresh abandoned: OBS is quitting.");
+		return Failure{QStringLiteral("OBS is shutting down; the refresh was abandoned."),
+			       ErrorCodes::hostShuttingDown};
+	}
+	if (wait == ReplyWait::TimedOut)
 		return Failure{QStringLiteral("Timed out refreshing the Vorn account."),
 			       ErrorCodes::accountRefreshTimeout};
 	if (!error.isEmpty())

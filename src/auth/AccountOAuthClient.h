@@ -51,7 +51,7 @@ public:
 	bool exchangeCode(const QString &code, const QString &state, QObject *context, ExchangeDone done);
 	// Refreshes the tokens, waiting in a nested event loop at most the
 	// request time-out: the account service's token object, or why there is
-	// none.
+	// none (HOST_SHUTTING_DOWN when OBS quits during the wait).
 	Result<QJsonObject> refresh(const QString &refreshToken);
 	// The account service's logout page, returning to the post-logout page.
 	QString logoutUrl() const;

@@ -7,6 +7,7 @@
 #include "auth/CallbackPage.h"
 #include "auth/JsonReply.h"
 #include "obs/Log.h"
+#include "values/ErrorCodes.h"
 
 #include <QTimer>
 #include <QUrlQuery>
@@ -75,8 +76,10 @@ void AuthController::startupRefresh()
 {
 	const Result<QJsonObject> result = refreshAccount();
 	if (!result.ok()) {
-		logWarning("Startup auth refresh failed (%s): %s", result.failure().code,
-			   redactTokens(result.failure().message).toUtf8().constData());
+		// A quit is no failure of the refresh, and the client said so.
+		if (result.failure().code != ErrorCodes::hostShuttingDown)
+			logWarning("Startup auth refresh failed (%s): %s", result.failure().code,
+				   redactTokens(result.failure().message).toUtf8().constData());
 		return;
 	}
 	Q_EMIT statusChanged();

@@ -32,21 +32,20 @@ QJsonObject readJsonReply(QNetworkReply *reply, QString &error)
 	return object;
 }
 
-bool replyFinishedWithin(QNetworkReply *reply, std::chrono::milliseconds timeout)
+ReplyWait waitForReply(QNetworkReply *reply, std::chrono::milliseconds timeout)
 {
 	QEventLoop loop;
 	QTimer timer;
 	timer.setSingleShot(true);
-	bool timedOut = false;
 	QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-	QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-		timedOut = true;
-		loop.quit();
-	});
+	QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
 	timer.start(timeout);
 	loop.exec();
-	timer.stop();
-	return !timedOut;
+	// The loop's end alone says nothing: the reply is asked, and a timer
+	// still running means the time did not run out.
+	if (reply->isFinished())
+		return ReplyWait::Finished;
+	return timer.isActive() ? ReplyWait::Interrupted : ReplyWait::TimedOut;
 }
 
 QString redactTokens(const QString &text)

@@ -18,7 +18,14 @@ QJsonObject readJsonReply(QNetworkReply *reply, QString &error);
 // and token become "<redacted>", also when the text ends inside a value.
 QString redactTokens(const QString &text);
 
+// How a wait for a reply ended. Only a finished reply has an answer to read.
+enum class ReplyWait {
+	Finished,
+	TimedOut,    // the time ran out first; the reply is still unfinished
+	Interrupted, // the application is quitting; the reply is still unfinished
+};
+
 // Waits in a nested event loop until the reply has finished, at most
-// `timeout`; false when the time ran out first (the reply is then still
-// unfinished).
-bool replyFinishedWithin(QNetworkReply *reply, std::chrono::milliseconds timeout);
+// `timeout`. QCoreApplication::exit() ends every nested loop as OBS quits,
+// and a wait that ends so, or begins after it, is Interrupted.
+ReplyWait waitForReply(QNetworkReply *reply, std::chrono::milliseconds timeout);

@@ -50,13 +50,19 @@ Result<VekLoginUrl> VekLoginClient::fetchLoginUrl(const QString &platform, const
 	QUrlQuery query;
 	query.addQueryItem(QStringLiteral("state"), requestState);
 	QNetworkReply *reply = get(QStringLiteral("/auth/%1/redirect").arg(QString::fromLatin1(segment)), query);
-	const bool timedOut = !replyFinishedWithin(reply, requestTimeout);
+	const ReplyWait wait = waitForReply(reply, requestTimeout);
 	QString error;
-	const QJsonObject response = timedOut ? QJsonObject() : readJsonReply(reply, error);
+	const QJsonObject response = wait == ReplyWait::Finished ? readJsonReply(reply, error) : QJsonObject();
 	reply->deleteLater();
 
 	const QByteArray platformText = platform.toUtf8();
-	if (timedOut) {
+	// Nothing is opened in a browser while OBS shuts down.
+	if (wait == ReplyWait::Interrupted) {
+		logInfo("Vek login for %s abandoned: OBS is quitting.", platformText.constData());
+		return Failure{QStringLiteral("OBS is shutting down; the integration login was abandoned."),
+			       ErrorCodes::hostShuttingDown};
+	}
+	if (wait == ReplyWait::TimedOut) {
 		logWarning("Timed out fetching %s login URL from Vek.", platformText.constData());
 		return Failure{QStringLiteral("Timed out preparing the integration login."),
 			       ErrorCodes::vekLoginUrlTimeout};

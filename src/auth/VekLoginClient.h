@@ -42,7 +42,8 @@ public:
 	// most the request time-out: the URL, or why there is none. The URL
 	// returned sends the browser back to the account redirect page. A
 	// platform of "." or "..", which no path segment can carry, is refused
-	// without a request.
+	// without a request; OBS quitting during the wait gives
+	// HOST_SHUTTING_DOWN.
 	Result<VekLoginUrl> fetchLoginUrl(const QString &platform, const QString &requestState);
 	// Both run done in the context's thread once Vek has answered.
 	void exchangeCode(const QString &code, const QString &loginState, QObject *context, AnswerDone done);

@@ -11,6 +11,7 @@
 
 #include <QCryptographicHash>
 #include <QRegularExpression>
+#include <QTimer>
 
 using namespace std::chrono_literals;
 
@@ -267,6 +268,47 @@ TEST_F(AuthControllerTest, RefreshTimesOut)
 	pumpEvents(3500ms); // the abandoned request's late answer changes nothing
 	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT"));
 	EXPECT_EQ(statusChanges, 0);
+}
+
+// OBS quitting ends every nested event loop with QCoreApplication::exit(),
+// the waits for the account service and for Vek among them, while their
+// replies are unfinished. A quit is no answer: the waits end without a
+// misleading error or warning, and no browser opens while OBS shuts down.
+TEST_F(AuthControllerTest, QuittingWhileAServiceIsAwaitedIsNoAnswer)
+{
+	const auto quitBeforeAnswering = [](const FakeHttpServer::Request &) {
+		QCoreApplication::exit();
+		FakeHttpServer::Response unanswered;
+		unanswered.hang = true;
+		return unanswered;
+	};
+	account.route("POST", QStringLiteral("/oauth2/token"), quitBeforeAnswering);
+	vek.route("GET", QStringLiteral("/v2/vek/auth/KICK/redirect"), quitBeforeAnswering);
+
+	writeStateFile({{"account", QJsonObject{{"accessToken", "AT"}, {"refreshToken", "RT"}, {"expiresAt", ""}}}});
+	createController(); // its start-up refresh runs in the loop
+	runApplicationLoopUntilQuit();
+	ASSERT_EQ(account.requests.size(), 1);
+
+	Result<QJsonObject> refreshed = QJsonObject();
+	QTimer::singleShot(0, [&] { refreshed = controller().refreshAccount(); });
+	runApplicationLoopUntilQuit();
+	EXPECT_EQ(failureText(refreshed), "HOST_SHUTTING_DOWN: OBS is shutting down; the refresh was abandoned.");
+
+	Result<QJsonObject> login = QJsonObject();
+	QTimer::singleShot(0, [&] { login = controller().beginIntegrationLogin(QStringLiteral("kick")); });
+	runApplicationLoopUntilQuit();
+	EXPECT_EQ(failureText(login), "HOST_SHUTTING_DOWN: OBS is shutting down; the integration login was abandoned.");
+	EXPECT_TRUE(browser->openedUrls().isEmpty());
+
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vorn account refresh abandoned: OBS is quitting."), 2u);
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Vek login for KICK abandoned: OBS is quitting."), 1u);
+	for (const LogCapture::Line &line : LogCapture::instance().lines())
+		EXPECT_NE(line.level, LOG_WARNING) << line.text;
+	// The tokens stay, and a later refresh is answered as ever.
+	account.route("POST", QStringLiteral("/oauth2/token"), jsonResponse(tokenResponse(QStringLiteral("AT-2"))));
+	EXPECT_EQ(valueOf(controller().refreshAccount()).value("authenticated").toBool(), true);
+	EXPECT_EQ(controller().currentAccessToken(), QStringLiteral("AT-2"));
 }
 
 TEST_F(AuthControllerTest, StartupRefreshSucceeds)

@@ -7,10 +7,23 @@
 #include <QFileInfo>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 
 QJsonObject parseObject(const QByteArray &json)
 {
 	return QJsonDocument::fromJson(json).object();
+}
+
+void runApplicationLoopUntilQuit(std::chrono::milliseconds guard)
+{
+	QTimer timer;
+	timer.setSingleShot(true);
+	QObject::connect(&timer, &QTimer::timeout, [] {
+		ADD_FAILURE() << "nothing quit the application loop";
+		QCoreApplication::exit();
+	});
+	timer.start(guard);
+	QCoreApplication::exec();
 }
 
 void AuthControllerTest::SetUp()

@@ -26,6 +26,11 @@
 
 QJsonObject parseObject(const QByteArray &json);
 
+// Runs the application's own event loop, as OBS runs it, until a quit
+// (QCoreApplication::exit, which ends every nested loop too) ends it. Should
+// nothing quit, the guard does, so that a fault fails the test, not hangs it.
+void runApplicationLoopUntilQuit(std::chrono::milliseconds guard = std::chrono::seconds(10));
+
 class AuthControllerTest : public ::testing::Test {
 protected:
 	void SetUp() override;
