@@ -36,6 +36,10 @@ Result<QJsonObject> AuthController::beginIntegrationLogin(const QString &platfor
 	const QString name = normalizedPlatform(platform);
 	if (name.isEmpty())
 		return Failure{QStringLiteral("Missing platform."), ErrorCodes::missingPlatform};
+	// A platform Vek cannot be asked for is refused before the listener opens,
+	// whose port may be taken: that would hide what is wrong.
+	if (const Result<QByteArray> segment = VekLoginClient::pathSegment(name); !segment.ok())
+		return segment.failure();
 	integrationLogins.cancelPlatform(name);
 
 	const QString requestState = makeState(QString());

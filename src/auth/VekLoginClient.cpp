@@ -38,18 +38,26 @@ QNetworkReply *VekLoginClient::get(const QString &encodedPath, const QUrlQuery &
 	return network.get(request);
 }
 
-Result<VekLoginUrl> VekLoginClient::fetchLoginUrl(const QString &platform, const QString &requestState)
+Result<QByteArray> VekLoginClient::pathSegment(const QString &platform)
 {
-	// The platform is one segment of the path: percent-encoded, '/', '?',
-	// '#' and '%' in it stay inside that segment. Dots are not encoded (Qt
-	// and servers alike decode "%2E"), so a segment of dots only would step
-	// within the path: no platform has such a name.
+	// Percent-encoded, '/', '?', '#' and '%' stay inside the segment. Dots are
+	// not encoded (Qt and servers alike decode "%2E"), so a segment of dots
+	// only would step within the path: no platform has such a name.
 	const QByteArray segment = QUrl::toPercentEncoding(platform);
 	if (segment == "." || segment == "..")
 		return Failure{QStringLiteral("Invalid platform."), ErrorCodes::invalidPlatform};
+	return segment;
+}
+
+Result<VekLoginUrl> VekLoginClient::fetchLoginUrl(const QString &platform, const QString &requestState)
+{
+	const Result<QByteArray> segment = pathSegment(platform);
+	if (!segment.ok())
+		return segment.failure();
 	QUrlQuery query;
 	query.addQueryItem(QStringLiteral("state"), requestState);
-	QNetworkReply *reply = get(QStringLiteral("/auth/%1/redirect").arg(QString::fromLatin1(segment)), query);
+	QNetworkReply *reply =
+		get(QStringLiteral("/auth/%1/redirect").arg(QString::fromLatin1(segment.value())), query);
 	const ReplyWait wait = waitForReply(reply, requestTimeout);
 	QString error;
 	const QJsonObject response = wait == ReplyWait::Finished ? readJsonReply(reply, error) : QJsonObject();

@@ -38,12 +38,14 @@ public:
 	VekLoginClient(QNetworkAccessManager &network, const ServiceEndpoints &endpoints,
 		       std::chrono::milliseconds requestTimeout);
 
+	// The platform as one percent-encoded segment of a request path, or
+	// INVALID_PLATFORM for "." and "..", which no segment can carry.
+	static Result<QByteArray> pathSegment(const QString &platform);
 	// Asks for the platform's login URL, waiting in a nested event loop at
 	// most the request time-out: the URL, or why there is none. The URL
 	// returned sends the browser back to the account redirect page. A
-	// platform of "." or "..", which no path segment can carry, is refused
-	// without a request; OBS quitting during the wait gives
-	// HOST_SHUTTING_DOWN.
+	// platform pathSegment refuses is refused without a request; OBS
+	// quitting during the wait gives HOST_SHUTTING_DOWN.
 	Result<VekLoginUrl> fetchLoginUrl(const QString &platform, const QString &requestState);
 	// Both run done in the context's thread once Vek has answered.
 	void exchangeCode(const QString &code, const QString &loginState, QObject *context, AnswerDone done);

@@ -6,6 +6,7 @@
 #include "TlsTcpServer.h"
 
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTimer>
 
 using namespace std::chrono_literals;
@@ -330,6 +331,12 @@ TEST_F(VekLinkTest, PlatformIsOneSegmentOfTheRequestPath)
 	}
 	EXPECT_EQ(tlsVek->requests.size(), 2);
 	EXPECT_EQ(callbackGet(QStringLiteral("/callback")), "<no connection>");
+
+	// Refused before the callback listener opens: a port taken does not hide it.
+	QTcpServer squatter;
+	ASSERT_TRUE(squatter.listen(QHostAddress::LocalHost, 49231));
+	EXPECT_EQ(failureText(controller().beginIntegrationLogin(QStringLiteral(".."))),
+		  "INVALID_PLATFORM: Invalid platform.");
 }
 
 TEST_F(VekLinkTest, RecordsAreReplacedByTokenAndByUpid)
