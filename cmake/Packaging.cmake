@@ -2,9 +2,12 @@
 # for the system layout (scripts/package builds one in each packaged-OBS root,
 # where that distribution's libobs and Qt are):
 #
-#   obs-vorn-zorva_<version>_<arch>.deb       the plugin and its data
-#   obs-vorn-zorva-dbgsym_<version>_<arch>.ddeb  its debug symbols
-#   vorn-zorva-<version>-source.tar.gz        the tree it was built from
+#   obs-vorn-zorva_<version>-<revision>_<arch>.deb         the plugin and its data
+#   obs-vorn-zorva-dbgsym_<version>-<revision>_<arch>.deb  its debug symbols
+#   vorn-zorva-<version>-source.tar.gz                     the tree it was built from
+#
+# Builds for different distributions differ in their Debian revision
+# (scripts/package: 1+<suite>), so that no two different files share a name.
 #
 # CPack rather than Debian's own tools: the package holds what
 # `cmake --install` puts in the system layout and nothing else, so the install
@@ -32,12 +35,16 @@ set(CPACK_PACKAGE_CONTACT "Vorn Zorva maintainers <zorva@vorn.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "OBS Studio plugin: ${ZORVA_DISPLAY_NAME}")
 set(CPACK_PACKAGE_DESCRIPTION "${PROJECT_DESCRIPTION}.\nLicence: GPL-2.0-or-later.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
+set(ZORVA_PACKAGE_REVISION "1" CACHE STRING "Debian revision of the package, one per target distribution")
+set(CPACK_DEBIAN_PACKAGE_RELEASE "${ZORVA_PACKAGE_REVISION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ZORVA_SITE_URL}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio (>= 30)")
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
+# CPack names the debug package's file .ddeb, as Ubuntu does; scripts/obs-root
+# gives it Debian's .deb.
 
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_PACKAGE_FILE_NAME "vorn-zorva-${PROJECT_VERSION}-source")
