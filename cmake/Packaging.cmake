@@ -28,6 +28,17 @@ endif()
 install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/obs-vorn-zorva"
   RENAME copyright)
 
+# OBS refuses a module built against a newer libobs than its own: the package
+# asks for at least the libobs API that the headers it was built with declare.
+get_target_property(libobs_includes OBS::libobs INTERFACE_INCLUDE_DIRECTORIES)
+find_file(libobs_config obs-config.h PATHS ${libobs_includes} NO_DEFAULT_PATH NO_CACHE)
+if(NOT libobs_config)
+  message(FATAL_ERROR "obs-config.h not found in libobs's include folders (${libobs_includes})")
+endif()
+file(STRINGS "${libobs_config}" libobs_api REGEX "^#define LIBOBS_API_(MAJOR|MINOR)_VER +[0-9]+")
+string(REGEX REPLACE ".*MAJOR_VER +([0-9]+).*MINOR_VER +([0-9]+).*" "\\1.\\2" ZORVA_LIBOBS_API "${libobs_api}")
+message(STATUS "The package asks for OBS ${ZORVA_LIBOBS_API} or later, the libobs API it is built against")
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME obs-vorn-zorva)
 set(CPACK_PACKAGE_VENDOR "Vorn")
@@ -41,7 +52,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ZORVA_SITE_URL}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio (>= 30)")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio (>= ${ZORVA_LIBOBS_API})")
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 # CPack names the debug package's file .ddeb, as Ubuntu does; scripts/obs-root
 # gives it Debian's .deb.
