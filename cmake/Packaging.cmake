@@ -24,10 +24,6 @@ if(NOT TARGET vorn-zorva-panels)
     "in an OBS without obs-browser its docks stay empty (install qt6-webengine-dev)")
 endif()
 
-# Debian wants the licence as the package's copyright file.
-install(FILES "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/obs-vorn-zorva"
-  RENAME copyright)
-
 # OBS refuses a module built against a newer libobs than its own: the package
 # asks for at least the libobs API that the headers it was built with declare.
 get_target_property(libobs_includes OBS::libobs INTERFACE_INCLUDE_DIRECTORIES)
@@ -39,20 +35,38 @@ file(STRINGS "${libobs_config}" libobs_api REGEX "^#define LIBOBS_API_(MAJOR|MIN
 string(REGEX REPLACE ".*MAJOR_VER +([0-9]+).*MINOR_VER +([0-9]+).*" "\\1.\\2" ZORVA_LIBOBS_API "${libobs_api}")
 message(STATUS "The package asks for OBS ${ZORVA_LIBOBS_API} or later, the libobs API it is built against")
 
+set(ZORVA_PACKAGE_MAINTAINER "Vorn Zorva maintainers <zorva@vorn.example>" CACHE STRING
+  "Maintainer of the Debian package: name <address>")
+set(ZORVA_PACKAGE_HOMEPAGE "${ZORVA_SITE_URL}" CACHE STRING "Homepage of the Debian package")
+set(ZORVA_PACKAGE_REVISION "1" CACHE STRING "Debian revision of the package, one per target distribution")
+set(ZORVA_PACKAGE_VERSION "${PROJECT_VERSION}-${ZORVA_PACKAGE_REVISION}")
+
+# Debian's conventions for the package's documentation folder: the copyright
+# file in DEP-5 form, naming the holder and the licence, and a changelog,
+# compressed. The date is SOURCE_DATE_EPOCH's when it is set.
+set(doc_folder "${CMAKE_INSTALL_DATAROOTDIR}/doc/obs-vorn-zorva")
+configure_file(cmake/debian/copyright.in debian/copyright @ONLY)
+string(TIMESTAMP ZORVA_PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+configure_file(cmake/debian/changelog.in debian/changelog.Debian @ONLY)
+execute_process(COMMAND gzip -9n -c "${PROJECT_BINARY_DIR}/debian/changelog.Debian"
+  OUTPUT_FILE "${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz" COMMAND_ERROR_IS_FATAL ANY)
+install(FILES "${PROJECT_BINARY_DIR}/debian/copyright" "${PROJECT_BINARY_DIR}/debian/changelog.Debian.gz"
+  DESTINATION "${doc_folder}")
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME obs-vorn-zorva)
 set(CPACK_PACKAGE_VENDOR "Vorn")
-set(CPACK_PACKAGE_CONTACT "Vorn Zorva maintainers <zorva@vorn.example>")
+set(CPACK_PACKAGE_CONTACT "${ZORVA_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "OBS Studio plugin: ${ZORVA_DISPLAY_NAME}")
 set(CPACK_PACKAGE_DESCRIPTION "${PROJECT_DESCRIPTION}.\nLicence: GPL-2.0-or-later.")
 set(CPACK_RESOURCE_FILE_LICENSE "${PROJECT_SOURCE_DIR}/LICENSE")
-set(ZORVA_PACKAGE_REVISION "1" CACHE STRING "Debian revision of the package, one per target distribution")
 set(CPACK_DEBIAN_PACKAGE_RELEASE "${ZORVA_PACKAGE_REVISION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ZORVA_SITE_URL}")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ZORVA_PACKAGE_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio (>= ${ZORVA_LIBOBS_API})")
+set(CPACK_DEBIAN_PACKAGE_ENHANCES obs-studio)
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 # CPack names the debug package's file .ddeb, as Ubuntu does; scripts/obs-root
 # gives it Debian's .deb.

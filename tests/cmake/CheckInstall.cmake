@@ -12,7 +12,8 @@ set(expected_files vorn-zorva/bin/64bit/vorn-zorva.so vorn-zorva/data/locale/en-
 set(plugin_folder vorn-zorva/bin/64bit)
 if(LAYOUT STREQUAL "system")
   set(expected_files ${LIBDIR}/obs-plugins/vorn-zorva.so share/obs/obs-plugins/vorn-zorva/locale/en-US.ini
-    share/obs/obs-plugins/vorn-zorva/manifest.json share/doc/obs-vorn-zorva/copyright)
+    share/obs/obs-plugins/vorn-zorva/manifest.json share/doc/obs-vorn-zorva/copyright
+    share/doc/obs-vorn-zorva/changelog.Debian.gz)
   set(plugin_folder ${LIBDIR}/obs-plugins)
 endif()
 if(PANEL_HOST)
