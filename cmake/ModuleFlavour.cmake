@@ -43,3 +43,36 @@ function(zorva_add_module_flavour target)
     target_link_options(${target} PRIVATE -Wl,-z,nodelete)
   endif()
 endfunction()
+
+# zorva_install_plugin(<module target> LAYOUT user|system [COMPONENT <name>])
+#
+# The install rules of one module file, its panel host and its data, in one
+# of OBS's two plugin layouts. "user": <prefix>/vorn-zorva/bin/64bit and
+# <prefix>/vorn-zorva/data, the layout of OBS's user plugin folder. "system":
+# <prefix>/<libdir>/obs-plugins/vorn-zorva.so and
+# <prefix>/share/obs/obs-plugins/vorn-zorva/, where a distribution's OBS
+# loads plugins from. The panel host goes to a folder of its own beside the
+# module, never a file OBS scans for modules. With COMPONENT, the rules run
+# only when that component is asked for.
+function(zorva_install_plugin target)
+  cmake_parse_arguments(PLUGIN "" "LAYOUT;COMPONENT" "" ${ARGN})
+  if(PLUGIN_LAYOUT STREQUAL "system")
+    set(plugin_destination "${CMAKE_INSTALL_LIBDIR}/obs-plugins")
+    set(data_destination "${CMAKE_INSTALL_DATAROOTDIR}/obs/obs-plugins/vorn-zorva")
+  elseif(PLUGIN_LAYOUT STREQUAL "user")
+    set(plugin_destination vorn-zorva/bin/64bit)
+    set(data_destination vorn-zorva/data)
+  else()
+    message(FATAL_ERROR "the install layout must be user or system, not '${PLUGIN_LAYOUT}'")
+  endif()
+  set(component "")
+  if(PLUGIN_COMPONENT)
+    set(component COMPONENT "${PLUGIN_COMPONENT}" EXCLUDE_FROM_ALL)
+  endif()
+  install(TARGETS ${target} LIBRARY DESTINATION "${plugin_destination}" ${component})
+  if(TARGET vorn-zorva-panels)
+    install(TARGETS vorn-zorva-panels LIBRARY DESTINATION "${plugin_destination}/vorn-zorva" ${component})
+  endif()
+  install(DIRECTORY "${PROJECT_SOURCE_DIR}/data/" DESTINATION "${data_destination}" ${component} PATTERN "*.in" EXCLUDE)
+  install(FILES "${PROJECT_BINARY_DIR}/generated/manifest.json" DESTINATION "${data_destination}" ${component})
+endfunction()
