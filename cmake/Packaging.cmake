@@ -14,12 +14,17 @@
 # rules stay the one description of it, and dpkg-shlibdeps still gives the
 # dependencies on the libraries the plugin links.
 if(NOT ZORVA_INSTALL_LAYOUT STREQUAL "system")
+  if(ZORVA_PORTABLE)
+    message(FATAL_ERROR "the portable build is packaged for the system layout: configure it with -DCMAKE_INSTALL_PREFIX=/usr")
+  endif()
   return()
 endif()
 # Distributions build OBS without obs-browser: there the docks show only with
 # the plugin's own panel host, which the package carries beside the module.
 # dpkg-shlibdeps gives its dependencies on Qt WebEngine.
-if(NOT TARGET vorn-zorva-panels)
+if(NOT TARGET vorn-zorva-panels AND ZORVA_PORTABLE)
+  message(FATAL_ERROR "the portable build carries the panel host: install qt6-webengine-dev")
+elseif(NOT TARGET vorn-zorva-panels)
   message(WARNING "Qt WebEngine 6 was not found: a package built now has no browser panel host of its own, and "
     "in an OBS without obs-browser its docks stay empty (install qt6-webengine-dev)")
 endif()
@@ -34,6 +39,45 @@ endif()
 file(STRINGS "${libobs_config}" libobs_api REGEX "^#define LIBOBS_API_(MAJOR|MINOR)_VER +[0-9]+")
 string(REGEX REPLACE ".*MAJOR_VER +([0-9]+).*MINOR_VER +([0-9]+).*" "\\1.\\2" ZORVA_LIBOBS_API "${libobs_api}")
 message(STATUS "The package asks for OBS ${ZORVA_LIBOBS_API} or later, the libobs API it is built against")
+
+# The portable build, made against the oldest libobs, Qt, glibc and g++ it
+# serves (scripts/obs-root portable): its dependencies are written here by
+# hand, so that Debian's OBS packages and OBS's own obs-studio package, which
+# carries libobs itself, both satisfy them. Each symbol version floor below
+# has its package floor in the Depends, and the test symbol_floors checks
+# that the binaries need no newer symbols. Qt WebEngine is only recommended:
+# the panel host is loaded only where OBS has no obs-browser. Beside the
+# package, an archive of the user plugin folder's layout.
+macro(zorva_portable_package)
+  set(ZORVA_SYMBOL_FLOORS GLIBC_2.34 GLIBCXX_3.4.29 CXXABI_1.3.9 Qt_6.4)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio (>= ${ZORVA_LIBOBS_API}), libc6 (>= 2.34), libgcc-s1 (>= 3.0), \
+libstdc++6 (>= 11), libqt6core6 (>= 6.4) | libqt6core6t64, libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), \
+libqt6network6 (>= 6.4)")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6webenginewidgets6 (>= 6.4), libqt6quick6 (>= 6.4)")
+
+  set(binaries $<TARGET_FILE:vorn-zorva>)
+  if(TARGET vorn-zorva-panels)
+    list(APPEND binaries $<TARGET_FILE:vorn-zorva-panels>)
+  endif()
+  enable_testing()
+  add_test(NAME symbol_floors COMMAND "${CMAKE_COMMAND}" "-DFILES=${binaries}" "-DFLOORS=${ZORVA_SYMBOL_FLOORS}"
+    -P "${PROJECT_SOURCE_DIR}/tests/cmake/CheckSymbolFloors.cmake")
+  set_tests_properties(symbol_floors PROPERTIES LABELS packaging)
+
+  # cmake --build <build> --target user-folder-archive: vorn-zorva/ as it
+  # goes into ~/.config/obs-studio/plugins, with the licence.
+  zorva_install_plugin(vorn-zorva LAYOUT user COMPONENT user-folder)
+  install(FILES LICENSE DESTINATION vorn-zorva COMPONENT user-folder EXCLUDE_FROM_ALL)
+  set(ZORVA_USER_FOLDER_ARCHIVE "vorn-zorva-${PROJECT_VERSION}-x86_64-linux-gnu.tar.xz")
+  add_custom_target(user-folder-archive
+    COMMAND "${CMAKE_COMMAND}" -E rm -rf user-folder "${ZORVA_USER_FOLDER_ARCHIVE}"
+    COMMAND "${CMAKE_COMMAND}" --install . --component user-folder --prefix user-folder --strip
+    COMMAND tar -C user-folder --sort=name --owner=0 --group=0 --numeric-owner -cJf "${ZORVA_USER_FOLDER_ARCHIVE}"
+      vorn-zorva
+    WORKING_DIRECTORY "${PROJECT_BINARY_DIR}" VERBATIM)
+  add_dependencies(user-folder-archive vorn-zorva)
+endmacro()
 
 set(ZORVA_PACKAGE_MAINTAINER "Vorn Zorva maintainers <zorva@vorn.example>" CACHE STRING
   "Maintainer of the Debian package: name <address>")
@@ -64,8 +108,12 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE "${ZORVA_PACKAGE_REVISION}")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ZORVA_PACKAGE_HOMEPAGE}")
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio (>= ${ZORVA_LIBOBS_API})")
+if(ZORVA_PORTABLE)
+  zorva_portable_package()
+else()
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "obs-studio (>= ${ZORVA_LIBOBS_API})")
+endif()
 set(CPACK_DEBIAN_PACKAGE_ENHANCES obs-studio)
 set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 # CPack names the debug package's file .ddeb, as Ubuntu does; scripts/obs-root

@@ -1,0 +1,58 @@
+# The portable build's binaries need no newer glibc, libstdc++ or Qt than the
+# floors its package depends on, no Qt private API (bound to one Qt release),
+# and no library beyond OBS's, Qt's and the C and C++ runtimes: what the
+# distributions name differently (Mbed TLS) is linked in.
+#
+#   cmake -DFILES="<file>;..." -DFLOORS="GLIBC_2.34;...;Qt_6.4" -P CheckSymbolFloors.cmake
+set(allowed_needed [[^(libobs\.so\.0|libobs-frontend-api\.so\.0|libQt6[A-Za-z]+\.so\.6|libc\.so\.6|libm\.so\.6|libstdc\+\+\.so\.6|libgcc_s\.so\.1|ld-linux-x86-64\.so\.2)$]])
+
+foreach(floor IN LISTS FLOORS)
+  string(REGEX MATCH "^([A-Za-z]+)_([0-9.]+)$" _ "${floor}")
+  set(floor_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+endforeach()
+
+set(failures "")
+foreach(file IN LISTS FILES)
+  execute_process(COMMAND objdump -T -p "${file}" OUTPUT_VARIABLE dump COMMAND_ERROR_IS_FATAL ANY)
+  # Symbol versions print as GLIBC_2.34 or (GLIBC_2.2.5); Qt's as Qt_6 or Qt_6.4.
+  string(REGEX MATCHALL "[ (](GLIBC|GLIBCXX|CXXABI|Qt)_[0-9A-Z_.]+" versions "${dump}")
+  set(highest "")
+  foreach(prefix GLIBC GLIBCXX CXXABI Qt)
+    set(top_${prefix} "")
+  endforeach()
+  foreach(version IN LISTS versions)
+    string(SUBSTRING "${version}" 1 -1 version)
+    if(NOT version MATCHES "^([A-Za-z]+)_([0-9]+(\\.[0-9]+)*)$")
+      list(APPEND failures "${file} needs ${version}")
+      continue()
+    endif()
+    if("${top_${CMAKE_MATCH_1}}" STREQUAL "" OR CMAKE_MATCH_2 VERSION_GREATER "${top_${CMAKE_MATCH_1}}")
+      set(top_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
+    endif()
+  endforeach()
+  foreach(prefix GLIBC GLIBCXX CXXABI Qt)
+    if(top_${prefix} STREQUAL "")
+      continue()
+    endif()
+    list(APPEND highest "${prefix}_${top_${prefix}}")
+    if(NOT DEFINED floor_${prefix})
+      list(APPEND failures "${file} needs ${prefix}_${top_${prefix}}, for which the package names no floor")
+    elseif(top_${prefix} VERSION_GREATER floor_${prefix})
+      list(APPEND failures "${file} needs ${prefix}_${top_${prefix}}, newer than the floor ${prefix}_${floor_${prefix}}")
+    endif()
+  endforeach()
+  string(REGEX MATCHALL "NEEDED +[^\n]+" needed "${dump}")
+  foreach(library IN LISTS needed)
+    string(REGEX REPLACE "NEEDED +" "" library "${library}")
+    if(NOT library MATCHES "${allowed_needed}")
+      list(APPEND failures "${file} links ${library}, which not every distribution names so")
+    endif()
+  endforeach()
+  list(JOIN highest " " highest)
+  message("${file}: highest symbol versions ${highest}")
+endforeach()
+
+if(failures)
+  list(JOIN failures "\n" failures)
+  message(FATAL_ERROR "${failures}")
+endif()
