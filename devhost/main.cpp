@@ -37,6 +37,10 @@ struct Options {
 	QString screenshot;
 	bool recordingBrowser = false;
 	bool tileDocks = false;
+	// An installed plugin folder to load instead of the development flavour.
+	QString pluginDir;
+	QString quitOnLine;
+	int quitOnLineTimes = 1;
 };
 
 Options parseOptions(const QApplication &app)
@@ -65,7 +69,19 @@ Options parseOptions(const QApplication &app)
 	const QCommandLineOption tile(
 		QStringLiteral("tile-docks"),
 		QStringLiteral("Once loaded, show the four docks side by side instead of as tabs."));
-	parser.addOptions({home, quitAfter, screenshot, recording, tile});
+	const QCommandLineOption pluginFolder(
+		QStringLiteral("plugin-folder"),
+		QStringLiteral("Load the module from a plugin folder as OBS loads a user plugin, <dir>/bin/64bit/"
+			       "vorn-zorva.so with <dir>/data, instead of the development flavour built here; it "
+			       "must be built with the sample services' endpoints."),
+		QStringLiteral("dir"));
+	const QCommandLineOption quitOnLine(
+		QStringLiteral("quit-on-line"),
+		QStringLiteral("Close the window once a log line holding this text has been logged (--times times)."),
+		QStringLiteral("text"));
+	const QCommandLineOption times(QStringLiteral("times"), QStringLiteral("See --quit-on-line (default 1)."),
+				       QStringLiteral("count"), QStringLiteral("1"));
+	parser.addOptions({home, quitAfter, screenshot, recording, tile, pluginFolder, quitOnLine, times});
 	parser.process(app);
 
 	Options options;
@@ -76,6 +92,10 @@ Options parseOptions(const QApplication &app)
 	// A picture is for seeing all four docks at once.
 	options.tileDocks = parser.isSet(tile) || !options.screenshot.isEmpty();
 	options.recordingBrowser = parser.isSet(recording);
+	if (parser.isSet(pluginFolder))
+		options.pluginDir = QDir(parser.value(pluginFolder)).absolutePath();
+	options.quitOnLine = parser.value(quitOnLine);
+	options.quitOnLineTimes = parser.value(times).toInt();
 	return options;
 }
 
@@ -113,6 +133,21 @@ void saveScreenshot(QMainWindow *window, const QString &file)
 		blog(LOG_WARNING, "[devhost] could not save %s", file.toUtf8().constData());
 }
 
+// Closes the window once the line has been logged often enough, looking
+// from the event loop.
+void quitOnLine(QMainWindow *window, const Options &options)
+{
+	auto *poll = new QTimer(window);
+	QObject::connect(poll, &QTimer::timeout, window, [window, poll, &options] {
+		if (LogCapture::instance().count(options.quitOnLine.toStdString()) <
+		    static_cast<size_t>(options.quitOnLineTimes))
+			return;
+		poll->stop();
+		window->close();
+	});
+	poll->start(100);
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -147,12 +182,18 @@ int main(int argc, char **argv)
 	const QString obsWebSocketConfig = ObsWebSocketSettings::path();
 	ObsWebSocketSettings::ensureDefaults(obsWebSocketConfig);
 	ObsWebSocketServer obsWebSocket;
+	const QString moduleFile = options.pluginDir.isEmpty()
+					   ? QStringLiteral(ZORVA_MODULE_FILE)
+					   : options.pluginDir + QStringLiteral("/bin/64bit/vorn-zorva.so");
+	const QString dataDir = options.pluginDir.isEmpty() ? QStringLiteral(ZORVA_DATA_DIR)
+							    : options.pluginDir + QStringLiteral("/data");
+	blog(LOG_INFO, "[devhost] module %s", moduleFile.toUtf8().constData());
 	// As in Debian's OBS, no obs-browser: the module's docks use the plugin's
 	// own panel host, unless a recording obs-browser is asked for.
 	const QString browserData = options.home + QStringLiteral("/obs-browser");
 	QDir().mkpath(browserData);
 	if ((options.recordingBrowser && !host.loadModule(QStringLiteral(ZORVA_RECORDING_BROWSER_FILE), browserData)) ||
-	    !host.loadModule(QStringLiteral(ZORVA_MODULE_FILE), QStringLiteral(ZORVA_DATA_DIR))) {
+	    !host.loadModule(moduleFile, dataDir)) {
 		host.shutdown();
 		return 1;
 	}
@@ -171,6 +212,8 @@ int main(int argc, char **argv)
 		QTimer::singleShot(1500, window, [window] { tileDocks(window); });
 	}
 
+	if (!options.quitOnLine.isEmpty())
+		quitOnLine(window, options);
 	if (options.quitAfterSeconds > 0) {
 		QTimer::singleShot(options.quitAfterSeconds * 1000, window, [window, &options] {
 			if (!options.screenshot.isEmpty())
