@@ -23,6 +23,11 @@ build_tree() {
   cmake --build "$root/$dir" -j"$jobs"
 }
 
+# The regular build, with every test, the development host and the benchmarks.
+build_regular() {
+  build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVA_WARNINGS_AS_ERRORS=ON "${with_everything[@]}"
+}
+
 # Runs a command with an X display: the session's own, or a virtual one.
 with_display() {
   if [ -n "${DISPLAY:-}" ] && [ "${ZORVA_FORCE_XVFB:-0}" != 1 ]; then
