@@ -24,8 +24,8 @@ TEST(ModuleExports, EntryPointsAndApiVersion)
 		EXPECT_NE(dlsym(library, name), nullptr) << name;
 	auto version = reinterpret_cast<uint32_t (*)(void)>(dlsym(library, "obs_module_ver"));
 	ASSERT_NE(version, nullptr);
+	// The libobs API of the headers the module was built with, whichever they are.
 	EXPECT_EQ(version(), uint32_t(LIBOBS_API_VER));
-	EXPECT_EQ(version(), 0x1D000002u); // Debian's libobs 29.0.2 headers
 }
 
 // What OBS shows for the module: the exported name and description, and OBS
