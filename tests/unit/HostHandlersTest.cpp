@@ -6,7 +6,6 @@
 #include "host/HostHandlers.h"
 #include "host/HostTargets.h"
 #include "host/ObsWebSocketVendor.h"
-#include "values/ErrorCodes.h"
 
 #include <QJsonArray>
 
@@ -312,35 +311,4 @@ TEST_F(HostHandlersTest, AccountLogoutAndRedirects)
 	EXPECT_TRUE(targets.redirectUrl.isValid());
 	EXPECT_EQ(targets.redirectUrl.toString(QUrl::FullyEncoded),
 		  "https://zorva.test/auth/redirect?code=a%20b&state=s");
-}
-
-// Pages branch on the codes: each name stands for the text the wire carries.
-TEST(ErrorCodes, AreTheTextsOnTheWire)
-{
-	const std::pair<const char *, const char *> codes[] = {
-		{ErrorCodes::invalidJson, "INVALID_JSON"},
-		{ErrorCodes::missingMethod, "MISSING_METHOD"},
-		{ErrorCodes::methodNotFound, "METHOD_NOT_FOUND"},
-		{ErrorCodes::hostShuttingDown, "HOST_SHUTTING_DOWN"},
-		{ErrorCodes::invalidRouterResponse, "INVALID_ROUTER_RESPONSE"},
-		{ErrorCodes::notImplemented, "NOT_IMPLEMENTED"},
-		{ErrorCodes::shimRequired, "SHIM_REQUIRED"},
-		{ErrorCodes::noRefreshToken, "NO_REFRESH_TOKEN"},
-		{ErrorCodes::accountRefreshTimeout, "ACCOUNT_REFRESH_TIMEOUT"},
-		{ErrorCodes::accountRefreshFailed, "ACCOUNT_REFRESH_FAILED"},
-		{ErrorCodes::missingPlatform, "MISSING_PLATFORM"},
-		{ErrorCodes::invalidPlatform, "INVALID_PLATFORM"},
-		{ErrorCodes::callbackServerFailed, "CALLBACK_SERVER_FAILED"},
-		{ErrorCodes::vekLoginUrlTimeout, "VEK_LOGIN_URL_TIMEOUT"},
-		{ErrorCodes::vekLoginUrlFailed, "VEK_LOGIN_URL_FAILED"},
-		{ErrorCodes::vekLoginCancelled, "VEK_LOGIN_CANCELLED"},
-		{ErrorCodes::unsupportedAction, "UNSUPPORTED_ACTION"},
-		{ErrorCodes::invalidLoginUrl, "INVALID_LOGIN_URL"},
-		{ErrorCodes::browserOpenFailed, "BROWSER_OPEN_FAILED"},
-		{ErrorCodes::missingUpid, "MISSING_UPID"},
-		{ErrorCodes::invalidParams, "INVALID_PARAMS"},
-		{ErrorCodes::proxyUnavailable, "PROXY_UNAVAILABLE"},
-	};
-	for (const auto &[constant, wire] : codes)
-		EXPECT_STREQ(constant, wire);
 }
