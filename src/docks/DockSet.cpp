@@ -4,6 +4,7 @@
 #include "docks/ZorvaDock.h"
 #include "obs/FrontendApi.h"
 #include "obs/Log.h"
+#include "threading/ThreadCalls.h"
 
 #include <array>
 #include <chrono>
@@ -257,8 +258,7 @@ void DockSet::destroyDocks()
 	// runs there, the caller waiting.
 	QCoreApplication *app = QCoreApplication::instance();
 	if (app && QThread::currentThread() != app->thread()) {
-		QMetaObject::invokeMethod(
-			app, [this] { destroyDocks(); }, Qt::BlockingQueuedConnection);
+		callOn(app, [this] { destroyDocks(); });
 		return;
 	}
 	if (docksDestroyed)
@@ -346,8 +346,7 @@ void DockSet::invokeOnEachDock(void (ZorvaDock::*method)())
 	for (ZorvaDock *dock : docks) {
 		if (!dock)
 			continue;
-		[[maybe_unused]] const bool queued = QMetaObject::invokeMethod(
-			dock, [dock, method] { (dock->*method)(); }, Qt::QueuedConnection);
+		[[maybe_unused]] const bool queued = postTo(dock, [dock, method] { (dock->*method)(); });
 		Q_ASSERT(queued);
 	}
 }

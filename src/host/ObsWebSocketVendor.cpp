@@ -3,13 +3,13 @@
 #include "host/ObsWebSocketNames.h"
 #include "host/VendorRequestGate.h"
 #include "obs/Log.h"
+#include "threading/ThreadCalls.h"
 #include "values/ErrorCodes.h"
 #include "values/JsonBridge.h"
 
 #include <memory>
 
 #include <QCoreApplication>
-#include <QThread>
 
 #include <obs.hpp>
 
@@ -68,9 +68,8 @@ void writeObject(obs_data_t *target, const json &value)
 // once when already there or without an application.
 template<typename Task> void runOnApplicationThread(Task task)
 {
-	QCoreApplication *app = QCoreApplication::instance();
-	if (app && QThread::currentThread() != app->thread())
-		QMetaObject::invokeMethod(app, std::move(task), Qt::QueuedConnection);
+	if (QCoreApplication *app = QCoreApplication::instance())
+		runOn(app, std::move(task));
 	else
 		task();
 }

@@ -1,5 +1,7 @@
 #include "host/VendorRequestGate.h"
 
+#include "threading/ThreadCalls.h"
+
 #include <memory>
 
 #include <QCoreApplication>
@@ -137,8 +139,7 @@ bool VendorRequestGate::run(const void *vendor, const std::function<void()> &ser
 	}
 	auto outcome = std::make_shared<Outcome>();
 	auto ticket = std::make_shared<Ticket>(*this, vendor, serve, outcome);
-	QMetaObject::invokeMethod(
-		receiver, [ticket] { ticket->run(); }, Qt::QueuedConnection);
+	postTo(receiver, [ticket] { ticket->run(); });
 	ticket.reset(); // the queued task is its only owner now
 	outcome->done.acquire();
 	return outcome->served;

@@ -2,8 +2,7 @@
 
 #include "auth/AuthController.h"
 #include "proxy/EventProxyServer.h"
-
-#include <QMetaObject>
+#include "threading/ThreadCalls.h"
 
 namespace {
 
@@ -48,20 +47,13 @@ Result<json> ModuleHostTargets::simulateEvent(const QString &type, const QString
 					      const QString &chatMessage)
 {
 	EventProxyServer *proxy = with.eventProxy;
-	Result<json> result = json(); // the proxy's answer replaces it
-	[[maybe_unused]] const bool ran = QMetaObject::invokeMethod(
-		proxy, [&] { return proxy->simulateEvent(type, platform, username, chatMessage); },
-		Qt::BlockingQueuedConnection, &result);
-	Q_ASSERT(ran);
-	return result;
+	return callOn(proxy, [&] { return proxy->simulateEvent(type, platform, username, chatMessage); });
 }
 
 void ModuleHostTargets::publishLogout(const std::string &upid)
 {
 	EventProxyServer *proxy = with.eventProxy;
-	[[maybe_unused]] const bool ran = QMetaObject::invokeMethod(
-		proxy, [proxy, &upid] { proxy->publishLogout(upid); }, Qt::BlockingQueuedConnection);
-	Q_ASSERT(ran);
+	callOn(proxy, [proxy, &upid] { proxy->publishLogout(upid); });
 }
 
 } // namespace

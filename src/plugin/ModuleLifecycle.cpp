@@ -14,6 +14,7 @@
 #include "obs/ObsString.h"
 #include "plugin/ModuleHostTargets.h"
 #include "plugin/ModuleState.h"
+#include "threading/ThreadCalls.h"
 #include "values/MetaTypes.h"
 #include "worker/WorkerObjects.h"
 
@@ -59,12 +60,10 @@ void syncIntegrationsToRuntime()
 	if (!state.workerObjects || !state.authController)
 		return;
 	VekRuntime *runtime = state.workerObjects->vekRuntime();
-	[[maybe_unused]] const bool queued = QMetaObject::invokeMethod(
-		runtime,
-		[runtime, snapshot = state.authController->integrationSnapshot()] {
+	[[maybe_unused]] const bool queued =
+		postTo(runtime, [runtime, snapshot = state.authController->integrationSnapshot()] {
 			runtime->syncIntegrations(snapshot);
-		},
-		Qt::QueuedConnection);
+		});
 	Q_ASSERT(queued);
 }
 

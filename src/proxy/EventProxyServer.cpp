@@ -4,6 +4,7 @@
 #include "proxy/AccessToken.h"
 #include "proxy/ClientState.h"
 #include "proxy/ProxyMessageRouting.h"
+#include "threading/ThreadCalls.h"
 #include "values/SecretCompare.h"
 #include "websocket/FrameProcessor.h"
 #include "websocket/WebSocketHandshake.h"
@@ -180,13 +181,10 @@ void EventProxyServer::onClientBytesWritten()
 	// event loop. Qt reports bytes written inside a flush too, and a flush
 	// (a logout's, while the UI thread waits for it) must not run a page's input.
 	disconnect(socket, &QTcpSocket::bytesWritten, this, &EventProxyServer::onClientBytesWritten);
-	QMetaObject::invokeMethod(
-		socket,
-		[this, socket] {
-			if (const std::shared_ptr<ClientState> resumed = clients.value(socket))
-				readInput(socket, resumed);
-		},
-		Qt::QueuedConnection);
+	postTo(socket, [this, socket] {
+		if (const std::shared_ptr<ClientState> resumed = clients.value(socket))
+			readInput(socket, resumed);
+	});
 }
 
 void EventProxyServer::readInput(QTcpSocket *socket, const std::shared_ptr<ClientState> &client)

@@ -2,6 +2,7 @@
 
 #include "proxy/ClientState.h"
 #include "proxy/SimulatedEvents.h"
+#include "threading/ThreadCalls.h"
 #include "websocket/WebSocketFrame.h"
 
 #include <QTcpSocket>
@@ -90,13 +91,10 @@ void EventProxyServer::scheduleFlush()
 	if (flushScheduled)
 		return;
 	flushScheduled = true;
-	QMetaObject::invokeMethod(
-		this,
-		[this] {
-			flushScheduled = false;
-			flushQueued();
-		},
-		Qt::QueuedConnection);
+	postTo(this, [this] {
+		flushScheduled = false;
+		flushQueued();
+	});
 }
 
 void EventProxyServer::flushQueued()

@@ -1,16 +1,14 @@
 #include "worker/WorkerObjects.h"
 
 #include "integration/VekRuntime.h"
+#include "threading/ThreadCalls.h"
 
 namespace {
 
-// A blocking call into the worker thread: the caller waits until it ran.
-// It fails only when called on the worker thread itself, which would deadlock.
+// The caller waits until the object has stopped on the worker thread.
 template<typename Object> void stopOnWorker(Object *object)
 {
-	[[maybe_unused]] const bool ran = QMetaObject::invokeMethod(
-		object, [object] { object->stop(); }, Qt::BlockingQueuedConnection);
-	Q_ASSERT(ran);
+	callOn(object, [object] { object->stop(); });
 }
 
 } // namespace
