@@ -303,6 +303,7 @@ TEST_F(EventProxyTest, FiftyClientsReceiveTenThousandEventsInOrder)
 			ASSERT_EQ(reader->texts()[size_t(i)],
 				  R"({"event_type":"RICH_MESSAGE","n":)" + std::to_string(i) + "}");
 	}
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Event proxy closing client"), 0u);
 }
 
 // One frame larger than the unsent-data limit is no sign of a page that
