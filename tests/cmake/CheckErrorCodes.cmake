@@ -1,12 +1,20 @@
 # The pages' list of error codes (docs/host-api.md, "Error codes") names
 # exactly the codes the module answers with (src/values/ErrorCodes.h).
+
+# codes_in(<out> <text> <regex>): the code in each match of the regex, the
+# code being the match's one run of capitals between quotes or backticks.
+function(codes_in out text regex)
+  string(REGEX MATCHALL "${regex}" matches "${text}")
+  set(codes "")
+  foreach(match IN LISTS matches)
+    string(REGEX REPLACE ".*[\"`]([A-Z_]+)[\"`].*" "\\1" code "${match}")
+    list(APPEND codes "${code}")
+  endforeach()
+  set(${out} "${codes}" PARENT_SCOPE)
+endfunction()
+
 file(READ "${SOURCE_DIR}/src/values/ErrorCodes.h" header)
-string(REGEX MATCHALL "constexpr char [A-Za-z]+\\[\\] = \"[A-Z_]+\"" definitions "${header}")
-set(in_code "")
-foreach(definition IN LISTS definitions)
-  string(REGEX REPLACE ".*\"([A-Z_]+)\"" "\\1" code "${definition}")
-  list(APPEND in_code "${code}")
-endforeach()
+codes_in(in_code "${header}" "constexpr char [A-Za-z]+\\[\\] = \"[A-Z_]+\"")
 
 file(READ "${SOURCE_DIR}/docs/host-api.md" page)
 string(FIND "${page}" "\n### Error codes\n" start)
@@ -16,12 +24,7 @@ endif()
 string(SUBSTRING "${page}" ${start} -1 section)
 string(SUBSTRING "${section}" 1 -1 section)
 string(REGEX REPLACE "\n#.*" "" section "${section}") # up to the next heading
-string(REGEX MATCHALL "\n\\| `[A-Z_]+` \\|" rows "${section}")
-set(in_docs "")
-foreach(row IN LISTS rows)
-  string(REGEX REPLACE ".*`([A-Z_]+)`.*" "\\1" code "${row}")
-  list(APPEND in_docs "${code}")
-endforeach()
+codes_in(in_docs "${section}" "\n\\| `[A-Z_]+` \\|")
 
 if(NOT in_code OR NOT in_docs)
   message(FATAL_ERROR "no codes read: ${in_code} / ${in_docs}")
