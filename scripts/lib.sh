@@ -46,10 +46,8 @@ obs_suite() {
   esac
 }
 
-# A prefix that runs a command in a network namespace of its own in which only
-# the loopback interface is up: packaged OBS and the clients that talk to it
-# run so. An array, so that scripts can also exec it.
-loopback_namespace=(unshare --net -- bash -c 'ip link set lo up && exec "$@"' loopback_namespace)
+# Runs a command in a network namespace of its own in which only the loopback
+# interface is up: packaged OBS and the clients that talk to it run so.
 in_loopback() {
-  "${loopback_namespace[@]}" "$@"
+  unshare --net -- bash -c 'ip link set lo up && exec "$@"' in_loopback "$@"
 }
