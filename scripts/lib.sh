@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the entry points in this folder.
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Parallel build and test jobs: ZORVA_JOBS, or one a processor.
