@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the entry points in this folder.
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Parallel build and test jobs: ZORVA_JOBS, or one a processor.
@@ -12,20 +13,17 @@ stage() {
   echo "==> ${name}: $((SECONDS - start)) s"
 }
 
-# A plain configure builds the plugin alone; the scripts' builds add these.
-with_tests=(-DZORVA_BUILD_TESTS=ON -DZORVA_BUILD_DEVHOST=ON)
-with_everything=("${with_tests[@]}" -DZORVA_BUILD_BENCH=ON)
-
-# Configures and builds one flavour: build_tree <folder> [cmake options...]
-build_tree() {
-  local dir="$1"; shift
-  cmake -S "$root" -B "$root/$dir" "$@"
-  cmake --build "$root/$dir" -j"$jobs"
+# Configures and builds a flavour of CMakePresets.json in the preset's folder:
+# build_preset <preset> [cmake options...]
+build_preset() {
+  local preset="$1"; shift
+  cmake -S "$root" --preset "$preset" "$@"
+  (cd "$root" && cmake --build --preset "$preset" -j"$jobs")
 }
 
 # The regular build, with every test, the development host and the benchmarks.
 build_regular() {
-  build_tree build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORVA_WARNINGS_AS_ERRORS=ON "${with_everything[@]}"
+  build_preset tests
 }
 
 # Runs a command with an X display: the session's own, or a virtual one.
@@ -46,10 +44,8 @@ obs_suite() {
   esac
 }
 
-# A prefix that runs a command in a network namespace of its own in which only
-# the loopback interface is up: packaged OBS and the clients that talk to it
-# run so. An array, so that scripts can also exec it.
-loopback_namespace=(unshare --net -- bash -c 'ip link set lo up && exec "$@"' loopback_namespace)
+# Runs a command in a network namespace of its own in which only the loopback
+# interface is up: packaged OBS and the clients that talk to it run so.
 in_loopback() {
-  "${loopback_namespace[@]}" "$@"
+  unshare --net -- bash -c 'ip link set lo up && exec "$@"' in_loopback "$@"
 }
