@@ -9,6 +9,7 @@
 #include "LoginCallbackClient.h"
 #include "TestWebSocketClient.h"
 #include "TlsTcpServer.h"
+#include "host/ObsWebSocketNames.h"
 
 #include <algorithm>
 #include <future>
@@ -48,7 +49,8 @@ json vendorError(const char *message, const char *code)
 
 std::future<VendorResponse> startRequest(const json &request)
 {
-	return ObsWebSocketStandin::instance().callVendorRequest("vorn-zorva", "agentTools", request.dump());
+	return ObsWebSocketStandin::instance().callVendorRequest(ObsWebSocketNames::vendorName,
+								 ObsWebSocketNames::requestType, request.dump());
 }
 
 bool isReady(const std::future<VendorResponse> &future)

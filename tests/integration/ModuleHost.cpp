@@ -98,7 +98,7 @@ std::vector<ObsWebSocketStandin::Event> ModuleHostTest::statusEvents() const
 	std::vector<ObsWebSocketStandin::Event> result;
 	for (const auto &event : ObsWebSocketStandin::instance().events()) {
 		const auto data = nlohmann::json::parse(event.dataJson, nullptr, false);
-		if (event.vendor == "vorn-zorva" && event.type == "message" && data.is_object() &&
+		if (event.vendor == ObsWebSocketNames::vendorName && event.type == "message" && data.is_object() &&
 		    data.value("method", "") == "zorva.statusChanged")
 			result.push_back(event);
 	}
@@ -112,7 +112,8 @@ nlohmann::json ModuleHostTest::vendorRequest(const nlohmann::json &request)
 
 nlohmann::json ModuleHostTest::vendorRequestText(const std::string &text)
 {
-	auto future = ObsWebSocketStandin::instance().callVendorRequest("vorn-zorva", "agentTools", text);
+	auto future = ObsWebSocketStandin::instance().callVendorRequest(ObsWebSocketNames::vendorName,
+									ObsWebSocketNames::requestType, text);
 	const bool ready =
 		waitUntil([&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
 			  std::chrono::seconds(20));
