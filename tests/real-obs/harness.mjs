@@ -207,7 +207,7 @@ export async function startObs(setup, { withModule = true } = {}) {
 			XDG_CONFIG_HOME: setup.home,
 			PATH: `${path.dirname(setup.browser)}:${process.env.PATH}`,
 			BROWSER: setup.browser,
-			ZORVA_PROBE_CA_FILE: path.join(sourceDir, 'devhost/tls/ca.pem'),
+			ZORVA_PROBE_CA_FILE: path.join(sourceDir, 'standin/tls/ca.pem'),
 			...(setup.extraPlugins && {
 				OBS_PLUGINS_PATH: path.join(setup.extraPlugins, '%module%/bin/64bit'),
 				OBS_PLUGINS_DATA_PATH: path.join(setup.extraPlugins, '%module%/data'),
