@@ -9,6 +9,7 @@
 #include "ObsWebSocketServer.h"
 #include "ObsWebSocketStandin.h"
 #include "StandinHost.h"
+#include "TlsTcpServer.h"
 #include "samples/SampleServices.h"
 
 #include <QApplication>
@@ -167,8 +168,8 @@ int main(int argc, char **argv)
 	LogCapture::instance().install();
 	QMainWindow *window = FrontendStandin::instance().createMainWindow();
 
-	SampleServices::trustSampleAuthority(QStringLiteral(ZORVA_DEVHOST_TLS_DIR));
-	SampleServices samples(QStringLiteral(ZORVA_DEVHOST_PAGES_DIR), QStringLiteral(ZORVA_DEVHOST_TLS_DIR));
+	ThrowawayTls::trustAuthority();
+	SampleServices samples(QStringLiteral(ZORVA_DEVHOST_PAGES_DIR));
 	if (!samples.start())
 		return 1;
 	SampleServices::seedLinkedAccount(moduleConfigDir + QStringLiteral("/vorn-zorva/zorva-auth.json"));

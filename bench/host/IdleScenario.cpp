@@ -285,7 +285,7 @@ int runIdleState(IdleState state, const IdleOptions &options)
 {
 	const bool loggedIn = state != IdleState::LoggedOut;
 	if (loggedIn)
-		TestTls::trustTestAuthority();
+		ThrowawayTls::trustAuthority();
 	IdlePeers peers;
 	if (loggedIn && !peers.startServices(ZORVA_E2E_VEK_PORT, ZORVA_E2E_ACCOUNT_PORT, options.keepAliveIntervalMs))
 		return kExitPortBusy;

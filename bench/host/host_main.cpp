@@ -188,7 +188,7 @@ int scenarioRequests(QApplication &app)
 
 int scenarioUnload(bool busy)
 {
-	TestTls::trustTestAuthority();
+	ThrowawayTls::trustAuthority();
 	FakeVekRealtime vek;
 	if (busy && !vek.listen(ZORVA_E2E_VEK_PORT))
 		return kExitPortBusy;

@@ -10,13 +10,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSslCertificate>
-#include <QSslConfiguration>
 
-SampleServices::SampleServices(const QString &pagesDir, const QString &tlsDir)
+SampleServices::SampleServices(const QString &pagesDir)
 	: webApp(std::make_unique<SampleWebApp>(pagesDir)), account(std::make_unique<SampleAccountService>()),
 	  vek(std::make_unique<SampleVekService>(
-		  tlsDir + QStringLiteral("/server.pem"), tlsDir + QStringLiteral("/server.key"),
 		  QStringLiteral("http://127.0.0.1:%1/platform-sign-in").arg(webAppPort)))
 {
 }
@@ -27,13 +24,6 @@ bool SampleServices::start()
 {
 	return webApp->start(webAppPort, "sample web application") &&
 	       account->start(accountPort, "sample Vorn account service") && vek->start(vekPort, "sample Vek (TLS)");
-}
-
-void SampleServices::trustSampleAuthority(const QString &tlsDir)
-{
-	QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-	configuration.addCaCertificates(QSslCertificate::fromPath(tlsDir + QStringLiteral("/ca.pem")));
-	QSslConfiguration::setDefaultConfiguration(configuration);
 }
 
 void SampleServices::seedLinkedAccount(const QString &authFile)

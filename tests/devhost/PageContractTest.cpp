@@ -8,6 +8,7 @@
 #include "FrontendStandin.h"
 #include "LogCapture.h"
 #include "LoginCallbackClient.h"
+#include "TlsTcpServer.h"
 #include "samples/SampleServices.h"
 
 #include <QDockWidget>
@@ -37,7 +38,7 @@ protected:
 	void SetUp() override
 	{
 		ModuleHostTest::SetUp();
-		SampleServices::trustSampleAuthority(QStringLiteral(ZORVA_DEVHOST_TLS_DIR));
+		ThrowawayTls::trustAuthority();
 		ASSERT_TRUE(samples.start());
 		Setup setup;
 		setup.moduleFile = QStringLiteral(ZORVA_DEV_MODULE_FILE);
@@ -101,7 +102,7 @@ protected:
 		return settled;
 	}
 
-	SampleServices samples{QStringLiteral(ZORVA_DEVHOST_PAGES_DIR), QStringLiteral(ZORVA_DEVHOST_TLS_DIR)};
+	SampleServices samples{QStringLiteral(ZORVA_DEVHOST_PAGES_DIR)};
 };
 
 // Counts "vornAccessTokenChanged" from the very start of every load: inserted

@@ -63,9 +63,9 @@ protected:
 	void SetUp() override
 	{
 		ModuleHostTest::SetUp();
-		TestTls::trustTestAuthority();
+		ThrowawayTls::trustAuthority();
 		ASSERT_TRUE(account.listen(ZORVA_E2E_ACCOUNT_PORT));
-		ASSERT_TRUE(vek.listenTls(TestTls::serverConfiguration(), ZORVA_E2E_VEK_PORT));
+		ASSERT_TRUE(vek.listenTls(ThrowawayTls::serverConfiguration(), ZORVA_E2E_VEK_PORT));
 	}
 
 	// Loads the end-to-end module with the given auth file content and

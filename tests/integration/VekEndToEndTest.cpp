@@ -21,7 +21,7 @@ using nlohmann::json;
 
 TEST_F(ModuleHostTest, VekEventsReachThePagesAndRejectedTokensUnlink)
 {
-	TestTls::trustTestAuthority();
+	ThrowawayTls::trustAuthority();
 	FakeVekRealtime vek;
 	ASSERT_TRUE(vek.listen(ZORVA_E2E_VEK_PORT));
 
