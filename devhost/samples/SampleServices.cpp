@@ -4,12 +4,9 @@
 #include "SampleVekService.h"
 #include "SampleWebApp.h"
 
-#include <QDir>
-#include <QFile>
+#include "auth/AuthStateFile.h"
+
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 SampleServices::SampleServices(const QString &pagesDir)
 	: webApp(std::make_unique<SampleWebApp>(pagesDir)), account(std::make_unique<SampleAccountService>()),
@@ -30,14 +27,8 @@ void SampleServices::seedLinkedAccount(const QString &authFile)
 {
 	if (QFileInfo::exists(authFile))
 		return;
-	QDir().mkpath(QFileInfo(authFile).absolutePath());
-	QFile file(authFile);
-	if (!file.open(QIODevice::WriteOnly))
-		return;
-	const QJsonObject account{{"platform", "TWITCH"},
-				  {"token", "vek-sample.TWITCH.twitch-demo"},
-				  {"upid", "twitch-demo"},
-				  {"username", "twitch_streamer"}};
-	file.write(QJsonDocument(QJsonObject{{"integrations", QJsonArray{account}}}).toJson());
-	file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+	// Written as the module writes it, readable by its owner only.
+	const IntegrationRecord account{QStringLiteral("TWITCH"), QStringLiteral("vek-sample.TWITCH.twitch-demo"),
+					QStringLiteral("twitch-demo"), QStringLiteral("twitch_streamer")};
+	AuthStateFile(authFile).save(AccountTokens(), {{account.upid, account}});
 }

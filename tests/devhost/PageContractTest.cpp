@@ -244,7 +244,7 @@ TEST_F(PageContractTest, LoginResultPageRendersInChromium)
 	const json login = vendorRequest({{"id", "1"}, {"method", "authenticate"}});
 	ASSERT_EQ(login["opened"], true);
 	const QString state = QUrlQuery(browser->openedUrls()[0]).queryItemValue(QStringLiteral("state"));
-	const QString picture = scratch.filePath(QStringLiteral("result.png"));
+	const QString picture = fresh.scratch.filePath(QStringLiteral("result.png"));
 
 	// Debian's Chromium, headless, as root: no sandbox, and nothing that would
 	// reach for the network.
@@ -255,7 +255,7 @@ TEST_F(PageContractTest, LoginResultPageRendersInChromium)
 			QStringLiteral("--disable-quic"), QStringLiteral("--no-first-run"),
 			QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
 			QStringLiteral("--disable-sync"),
-			QStringLiteral("--user-data-dir=") + scratch.filePath(QStringLiteral("chromium")),
+			QStringLiteral("--user-data-dir=") + fresh.scratch.filePath(QStringLiteral("chromium")),
 			QStringLiteral("--window-size=900,700"), QStringLiteral("--screenshot=") + picture,
 			QStringLiteral("http://localhost:49231/callback?state=%1&code=sample-code").arg(state)});
 	ASSERT_TRUE(chromium.waitForStarted(10000)) << "chromium is installed by scripts/setup";

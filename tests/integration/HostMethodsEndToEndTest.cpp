@@ -15,9 +15,6 @@
 #include <future>
 #include <set>
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QUrlQuery>
@@ -68,20 +65,12 @@ protected:
 		ASSERT_TRUE(vek.listenTls(ThrowawayTls::serverConfiguration(), ZORVA_E2E_VEK_PORT));
 	}
 
-	// Loads the end-to-end module with the given auth file content and
-	// connects an authenticated page to the event proxy.
-	void start(const QJsonObject &authFile = QJsonObject())
+	// Loads the end-to-end module and connects an authenticated page to the
+	// event proxy.
+	void start()
 	{
 		Setup setup;
 		setup.moduleFile = QStringLiteral(ZORVA_E2E_MODULE_FILE);
-		setup.moduleConfigDir = scratch.filePath(QStringLiteral("plugin_config"));
-		if (!authFile.isEmpty()) {
-			const QString path = setup.moduleConfigDir + QStringLiteral("/vorn-zorva-e2e/zorva-auth.json");
-			QDir().mkpath(QFileInfo(path).absolutePath());
-			QFile file(path);
-			ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-			file.write(QJsonDocument(authFile).toJson());
-		}
 		load(setup);
 		postLoad();
 		ASSERT_TRUE(waitUntil([&] { return !statusEvents().empty(); }, 5s));
@@ -192,10 +181,8 @@ TEST_F(HostMethodsEndToEnd, AccountLoginAndPlatformLinkStartedByThePage)
 
 TEST_F(HostMethodsEndToEnd, PlatformLogoutReachesThePagesBeforeTheAnswer)
 {
-	start(QJsonObject{{"integrations", QJsonArray{QJsonObject{{"platform", "TWITCH"},
-								  {"token", "vek-token"},
-								  {"upid", "u-1"},
-								  {"username", "ann"}}}}});
+	seedAuth(QStringLiteral(ZORVA_E2E_MODULE_FILE), {}, {{"TWITCH", "vek-token", "u-1", "ann"}});
+	start();
 	page.sendText(R"({"payload":{"type":"X_INIT"}})");
 	ASSERT_TRUE(page.waitForMessages(2)); // history and features
 	const size_t before = page.texts().size();
@@ -227,7 +214,8 @@ TEST_F(HostMethodsEndToEnd, RefreshWaitsWhileOtherRequestsAreServed)
 		during = startRequest({{"id", "list"}, {"method", "accounts.list"}});
 		return reply(tokenResponse(QStringLiteral("access-2")), 1500);
 	});
-	start(QJsonObject{{"account", QJsonObject{{"refreshToken", "refresh-0"}}}});
+	seedAuth(QStringLiteral(ZORVA_E2E_MODULE_FILE), {{}, {}, "refresh-0", {}});
+	start();
 	ASSERT_TRUE(
 		waitUntil([&] { return tokenRequests == 1 && lastStatus()["account"]["authenticated"] == true; }, 5s));
 

@@ -314,7 +314,7 @@ TEST_F(ModuleHostTest, UnderWaylandObsBrowserIsNotAsked)
 TEST_F(ModuleHostTest, UnwritableConfigFolder)
 {
 	// A folder below a regular file cannot be created, not even by root.
-	QFile blocker(scratch.filePath(QStringLiteral("not-a-folder")));
+	QFile blocker(fresh.scratch.filePath(QStringLiteral("not-a-folder")));
 	ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
 	blocker.close();
 	Setup setup;
@@ -404,7 +404,7 @@ TEST_F(ModuleHostTest, ConfigFileCreatedAfterLoadIsPickedUpThroughItsFolder)
 
 TEST_F(ModuleHostTest, TlsEntryAddsItsParentToTheQtPluginPathOnce)
 {
-	const QString dataDir = scratch.filePath(QStringLiteral("module-data"));
+	const QString dataDir = fresh.scratch.filePath(QStringLiteral("module-data"));
 	ASSERT_TRUE(QDir().mkpath(dataDir + QStringLiteral("/tls")));
 	const QString expected = QDir(dataDir).absolutePath();
 	Setup setup;
@@ -419,7 +419,7 @@ TEST_F(ModuleHostTest, TlsEntryAddsItsParentToTheQtPluginPathOnce)
 
 TEST_F(ModuleHostTest, QtPluginPathAlreadyPresentIsNotAddedAgain)
 {
-	const QString dataDir = scratch.filePath(QStringLiteral("module-data"));
+	const QString dataDir = fresh.scratch.filePath(QStringLiteral("module-data"));
 	ASSERT_TRUE(QDir().mkpath(dataDir + QStringLiteral("/tls")));
 	const QString expected = QDir(dataDir).absolutePath();
 	QCoreApplication::addLibraryPath(expected);
