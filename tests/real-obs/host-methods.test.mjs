@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 
 import {
-	callModule, cleanUp, connect, openedUrls, prepareHome, startObs, startSamples, until, vendorName,
+	callModule, cleanUp, connect, openedUrls, prepareHome, requestType, startObs, startSamples, until, vendorName,
 } from './harness.mjs';
 
 let samples;
@@ -27,7 +27,7 @@ after(async () => {
 
 // The vendor's response data for request data as given.
 async function send(requestData) {
-	const reply = await client.call('CallVendorRequest', { vendorName, requestType: 'agentTools', requestData });
+	const reply = await client.call('CallVendorRequest', { vendorName, requestType, requestData });
 	return reply.responseData;
 }
 
