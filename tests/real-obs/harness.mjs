@@ -130,6 +130,28 @@ export async function startSamples(seedAuthFile) {
 	};
 }
 
+// OBS with the module beside the sample services, which first link one
+// sample platform account, and a client of its obs-websocket. What started
+// is ended again when a later step fails.
+export async function startLinkedSession() {
+	const setup = prepareHome();
+	const samples = await startSamples(setup.authFile);
+	let session;
+	try {
+		session = await startObs(setup);
+		return { samples, session, client: await connect(session) };
+	} catch (error) {
+		await stopLinkedSession({ samples, session });
+		throw error;
+	}
+}
+
+// Ends what startLinkedSession started.
+export async function stopLinkedSession({ samples, session }) {
+	await cleanUp(session);
+	await samples?.stop();
+}
+
 function writeFile(file, text) {
 	fs.mkdirSync(path.dirname(file), { recursive: true });
 	fs.writeFileSync(file, text);
