@@ -504,7 +504,8 @@ TEST_F(ObsWebSocketServerTest, ObsWebSocketJsCallsTheModule)
 	QProcess check;
 	check.setWorkingDirectory(folder);
 	check.start(node, {QStringLiteral("check.mjs"), QStringLiteral("ws://127.0.0.1:%1").arg(kPort),
-			   QString::fromLatin1(kPassword)});
+			   QString::fromLatin1(kPassword), QString::fromLatin1(ObsWebSocketNames::vendorName),
+			   QString::fromLatin1(ObsWebSocketNames::requestType)});
 	ASSERT_TRUE(check.waitForStarted(5000));
 	const bool finished = waitUntil([&] { return check.state() == QProcess::NotRunning; }, 40s);
 	if (!finished) {
