@@ -6,9 +6,10 @@
 #include "BrowserWindows.h"
 #include "FrontendStandin.h"
 #include "LogCapture.h"
+#include "ObsSetup.h"
 #include "ObsWebSocketServer.h"
-#include "ObsWebSocketStandin.h"
-#include "StandinHost.h"
+#include "ObsWebSocketSettings.h"
+#include "TlsTcpServer.h"
 #include "samples/SampleServices.h"
 
 #include <QApplication>
@@ -160,45 +161,40 @@ int main(int argc, char **argv)
 
 	// The host's own settings folder, never the user's OBS configuration:
 	// obs-websocket's config file is looked up under XDG_CONFIG_HOME.
-	const QString moduleConfigDir = options.home + QStringLiteral("/plugin_config");
-	qputenv("XDG_CONFIG_HOME", (options.home + QStringLiteral("/xdg")).toUtf8());
-	QDir().mkpath(moduleConfigDir);
+	ObsSetup obs(ObsSetup::below(options.home));
 
 	LogCapture::instance().install();
 	QMainWindow *window = FrontendStandin::instance().createMainWindow();
 
-	SampleServices::trustSampleAuthority(QStringLiteral(ZORVA_DEVHOST_TLS_DIR));
-	SampleServices samples(QStringLiteral(ZORVA_DEVHOST_PAGES_DIR), QStringLiteral(ZORVA_DEVHOST_TLS_DIR));
-	if (!samples.start())
-		return 1;
-	SampleServices::seedLinkedAccount(moduleConfigDir + QStringLiteral("/vorn-zorva/zorva-auth.json"));
-
-	StandinHost host;
-	if (!host.startup(moduleConfigDir))
-		return 1;
-	ObsWebSocketStandin::instance().install();
-	// obs-websocket's network side, with the settings the module reads too
-	// (written with defaults and a fresh password on the first run).
-	const QString obsWebSocketConfig = ObsWebSocketSettings::path();
-	ObsWebSocketSettings::ensureDefaults(obsWebSocketConfig);
-	ObsWebSocketServer obsWebSocket;
 	const QString moduleFile = options.pluginDir.isEmpty()
 					   ? QStringLiteral(ZORVA_MODULE_FILE)
 					   : options.pluginDir + QStringLiteral("/bin/64bit/vorn-zorva.so");
 	const QString dataDir = options.pluginDir.isEmpty() ? QStringLiteral(ZORVA_DATA_DIR)
 							    : options.pluginDir + QStringLiteral("/data");
+	ThrowawayTls::trustAuthority();
+	SampleServices samples(QStringLiteral(ZORVA_DEVHOST_PAGES_DIR));
+	if (!samples.start())
+		return 1;
+	SampleServices::seedLinkedAccount(obs.authFilePath(ObsSetup::moduleName(moduleFile)));
+
+	if (!obs.start())
+		return 1;
+	obs.installObsWebSocket();
+	// obs-websocket's network side, with the settings the module reads too
+	// (written with defaults and a fresh password on the first run).
+	const QString obsWebSocketConfig = obs.obsWebSocketConfigPath();
+	ObsWebSocketSettings::ensureDefaults(obsWebSocketConfig);
+	ObsWebSocketServer obsWebSocket;
 	blog(LOG_INFO, "[devhost] module %s", moduleFile.toUtf8().constData());
 	// As in Debian's OBS, no obs-browser: the module's docks use the plugin's
 	// own panel host, unless a recording obs-browser is asked for.
-	const QString browserData = options.home + QStringLiteral("/obs-browser");
-	QDir().mkpath(browserData);
-	if ((options.recordingBrowser && !host.loadModule(QStringLiteral(ZORVA_RECORDING_BROWSER_FILE), browserData)) ||
-	    !host.loadModule(moduleFile, dataDir)) {
-		host.shutdown();
+	if ((options.recordingBrowser && !obs.loadBrowser(QStringLiteral(ZORVA_RECORDING_BROWSER_FILE))) ||
+	    !obs.loadModule(moduleFile, dataDir)) {
+		obs.shutdown();
 		return 1;
 	}
 	auto systemBrowser = std::make_unique<BrowserWindows>();
-	host.postLoad();
+	obs.postLoad();
 	// As in OBS: obs-websocket starts its server in its own post-load, which
 	// OBS runs after the module's (modules post-load in reverse load order),
 	// so the docks made at post-load find it not listening yet.
@@ -226,7 +222,7 @@ int main(int argc, char **argv)
 	obsWebSocket.stop();
 	FrontendStandin::instance().fireEvent(OBS_FRONTEND_EVENT_EXIT);
 	systemBrowser.reset();
-	host.shutdown();
+	obs.shutdown();
 	FrontendStandin::instance().destroyMainWindow();
 	return result;
 }

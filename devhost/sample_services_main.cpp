@@ -28,7 +28,7 @@ int main(int argc, char **argv)
 
 	if (parser.isSet(seed))
 		SampleServices::seedLinkedAccount(parser.value(seed));
-	SampleServices samples(QStringLiteral(ZORVA_DEVHOST_PAGES_DIR), QStringLiteral(ZORVA_DEVHOST_TLS_DIR));
+	SampleServices samples(QStringLiteral(ZORVA_DEVHOST_PAGES_DIR));
 	if (!samples.start())
 		return 1;
 	std::printf("sample services ready\n");

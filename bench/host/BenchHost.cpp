@@ -3,31 +3,21 @@
 #include "FrontendStandin.h"
 #include "LogCapture.h"
 #include "ObsWebSocketStandin.h"
-#include "StandinHost.h"
 #include "UrlCapture.h"
-#include "host/ObsWebSocketNames.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QFontMetrics>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QMainWindow>
 #include <QWidget>
 
 #include <nlohmann/json.hpp>
 
 namespace {
-StandinHost host;
-}
 
-BenchHost::BenchHost()
-{
-	qputenv("XDG_CONFIG_HOME", xdgConfigHome.path().toUtf8());
-	configDir = scratch.filePath(QStringLiteral("plugin_config"));
-	QDir().mkpath(configDir);
-}
+const QString kE2eModule = ObsSetup::moduleName(QStringLiteral(ZORVA_E2E_MODULE_FILE));
+
+} // namespace
+
+BenchHost::BenchHost() = default;
 
 BenchHost::~BenchHost()
 {
@@ -49,30 +39,28 @@ bool BenchHost::start()
 	FrontendStandin::instance().removeDock("bench-warm-up");
 	// Nothing here opens the real system browser.
 	browser = std::make_unique<UrlCapture>();
-	if (!host.startup(configDir))
+	if (!fresh.obs.start())
 		return false;
 	running = true;
-	ObsWebSocketStandin::instance().install();
-	const QString browserData = scratch.filePath(QStringLiteral("obs-browser-data"));
-	QDir().mkpath(browserData);
-	return host.loadModule(QStringLiteral(ZORVA_BROWSER_STANDIN_FILE), browserData);
+	fresh.obs.installObsWebSocket();
+	return fresh.obs.loadBrowser(QStringLiteral(ZORVA_BROWSER_STANDIN_FILE));
 }
 
 bool BenchHost::loadModule(const QString &file)
 {
-	return host.loadModule(file, QStringLiteral(ZORVA_DATA_DIR));
+	return fresh.obs.loadModule(file, QStringLiteral(ZORVA_DATA_DIR));
 }
 
 void BenchHost::postLoad()
 {
-	host.postLoad();
+	fresh.obs.postLoad();
 }
 
 void BenchHost::shutdown()
 {
 	if (!running)
 		return;
-	host.shutdown();
+	fresh.obs.shutdown();
 	running = false;
 	FrontendStandin::instance().destroyMainWindow();
 	browser.reset();
@@ -80,36 +68,22 @@ void BenchHost::shutdown()
 
 void BenchHost::writeObsWebSocketConfig(const std::string &json) const
 {
-	const QString path =
-		QDir(xdgConfigHome.path()).filePath(QString::fromLatin1(ObsWebSocketNames::configRelativePath));
-	QDir().mkpath(QFileInfo(path).absolutePath());
-	QFile file(path);
-	if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-		file.write(QByteArray::fromStdString(json));
+	fresh.obs.writeObsWebSocketConfig(QByteArray::fromStdString(json));
 }
 
 QString BenchHost::e2eAuthFilePath() const
 {
-	return configDir + QStringLiteral("/vorn-zorva-e2e/zorva-auth.json");
+	return fresh.obs.authFilePath(kE2eModule);
 }
 
-void BenchHost::writeE2eAuthFile(int linkedAccounts, const QJsonObject &account) const
+void BenchHost::writeE2eAuthFile(int linkedAccounts, const AccountTokens &account) const
 {
 	const char *platforms[] = {"TWITCH", "YOUTUBE", "KICK", "TIKTOK"};
-	QJsonArray integrations;
+	std::vector<IntegrationRecord> linked;
 	for (int i = 0; i < linkedAccounts; ++i)
-		integrations.append(QJsonObject{{QStringLiteral("platform"), QString::fromLatin1(platforms[i % 4])},
-						{QStringLiteral("token"), QStringLiteral("vek-token-%1").arg(i)},
-						{QStringLiteral("upid"), QStringLiteral("u%1").arg(i)},
-						{QStringLiteral("username"), QStringLiteral("user%1").arg(i)}});
-	QJsonObject state{{QStringLiteral("integrations"), integrations}};
-	if (!account.isEmpty())
-		state.insert(QStringLiteral("account"), account);
-	const QString path = e2eAuthFilePath();
-	QDir().mkpath(QFileInfo(path).absolutePath());
-	QFile file(path);
-	if (file.open(QIODevice::WriteOnly))
-		file.write(QJsonDocument(state).toJson(QJsonDocument::Compact));
+		linked.push_back({QString::fromLatin1(platforms[i % 4]), QStringLiteral("vek-token-%1").arg(i),
+				  QStringLiteral("u%1").arg(i), QStringLiteral("user%1").arg(i)});
+	fresh.obs.seedAuth(kE2eModule, account, linked);
 }
 
 std::string BenchHost::proxyToken() const

@@ -4,9 +4,9 @@
 // libobs, the obs-websocket and obs-browser stand-ins, and a module file
 // loaded as OBS loads it. Each step can be timed on its own.
 
-#include <QJsonObject>
+#include "TemporaryObsSetup.h"
+
 #include <QString>
-#include <QTemporaryDir>
 
 #include <memory>
 #include <string>
@@ -24,21 +24,18 @@ public:
 	void postLoad();
 	void shutdown();
 
-	QString moduleConfigDir() const { return configDir; }
 	// obs-websocket's configuration file under this run's XDG_CONFIG_HOME.
 	void writeObsWebSocketConfig(const std::string &json) const;
 	// The end-to-end flavour's auth file: what it connects at start-up.
 	QString e2eAuthFilePath() const;
 	// `linkedAccounts` accounts linked through Vek (platforms in turn, tokens
-	// "vek-token-<i>", upids "u<i>"), and the Vorn account when one is given.
-	void writeE2eAuthFile(int linkedAccounts, const QJsonObject &account = QJsonObject()) const;
+	// "vek-token-<i>", upids "u<i>"), and the Vorn account's tokens if any.
+	void writeE2eAuthFile(int linkedAccounts, const AccountTokens &account = {}) const;
 	// The event proxy token of the last "zorva.statusChanged", or empty.
 	std::string proxyToken() const;
 
 private:
-	QTemporaryDir xdgConfigHome;
-	QTemporaryDir scratch;
-	QString configDir;
+	TemporaryObsSetup fresh;
 	std::unique_ptr<UrlCapture> browser;
 	bool running = false;
 };

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include <QDateTime>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonObject>
@@ -59,13 +60,10 @@ bool refreshApplied(const BenchHost &host)
 // start-up) and the linked accounts.
 void writeLoggedInAuthFile(const BenchHost &host)
 {
-	const QJsonObject account{
-		{QStringLiteral("idToken"), makeIdToken({{QStringLiteral("sub"), QStringLiteral("bench-user")},
-							 {QStringLiteral("name"), QStringLiteral("Ann Example")}})},
-		{QStringLiteral("accessToken"), QStringLiteral("stored-access-token")},
-		{QStringLiteral("refreshToken"), QStringLiteral("stored-refresh-token")},
-		{QStringLiteral("expiresAt"), QStringLiteral("2099-01-01T00:00:00Z")},
-	};
+	const AccountTokens account{makeIdToken({{QStringLiteral("sub"), QStringLiteral("bench-user")},
+						 {QStringLiteral("name"), QStringLiteral("Ann Example")}}),
+				    QStringLiteral("stored-access-token"), QStringLiteral("stored-refresh-token"),
+				    QDateTime::fromString(QStringLiteral("2099-01-01T00:00:00Z"), Qt::ISODate)};
 	host.writeE2eAuthFile(kLinkedAccounts, account);
 }
 
@@ -285,7 +283,7 @@ int runIdleState(IdleState state, const IdleOptions &options)
 {
 	const bool loggedIn = state != IdleState::LoggedOut;
 	if (loggedIn)
-		TestTls::trustTestAuthority();
+		ThrowawayTls::trustAuthority();
 	IdlePeers peers;
 	if (loggedIn && !peers.startServices(ZORVA_E2E_VEK_PORT, ZORVA_E2E_ACCOUNT_PORT, options.keepAliveIntervalMs))
 		return kExitPortBusy;

@@ -22,6 +22,7 @@
 #include "ObsWebSocketStandin.h"
 #include "TestWebSocketClient.h"
 #include "TlsTcpServer.h"
+#include "host/ObsWebSocketNames.h"
 
 #include <algorithm>
 #include <atomic>
@@ -131,8 +132,10 @@ std::vector<double> timeRequests(const std::string &request, const char *mustCon
 	std::vector<double> times;
 	for (int i = 0; i < calls; ++i) {
 		const auto start = std::chrono::steady_clock::now();
-		auto response =
-			ObsWebSocketStandin::instance().callVendorRequest("vorn-zorva", "agentTools", request).get();
+		auto response = ObsWebSocketStandin::instance()
+					.callVendorRequest(ObsWebSocketNames::vendorName,
+							   ObsWebSocketNames::requestType, request)
+					.get();
 		times.push_back(msSince(start));
 		if (!response.found || response.responseJson.find(mustContain) == std::string::npos)
 			++failures;
@@ -185,7 +188,7 @@ int scenarioRequests(QApplication &app)
 
 int scenarioUnload(bool busy)
 {
-	TestTls::trustTestAuthority();
+	ThrowawayTls::trustAuthority();
 	FakeVekRealtime vek;
 	if (busy && !vek.listen(ZORVA_E2E_VEK_PORT))
 		return kExitPortBusy;

@@ -46,35 +46,32 @@ QString item(const QUrlQuery &query, const char *key)
 
 } // namespace
 
-void SampleAccountService::serve(const QHttpServerRequest &request, QHttpServerResponder &responder)
+SampleHttpService::Response SampleAccountService::serve(const Request &request)
 {
-	const QString path = request.url().path();
+	const QString path = request.path();
 	if (path == QStringLiteral("/login/") || path == QStringLiteral("/login"))
-		authorizePage(request.query(), responder);
-	else if (path == QStringLiteral("/login/approve"))
-		approve(request.query(), responder);
-	else if (path == QStringLiteral("/oauth2/token") && request.method() == QHttpServerRequest::Method::Post)
-		token(request, responder);
-	else if (path == QStringLiteral("/logout"))
-		sendHtml(responder, page(QStringLiteral("Signed out"),
-					 QStringLiteral("<p>You are signed out of the sample Vorn account.</p>")));
-	else
-		sendHtml(responder, page(QStringLiteral("Not found"), QStringLiteral("<p>No such page.</p>")),
-			 Status::NotFound);
+		return authorizePage(request.query());
+	if (path == QStringLiteral("/login/approve"))
+		return approve(request.query());
+	if (path == QStringLiteral("/oauth2/token") && request.method == "POST")
+		return token(request);
+	if (path == QStringLiteral("/logout"))
+		return sendHtml(page(QStringLiteral("Signed out"),
+				     QStringLiteral("<p>You are signed out of the sample Vorn account.</p>")));
+	return sendHtml(page(QStringLiteral("Not found"), QStringLiteral("<p>No such page.</p>")), NotFound);
 }
 
-void SampleAccountService::authorizePage(const QUrlQuery &query, QHttpServerResponder &responder)
+SampleHttpService::Response SampleAccountService::authorizePage(const QUrlQuery &query)
 {
 	const QString redirectUri = item(query, "redirect_uri");
 	const QString state = item(query, "state");
 	const QString challenge = item(query, "code_challenge");
 	if (redirectUri.isEmpty() || state.isEmpty() || challenge.isEmpty() ||
 	    item(query, "code_challenge_method") != "S256") {
-		sendHtml(responder,
-			 page(QStringLiteral("Bad sign-in request"),
-			      QStringLiteral("<p>redirect_uri, state and an S256 code_challenge are required.</p>")),
-			 Status::BadRequest);
-		return;
+		return sendHtml(
+			page(QStringLiteral("Bad sign-in request"),
+			     QStringLiteral("<p>redirect_uri, state and an S256 code_challenge are required.</p>")),
+			BadRequest);
 	}
 	QUrlQuery approveQuery;
 	approveQuery.addQueryItem(QStringLiteral("redirect_uri"),
@@ -85,17 +82,16 @@ void SampleAccountService::authorizePage(const QUrlQuery &query, QHttpServerResp
 	QUrl denied(redirectUri);
 	denied.setQuery(QStringLiteral("error=access_denied&error_description=Sign-in%20was%20cancelled.&state=") +
 			QString::fromUtf8(QUrl::toPercentEncoding(state)));
-	sendHtml(responder,
-		 page(QStringLiteral("Sign in to Vorn (sample)"),
-		      QStringLiteral(
-			      "<p>Zorva for OBS asks to use your Vorn account <code>streamer@vorn.sample</code>.</p>"
-			      "<a class=\"button\" id=\"approve\" href=\"/login/approve?%1\">Approve</a>"
-			      "<a class=\"button secondary\" href=\"%2\">Cancel</a>")
-			      .arg(approveQuery.toString(QUrl::FullyEncoded).toHtmlEscaped(),
-				   denied.toString(QUrl::FullyEncoded).toHtmlEscaped())));
+	return sendHtml(page(
+		QStringLiteral("Sign in to Vorn (sample)"),
+		QStringLiteral("<p>Zorva for OBS asks to use your Vorn account <code>streamer@vorn.sample</code>.</p>"
+			       "<a class=\"button\" id=\"approve\" href=\"/login/approve?%1\">Approve</a>"
+			       "<a class=\"button secondary\" href=\"%2\">Cancel</a>")
+			.arg(approveQuery.toString(QUrl::FullyEncoded).toHtmlEscaped(),
+			     denied.toString(QUrl::FullyEncoded).toHtmlEscaped())));
 }
 
-void SampleAccountService::approve(const QUrlQuery &query, QHttpServerResponder &responder)
+SampleHttpService::Response SampleAccountService::approve(const QUrlQuery &query)
 {
 	const QString code = randomText(18);
 	challenges.insert(code, item(query, "code_challenge"));
@@ -104,12 +100,12 @@ void SampleAccountService::approve(const QUrlQuery &query, QHttpServerResponder 
 	result.addQueryItem(QStringLiteral("code"), code);
 	result.addQueryItem(QStringLiteral("state"), QString::fromUtf8(QUrl::toPercentEncoding(item(query, "state"))));
 	target.setQuery(result);
-	redirect(responder, target.toString(QUrl::FullyEncoded));
+	return redirect(target.toString(QUrl::FullyEncoded));
 }
 
-void SampleAccountService::token(const QHttpServerRequest &request, QHttpServerResponder &responder)
+SampleHttpService::Response SampleAccountService::token(const Request &request)
 {
-	const QUrlQuery form = formOf(request.body());
+	const QUrlQuery form = formOf(request.body);
 	const QString grant = item(form, "grant_type");
 	if (grant == QStringLiteral("authorization_code")) {
 		const QString code = item(form, "code");
@@ -117,20 +113,18 @@ void SampleAccountService::token(const QHttpServerRequest &request, QHttpServerR
 		const QByteArray computed = base64Url(
 			QCryptographicHash::hash(item(form, "code_verifier").toLatin1(), QCryptographicHash::Sha256));
 		if (challenge.isEmpty())
-			return tokenError(responder, "invalid_grant", "Unknown or used authorization code.");
+			return tokenError("invalid_grant", "Unknown or used authorization code.");
 		if (QString::fromLatin1(computed) != challenge)
-			return tokenError(responder, "invalid_grant", "PKCE verification failed.");
-		sendJson(responder, tokenResponse(QStringLiteral("sample-user-1")));
-		return;
+			return tokenError("invalid_grant", "PKCE verification failed.");
+		return sendJson(tokenResponse(QStringLiteral("sample-user-1")));
 	}
 	if (grant == QStringLiteral("refresh_token")) {
 		// Any refresh token this service issued, including those of earlier runs.
 		if (!item(form, "refresh_token").startsWith(QStringLiteral("sample-refresh-")))
-			return tokenError(responder, "invalid_grant", "Unknown refresh token.");
-		sendJson(responder, tokenResponse(QStringLiteral("sample-user-1")));
-		return;
+			return tokenError("invalid_grant", "Unknown refresh token.");
+		return sendJson(tokenResponse(QStringLiteral("sample-user-1")));
 	}
-	tokenError(responder, "unsupported_grant_type", "Only authorization_code and refresh_token are supported.");
+	return tokenError("unsupported_grant_type", "Only authorization_code and refresh_token are supported.");
 }
 
 QByteArray SampleAccountService::tokenResponse(const QString &subject)
@@ -143,10 +137,9 @@ QByteArray SampleAccountService::tokenResponse(const QString &subject)
 		.toJson(QJsonDocument::Compact);
 }
 
-void SampleAccountService::tokenError(QHttpServerResponder &responder, const char *error, const char *description)
+SampleHttpService::Response SampleAccountService::tokenError(const char *error, const char *description)
 {
-	sendJson(responder,
-		 QJsonDocument(QJsonObject{{"error", error}, {"error_description", description}})
-			 .toJson(QJsonDocument::Compact),
-		 Status::BadRequest);
+	return sendJson(QJsonDocument(QJsonObject{{"error", error}, {"error_description", description}})
+				.toJson(QJsonDocument::Compact),
+			BadRequest);
 }

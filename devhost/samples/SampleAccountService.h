@@ -3,6 +3,7 @@
 #include "SampleHttpService.h"
 
 #include <QHash>
+#include <QUrlQuery>
 
 // The Vorn account service for the development host: an authorize page that
 // approves at a click and hands code and state to the registered redirect
@@ -14,14 +15,14 @@ public:
 	using SampleHttpService::SampleHttpService;
 
 protected:
-	void serve(const QHttpServerRequest &request, QHttpServerResponder &responder) override;
+	Response serve(const Request &request) override;
 
 private:
-	void authorizePage(const QUrlQuery &query, QHttpServerResponder &responder);
-	void approve(const QUrlQuery &query, QHttpServerResponder &responder);
-	void token(const QHttpServerRequest &request, QHttpServerResponder &responder);
+	static Response authorizePage(const QUrlQuery &query);
+	Response approve(const QUrlQuery &query);
+	Response token(const Request &request);
 	static QByteArray tokenResponse(const QString &subject);
-	static void tokenError(QHttpServerResponder &responder, const char *error, const char *description);
+	static Response tokenError(const char *error, const char *description);
 
 	// Authorization codes not yet exchanged, with their PKCE challenge.
 	QHash<QString, QString> challenges;

@@ -1,135 +1,54 @@
 #include "SampleHttpService.h"
 
-#include <QHostAddress>
-#include <QSslServer>
-#include <QTcpServer>
-#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-#include <QHttpHeaders>
-#include <QHttpServerWebSocketUpgradeResponse>
-#endif
-
 #include <obs.h>
 
-SampleHttpService::SampleHttpService(QObject *parent) : QAbstractHttpServer(parent) {}
+SampleHttpService::SampleHttpService(QObject *parent) : QObject(parent)
+{
+	server.routeOthers([this](const Request &request) { return serve(request); });
+}
 
 void SampleHttpService::useTls(const QSslConfiguration &configuration)
 {
-	tls = configuration;
+	tls = true;
+	tlsConfiguration = configuration;
 }
 
 bool SampleHttpService::start(quint16 port, const char *name)
 {
-	QTcpServer *server = listeningServer(port);
-	if (!server) {
+	if (!(tls ? server.listenTls(tlsConfiguration, port) : server.listen(port))) {
 		blog(LOG_WARNING, "[devhost] %s could not listen on 127.0.0.1:%u", name, unsigned(port));
 		return false;
 	}
-	// Qt 6.8 dropped listen() and sslSetup(); bind() with a server of our own
-	// works the same from 6.4 on. It fails only for a server that does not
-	// listen, and it takes the server as a child.
-	static_cast<void>(bind(server));
 	blog(LOG_INFO, "[devhost] %s on 127.0.0.1:%u", name, unsigned(port));
 	return true;
 }
 
-QTcpServer *SampleHttpService::listeningServer(quint16 port)
+SampleHttpService::Response SampleHttpService::send(const QByteArray &body, const QByteArray &contentType,
+						    Status status)
 {
-	QTcpServer *server = nullptr;
-	if (tls) {
-		// Hands connections on once their handshake is done.
-		auto *sslServer = new QSslServer(this);
-		sslServer->setSslConfiguration(*tls);
-		server = sslServer;
-	} else {
-		server = new QTcpServer(this);
-	}
-	if (server->listen(QHostAddress::LocalHost, port))
-		return server;
-	delete server;
-	return nullptr;
+	Response response;
+	response.status = status;
+	response.body = body;
+	response.contentType = contentType;
+	response.headers = {{"Cache-Control", "no-store"}};
+	return response;
 }
 
-void SampleHttpService::acceptWebSocketUpgrades()
+SampleHttpService::Response SampleHttpService::sendJson(const QByteArray &json, Status status)
 {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
-	// From 6.8 on, Qt refuses an upgrade that no verifier accepts and never
-	// shows it to handleRequest().
-	addWebSocketUpgradeVerifier(
-		this, [](const QHttpServerRequest &) { return QHttpServerWebSocketUpgradeResponse::accept(); });
-#endif
+	return send(json, "application/json", status);
 }
 
-// Before 6.8, Qt upgrades a WebSocket request itself (newWebSocketConnection)
-// once handleRequest() returns true for it; an answer written there would go
-// out first.
-bool SampleHttpService::isWebSocketUpgrade(const QHttpServerRequest &request)
+SampleHttpService::Response SampleHttpService::sendHtml(const QString &html, Status status)
 {
-	return request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0;
+	return send(html.toUtf8(), "text/html; charset=utf-8", status);
 }
 
-#if QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
-bool SampleHttpService::handleRequest(const QHttpServerRequest &request, QTcpSocket *socket)
+SampleHttpService::Response SampleHttpService::redirect(const QString &location)
 {
-	if (isWebSocketUpgrade(request))
-		return true;
-	QHttpServerResponder responder = makeResponder(request, socket);
-	serve(request, responder);
-	return true;
-}
-
-void SampleHttpService::missingHandler(const QHttpServerRequest &request, QTcpSocket *socket)
-{
-	makeResponder(request, socket).write(Status::NotFound);
-}
-#else
-bool SampleHttpService::handleRequest(const QHttpServerRequest &request, QHttpServerResponder &responder)
-{
-	if (!isWebSocketUpgrade(request))
-		serve(request, responder);
-	return true;
-}
-
-#if QT_VERSION < QT_VERSION_CHECK(6, 8, 0)
-void SampleHttpService::missingHandler(const QHttpServerRequest &, QHttpServerResponder &&responder)
-#else
-void SampleHttpService::missingHandler(const QHttpServerRequest &, QHttpServerResponder &responder)
-#endif
-{
-	responder.write(Status::NotFound);
-}
-#endif
-
-void SampleHttpService::write(QHttpServerResponder &responder, const QByteArray &body, Headers headers, Status status)
-{
-#if QT_VERSION < QT_VERSION_CHECK(6, 8, 0)
-	responder.write(body, headers, status);
-#else
-	QHttpHeaders fields;
-	for (const auto &[name, value] : headers)
-		fields.append(name, value);
-	responder.write(body, fields, status);
-#endif
-}
-
-void SampleHttpService::send(QHttpServerResponder &responder, const QByteArray &body, const QByteArray &contentType,
-			     Status status)
-{
-	write(responder, body, {{"Content-Type", contentType}, {"Cache-Control", "no-store"}}, status);
-}
-
-void SampleHttpService::sendJson(QHttpServerResponder &responder, const QByteArray &json, Status status)
-{
-	send(responder, json, "application/json", status);
-}
-
-void SampleHttpService::sendHtml(QHttpServerResponder &responder, const QString &html, Status status)
-{
-	send(responder, html.toUtf8(), "text/html; charset=utf-8", status);
-}
-
-void SampleHttpService::redirect(QHttpServerResponder &responder, const QString &location)
-{
-	write(responder, QByteArray(), {{"Location", location.toUtf8()}, {"Cache-Control", "no-store"}}, Status::Found);
+	Response response = send(QByteArray(), QByteArray(), Found);
+	response.headers.append({"Location", location.toUtf8()});
+	return response;
 }
 
 QString SampleHttpService::htmlEscaped(const QString &text)

@@ -4,19 +4,13 @@
 #include "SampleVekService.h"
 #include "SampleWebApp.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSslCertificate>
-#include <QSslConfiguration>
+#include "auth/AuthStateFile.h"
 
-SampleServices::SampleServices(const QString &pagesDir, const QString &tlsDir)
+#include <QFileInfo>
+
+SampleServices::SampleServices(const QString &pagesDir)
 	: webApp(std::make_unique<SampleWebApp>(pagesDir)), account(std::make_unique<SampleAccountService>()),
 	  vek(std::make_unique<SampleVekService>(
-		  tlsDir + QStringLiteral("/server.pem"), tlsDir + QStringLiteral("/server.key"),
 		  QStringLiteral("http://127.0.0.1:%1/platform-sign-in").arg(webAppPort)))
 {
 }
@@ -29,25 +23,12 @@ bool SampleServices::start()
 	       account->start(accountPort, "sample Vorn account service") && vek->start(vekPort, "sample Vek (TLS)");
 }
 
-void SampleServices::trustSampleAuthority(const QString &tlsDir)
-{
-	QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-	configuration.addCaCertificates(QSslCertificate::fromPath(tlsDir + QStringLiteral("/ca.pem")));
-	QSslConfiguration::setDefaultConfiguration(configuration);
-}
-
 void SampleServices::seedLinkedAccount(const QString &authFile)
 {
 	if (QFileInfo::exists(authFile))
 		return;
-	QDir().mkpath(QFileInfo(authFile).absolutePath());
-	QFile file(authFile);
-	if (!file.open(QIODevice::WriteOnly))
-		return;
-	const QJsonObject account{{"platform", "TWITCH"},
-				  {"token", "vek-sample.TWITCH.twitch-demo"},
-				  {"upid", "twitch-demo"},
-				  {"username", "twitch_streamer"}};
-	file.write(QJsonDocument(QJsonObject{{"integrations", QJsonArray{account}}}).toJson());
-	file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+	// Written as the module writes it, readable by its owner only.
+	const IntegrationRecord account{QStringLiteral("TWITCH"), QStringLiteral("vek-sample.TWITCH.twitch-demo"),
+					QStringLiteral("twitch-demo"), QStringLiteral("twitch_streamer")};
+	AuthStateFile(authFile).save(AccountTokens(), {{account.upid, account}});
 }

@@ -17,15 +17,12 @@ public:
 	static constexpr quint16 accountPort = ZORVA_DEV_ACCOUNT_PORT;
 	static constexpr quint16 vekPort = ZORVA_DEV_VEK_PORT;
 
-	// Pages and the throwaway TLS authority's files live in these folders.
-	SampleServices(const QString &pagesDir, const QString &tlsDir);
+	// Pages live in this folder.
+	explicit SampleServices(const QString &pagesDir);
 	~SampleServices();
 
 	// Starts all three; false when one cannot listen.
 	bool start();
-
-	// Lets this process (and so the module) trust the sample Vek's certificate.
-	static void trustSampleAuthority(const QString &tlsDir);
 
 	// A linked sample platform account in the module's auth file, unless the
 	// file exists already, so the chat shows live events on a first run.

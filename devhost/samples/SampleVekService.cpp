@@ -1,16 +1,14 @@
 #include "SampleVekService.h"
 
+#include "TlsTcpServer.h"
+
 #include <algorithm>
 
 #include <QDateTime>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
-#include <QSslCertificate>
-#include <QSslConfiguration>
-#include <QSslKey>
 #include <QUrlQuery>
 
 #include <obs.h>
@@ -68,28 +66,21 @@ QJsonObject user(const QString &name, const QString &platform)
 		{"color", "#7bdff2"}};
 }
 
-QSslConfiguration tlsConfiguration(const QString &certificateFile, const QString &keyFile)
-{
-	QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-	QFile certificate(certificateFile);
-	QFile key(keyFile);
-	if (certificate.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly)) {
-		configuration.setLocalCertificate(QSslCertificate(certificate.readAll(), QSsl::Pem));
-		configuration.setPrivateKey(QSslKey(key.readAll(), QSsl::Rsa, QSsl::Pem));
-	}
-	configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
-	return configuration;
-}
-
 } // namespace
 
-SampleVekService::SampleVekService(const QString &certificateFile, const QString &keyFile, QString signInPage,
-				   QObject *parent)
-	: SampleHttpService(parent), signInPageUrl(std::move(signInPage))
+SampleVekService::SampleVekService(QString signInPage, QObject *parent)
+	: SampleHttpService(parent), signInPageUrl(std::move(signInPage)),
+	  webSockets(QStringLiteral("sample Vek"), QWebSocketServer::NonSecureMode)
 {
-	useTls(tlsConfiguration(certificateFile, keyFile));
-	acceptWebSocketUpgrades();
-	connect(this, &QAbstractHttpServer::newWebSocketConnection, this, &SampleVekService::acceptWebSockets);
+	useTls(ThrowawayTls::serverConfiguration());
+	// The TLS is the HTTP server's: the WebSocket side reads the upgrade
+	// request from the socket it is handed, once told there is something
+	// to read.
+	server.onWebSocketUpgrade([this](QTcpSocket *socket) {
+		webSockets.handleConnection(socket);
+		Q_EMIT socket->readyRead();
+	});
+	connect(&webSockets, &QWebSocketServer::newConnection, this, &SampleVekService::acceptWebSockets);
 }
 
 SampleVekService::~SampleVekService()
@@ -99,74 +90,64 @@ SampleVekService::~SampleVekService()
 		session->socket->disconnect(this);
 }
 
-void SampleVekService::serve(const QHttpServerRequest &request, QHttpServerResponder &responder)
+SampleHttpService::Response SampleVekService::serve(const Request &request)
 {
-	const QString path = request.url().path();
+	const QString path = request.path();
 	const QUrlQuery query = request.query();
 	static const QString prefix = QStringLiteral("/v2/vek/auth/");
 	if (path.startsWith(prefix) && path.endsWith(QStringLiteral("/redirect")))
-		loginLink(path.mid(prefix.size()).section(QLatin1Char('/'), 0, 0), query, responder);
-	else if (path == QStringLiteral("/v2/vek/auth/exchange"))
-		exchange(query, responder);
-	else if (path == QStringLiteral("/v2/vek/auth/inspect"))
-		inspect(request, responder);
-	else if (path.startsWith(QStringLiteral("/v2/vek/")))
+		return loginLink(path.mid(prefix.size()).section(QLatin1Char('/'), 0, 0), query);
+	if (path == QStringLiteral("/v2/vek/auth/exchange"))
+		return exchange(query);
+	if (path == QStringLiteral("/v2/vek/auth/inspect"))
+		return inspect(request);
+	if (path.startsWith(QStringLiteral("/v2/vek/")))
 		// Requests the pages proxy through the module: an empty success.
-		sendJson(responder, vekReply(QJsonObject()));
-	else
-		sendJson(responder, vekError(QStringLiteral("Not found.")), Status::NotFound);
+		return sendJson(vekReply(QJsonObject()));
+	return sendJson(vekError(QStringLiteral("Not found.")), NotFound);
 }
 
-void SampleVekService::loginLink(const QString &platform, const QUrlQuery &query, QHttpServerResponder &responder)
+SampleHttpService::Response SampleVekService::loginLink(const QString &platform, const QUrlQuery &query) const
 {
-	if (item(query, "state").isEmpty() || platform.isEmpty()) {
-		sendJson(responder, vekError(QStringLiteral("platform and state are required.")), Status::BadRequest);
-		return;
-	}
+	if (item(query, "state").isEmpty() || platform.isEmpty())
+		return sendJson(vekError(QStringLiteral("platform and state are required.")), BadRequest);
 	// The sign-in state carries the module's request state, which the
 	// exchange must give back.
 	const QString signInState = QStringLiteral("si.") + item(query, "state");
 	const QString next =
 		QStringLiteral("%1?platform=%2&state=%3")
 			.arg(signInPageUrl, platform, QString::fromUtf8(QUrl::toPercentEncoding(signInState)));
-	sendJson(responder, vekReply({{"action", "OPEN_LINK"}, {"next", next}}));
+	return sendJson(vekReply({{"action", "OPEN_LINK"}, {"next", next}}));
 }
 
 // The sign-in page hands out codes "vc.<PLATFORM>.<random>".
-void SampleVekService::exchange(const QUrlQuery &query, QHttpServerResponder &responder)
+SampleHttpService::Response SampleVekService::exchange(const QUrlQuery &query)
 {
 	const QStringList code = item(query, "code").split(QLatin1Char('.'));
-	if (code.size() != 3 || code[0] != QStringLiteral("vc") || code[1].isEmpty()) {
-		sendJson(responder, vekError(QStringLiteral("Unknown code.")), Status::BadRequest);
-		return;
-	}
+	if (code.size() != 3 || code[0] != QStringLiteral("vc") || code[1].isEmpty())
+		return sendJson(vekError(QStringLiteral("Unknown code.")), BadRequest);
 	const QString signInState = item(query, "state");
-	if (!signInState.startsWith(QStringLiteral("si."))) {
-		sendJson(responder, vekError(QStringLiteral("Unknown state.")), Status::BadRequest);
-		return;
-	}
+	if (!signInState.startsWith(QStringLiteral("si.")))
+		return sendJson(vekError(QStringLiteral("Unknown state.")), BadRequest);
 	const QString upid = QStringLiteral("%1-%2").arg(code[1].toLower(), code[2].left(8));
-	sendJson(responder, vekReply({{"token", tokenFor(code[1], upid)}, {"state", signInState.mid(3)}}));
+	return sendJson(vekReply({{"token", tokenFor(code[1], upid)}, {"state", signInState.mid(3)}}));
 }
 
-void SampleVekService::inspect(const QHttpServerRequest &request, QHttpServerResponder &responder)
+SampleHttpService::Response SampleVekService::inspect(const Request &request)
 {
-	const QByteArray authorization = request.value("Authorization");
+	const QByteArray authorization = request.headers.value("authorization");
 	const QStringList parts =
 		authorization.startsWith("Vek ") ? tokenParts(QString::fromUtf8(authorization.mid(4))) : QStringList();
-	if (parts.isEmpty()) {
-		sendJson(responder, vekError(QStringLiteral("Invalid authorization.")), Status::Unauthorized);
-		return;
-	}
-	sendJson(responder,
-		 vekReply({{"UPID", parts[2]}, {"username", parts[1].toLower() + QStringLiteral("_streamer")}}));
+	if (parts.isEmpty())
+		return sendJson(vekError(QStringLiteral("Invalid authorization.")), Unauthorized);
+	return sendJson(vekReply({{"UPID", parts[2]}, {"username", parts[1].toLower() + QStringLiteral("_streamer")}}));
 }
 
 void SampleVekService::acceptWebSockets()
 {
-	while (hasPendingWebSocketConnections()) {
+	while (webSockets.hasPendingConnections()) {
 		auto session = std::make_unique<Session>();
-		session->socket = nextPendingWebSocketConnection();
+		session->socket.reset(webSockets.nextPendingConnection());
 		Session *raw = session.get();
 		connect(raw->socket.get(), &QWebSocket::textMessageReceived, this,
 			[this, raw](const QString &text) { onRealtimeText(raw, text); });

@@ -3,7 +3,9 @@
 #include "SampleHttpService.h"
 
 #include <QTimer>
+#include <QUrlQuery>
 #include <QWebSocket>
+#include <QWebSocketServer>
 
 #include <memory>
 #include <vector>
@@ -19,15 +21,14 @@ class SampleVekService : public SampleHttpService {
 	Q_OBJECT
 
 public:
-	// The certificate files of the throwaway authority's server certificate.
-	SampleVekService(const QString &certificateFile, const QString &keyFile, QString signInPageUrl,
-			 QObject *parent = nullptr);
+	// Serves the throwaway authority's certificate.
+	explicit SampleVekService(QString signInPageUrl, QObject *parent = nullptr);
 	~SampleVekService() override;
 
 	int eventIntervalMs = 1500;
 
 protected:
-	void serve(const QHttpServerRequest &request, QHttpServerResponder &responder) override;
+	Response serve(const Request &request) override;
 
 private:
 	struct Session {
@@ -38,9 +39,9 @@ private:
 		int sent = 0;
 	};
 
-	void loginLink(const QString &platform, const QUrlQuery &query, QHttpServerResponder &responder);
-	void exchange(const QUrlQuery &query, QHttpServerResponder &responder);
-	void inspect(const QHttpServerRequest &request, QHttpServerResponder &responder);
+	Response loginLink(const QString &platform, const QUrlQuery &query) const;
+	static Response exchange(const QUrlQuery &query);
+	static Response inspect(const Request &request);
 
 	void acceptWebSockets();
 	void onRealtimeText(Session *session, const QString &text);
@@ -48,5 +49,7 @@ private:
 	void dropSession(Session *session);
 
 	QString signInPageUrl;
+	// Answers the upgrades the HTTP server hands over.
+	QWebSocketServer webSockets;
 	std::vector<std::unique_ptr<Session>> sessions;
 };

@@ -45,18 +45,15 @@ SampleWebApp::SampleWebApp(QString pagesFolder, QObject *parent)
 {
 }
 
-void SampleWebApp::serve(const QHttpServerRequest &request, QHttpServerResponder &responder)
+SampleHttpService::Response SampleWebApp::serve(const Request &request)
 {
-	const QString path = request.url().path();
+	const QString path = request.path();
 	QString name = routes().value(path);
 	// Other files by plain name only: no folders, no way out of the pages.
 	if (name.isEmpty() && path.count(QLatin1Char('/')) == 1 && !path.contains(QStringLiteral("..")))
 		name = path.mid(1);
 	QFile file(pagesDir + QLatin1Char('/') + name);
-	if (name.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-		sendHtml(responder, page(QStringLiteral("Not found"), QStringLiteral("<p>No such page.</p>")),
-			 Status::NotFound);
-		return;
-	}
-	send(responder, file.readAll(), contentType(name));
+	if (name.isEmpty() || !file.open(QIODevice::ReadOnly))
+		return sendHtml(page(QStringLiteral("Not found"), QStringLiteral("<p>No such page.</p>")), NotFound);
+	return send(file.readAll(), contentType(name));
 }

@@ -12,7 +12,7 @@ public:
 	explicit SampleWebApp(QString pagesDir, QObject *parent = nullptr);
 
 protected:
-	void serve(const QHttpServerRequest &request, QHttpServerResponder &responder) override;
+	Response serve(const Request &request) override;
 
 private:
 	QString pagesDir;

@@ -30,7 +30,7 @@ protected:
 		AuthControllerTest::SetUp();
 		// The fake Vek over HTTPS with the test CA's certificate.
 		tlsVek = std::make_unique<FakeHttpServer>();
-		ASSERT_TRUE(tlsVek->listenTls(TestTls::serverConfiguration()));
+		ASSERT_TRUE(tlsVek->listenTls(ThrowawayTls::serverConfiguration()));
 		options.endpoints.vekApiBaseUrl = tlsVek->baseUrl() + QStringLiteral("/v2/vek");
 	}
 

@@ -9,6 +9,6 @@ int main(int argc, char **argv)
 	::testing::InitGoogleTest(&argc, argv);
 	QCoreApplication app(argc, argv);
 	// The fake Vek serves HTTPS with a certificate of the throwaway test CA.
-	TestTls::trustTestAuthority();
+	ThrowawayTls::trustAuthority();
 	return RUN_ALL_TESTS();
 }

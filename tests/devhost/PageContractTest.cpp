@@ -8,6 +8,7 @@
 #include "FrontendStandin.h"
 #include "LogCapture.h"
 #include "LoginCallbackClient.h"
+#include "TlsTcpServer.h"
 #include "samples/SampleServices.h"
 
 #include <QDockWidget>
@@ -37,7 +38,7 @@ protected:
 	void SetUp() override
 	{
 		ModuleHostTest::SetUp();
-		SampleServices::trustSampleAuthority(QStringLiteral(ZORVA_DEVHOST_TLS_DIR));
+		ThrowawayTls::trustAuthority();
 		ASSERT_TRUE(samples.start());
 		Setup setup;
 		setup.moduleFile = QStringLiteral(ZORVA_DEV_MODULE_FILE);
@@ -101,7 +102,7 @@ protected:
 		return settled;
 	}
 
-	SampleServices samples{QStringLiteral(ZORVA_DEVHOST_PAGES_DIR), QStringLiteral(ZORVA_DEVHOST_TLS_DIR)};
+	SampleServices samples{QStringLiteral(ZORVA_DEVHOST_PAGES_DIR)};
 };
 
 // Counts "vornAccessTokenChanged" from the very start of every load: inserted
@@ -243,7 +244,7 @@ TEST_F(PageContractTest, LoginResultPageRendersInChromium)
 	const json login = vendorRequest({{"id", "1"}, {"method", "authenticate"}});
 	ASSERT_EQ(login["opened"], true);
 	const QString state = QUrlQuery(browser->openedUrls()[0]).queryItemValue(QStringLiteral("state"));
-	const QString picture = scratch.filePath(QStringLiteral("result.png"));
+	const QString picture = fresh.scratch.filePath(QStringLiteral("result.png"));
 
 	// Debian's Chromium, headless, as root: no sandbox, and nothing that would
 	// reach for the network.
@@ -254,7 +255,7 @@ TEST_F(PageContractTest, LoginResultPageRendersInChromium)
 			QStringLiteral("--disable-quic"), QStringLiteral("--no-first-run"),
 			QStringLiteral("--disable-background-networking"), QStringLiteral("--disable-component-update"),
 			QStringLiteral("--disable-sync"),
-			QStringLiteral("--user-data-dir=") + scratch.filePath(QStringLiteral("chromium")),
+			QStringLiteral("--user-data-dir=") + fresh.scratch.filePath(QStringLiteral("chromium")),
 			QStringLiteral("--window-size=900,700"), QStringLiteral("--screenshot=") + picture,
 			QStringLiteral("http://localhost:49231/callback?state=%1&code=sample-code").arg(state)});
 	ASSERT_TRUE(chromium.waitForStarted(10000)) << "chromium is installed by scripts/setup";

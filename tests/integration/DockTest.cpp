@@ -196,7 +196,7 @@ TEST_F(DockTest, FirstPlacementOnAFreshConfigFolder)
 
 TEST_F(DockTest, NoPlacementOnceRecorded)
 {
-	const QString file = scratch.filePath(QStringLiteral("plugin_config/vorn-zorva/zorva-ui.json"));
+	const QString file = moduleConfigFile(QStringLiteral("zorva-ui.json"));
 	QDir().mkpath(QFileInfo(file).absolutePath());
 	QFile ui(file);
 	ASSERT_TRUE(ui.open(QIODevice::WriteOnly));
@@ -282,12 +282,7 @@ TEST_F(DockTest, TitlesAreReappliedWhenDocksMove)
 
 TEST_F(DockTest, LoggedInPagesGetTheTokenAtStart)
 {
-	const QString file = scratch.filePath(QStringLiteral("plugin_config/vorn-zorva/zorva-auth.json"));
-	QDir().mkpath(QFileInfo(file).absolutePath());
-	QFile auth(file);
-	ASSERT_TRUE(auth.open(QIODevice::WriteOnly));
-	auth.write(R"({"account": {"accessToken": "AT-123", "refreshToken": "", "expiresAt": ""}})");
-	auth.close();
+	seedAuth(QStringLiteral(ZORVA_MODULE_FILE), {{}, "AT-123", {}, {}});
 	start();
 	for (int panel : {MainPanel, ChatPanel, AccountsPanel, StreamManagerPanel})
 		EXPECT_NE(calls(panel, "setStartupScript")[0].find("  const config = {\"accessToken\":\"AT-123\"};\n"),

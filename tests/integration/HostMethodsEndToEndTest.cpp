@@ -9,14 +9,12 @@
 #include "LoginCallbackClient.h"
 #include "TestWebSocketClient.h"
 #include "TlsTcpServer.h"
+#include "host/ObsWebSocketNames.h"
 
 #include <algorithm>
 #include <future>
 #include <set>
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QUrlQuery>
@@ -48,7 +46,8 @@ json vendorError(const char *message, const char *code)
 
 std::future<VendorResponse> startRequest(const json &request)
 {
-	return ObsWebSocketStandin::instance().callVendorRequest("vorn-zorva", "agentTools", request.dump());
+	return ObsWebSocketStandin::instance().callVendorRequest(ObsWebSocketNames::vendorName,
+								 ObsWebSocketNames::requestType, request.dump());
 }
 
 bool isReady(const std::future<VendorResponse> &future)
@@ -61,25 +60,17 @@ protected:
 	void SetUp() override
 	{
 		ModuleHostTest::SetUp();
-		TestTls::trustTestAuthority();
+		ThrowawayTls::trustAuthority();
 		ASSERT_TRUE(account.listen(ZORVA_E2E_ACCOUNT_PORT));
-		ASSERT_TRUE(vek.listenTls(TestTls::serverConfiguration(), ZORVA_E2E_VEK_PORT));
+		ASSERT_TRUE(vek.listenTls(ThrowawayTls::serverConfiguration(), ZORVA_E2E_VEK_PORT));
 	}
 
-	// Loads the end-to-end module with the given auth file content and
-	// connects an authenticated page to the event proxy.
-	void start(const QJsonObject &authFile = QJsonObject())
+	// Loads the end-to-end module and connects an authenticated page to the
+	// event proxy.
+	void start()
 	{
 		Setup setup;
 		setup.moduleFile = QStringLiteral(ZORVA_E2E_MODULE_FILE);
-		setup.moduleConfigDir = scratch.filePath(QStringLiteral("plugin_config"));
-		if (!authFile.isEmpty()) {
-			const QString path = setup.moduleConfigDir + QStringLiteral("/vorn-zorva-e2e/zorva-auth.json");
-			QDir().mkpath(QFileInfo(path).absolutePath());
-			QFile file(path);
-			ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-			file.write(QJsonDocument(authFile).toJson());
-		}
 		load(setup);
 		postLoad();
 		ASSERT_TRUE(waitUntil([&] { return !statusEvents().empty(); }, 5s));
@@ -190,10 +181,8 @@ TEST_F(HostMethodsEndToEnd, AccountLoginAndPlatformLinkStartedByThePage)
 
 TEST_F(HostMethodsEndToEnd, PlatformLogoutReachesThePagesBeforeTheAnswer)
 {
-	start(QJsonObject{{"integrations", QJsonArray{QJsonObject{{"platform", "TWITCH"},
-								  {"token", "vek-token"},
-								  {"upid", "u-1"},
-								  {"username", "ann"}}}}});
+	seedAuth(QStringLiteral(ZORVA_E2E_MODULE_FILE), {}, {{"TWITCH", "vek-token", "u-1", "ann"}});
+	start();
 	page.sendText(R"({"payload":{"type":"X_INIT"}})");
 	ASSERT_TRUE(page.waitForMessages(2)); // history and features
 	const size_t before = page.texts().size();
@@ -225,7 +214,8 @@ TEST_F(HostMethodsEndToEnd, RefreshWaitsWhileOtherRequestsAreServed)
 		during = startRequest({{"id", "list"}, {"method", "accounts.list"}});
 		return reply(tokenResponse(QStringLiteral("access-2")), 1500);
 	});
-	start(QJsonObject{{"account", QJsonObject{{"refreshToken", "refresh-0"}}}});
+	seedAuth(QStringLiteral(ZORVA_E2E_MODULE_FILE), {{}, {}, "refresh-0", {}});
+	start();
 	ASSERT_TRUE(
 		waitUntil([&] { return tokenRequests == 1 && lastStatus()["account"]["authenticated"] == true; }, 5s));
 

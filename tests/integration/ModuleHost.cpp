@@ -16,15 +16,9 @@
 #include <QTcpSocket>
 #include <QThread>
 
-namespace {
-StandinHost host;
-}
-
 void ModuleHostTest::SetUp()
 {
-	ASSERT_TRUE(xdgConfigHome.isValid());
-	ASSERT_TRUE(scratch.isValid());
-	qputenv("XDG_CONFIG_HOME", xdgConfigHome.path().toUtf8());
+	ASSERT_TRUE(fresh.valid());
 	LogCapture::instance().install();
 	FrontendStandin::instance().createMainWindow();
 	browser = std::make_unique<UrlCapture>();
@@ -44,53 +38,50 @@ void ModuleHostTest::load()
 
 void ModuleHostTest::load(const Setup &setup)
 {
-	moduleConfigDir = setup.moduleConfigDir.isEmpty() ? scratch.filePath(QStringLiteral("plugin_config"))
-							  : setup.moduleConfigDir;
-	QDir().mkpath(moduleConfigDir);
-	ASSERT_TRUE(host.startup(moduleConfigDir));
-	loaded = true;
+	ObsSetup &obs = fresh.obs;
+	obs.folders.moduleConfigDir =
+		setup.moduleConfigDir.isEmpty() ? fresh.defaultModuleConfigDir() : setup.moduleConfigDir;
+	ASSERT_TRUE(obs.start());
 	if (setup.withObsWebSocket)
-		ObsWebSocketStandin::instance().install(setup.obsWebSocket);
+		obs.installObsWebSocket(setup.obsWebSocket);
 	if (setup.withBrowser) {
-		const QString browserData = scratch.filePath(QStringLiteral("obs-browser-data"));
-		QDir().mkpath(browserData);
-		ASSERT_TRUE(host.loadModule(QStringLiteral(ZORVA_BROWSER_STANDIN_FILE), browserData));
+		ASSERT_TRUE(obs.loadBrowser(QStringLiteral(ZORVA_BROWSER_STANDIN_FILE)));
 	}
 	const QString dataDir = setup.moduleDataDir.isEmpty() ? QStringLiteral(ZORVA_DATA_DIR) : setup.moduleDataDir;
 	const QString moduleFile = setup.moduleFile.isEmpty() ? QStringLiteral(ZORVA_MODULE_FILE) : setup.moduleFile;
-	moduleName = QFileInfo(moduleFile).completeBaseName();
-	ASSERT_TRUE(host.loadModule(moduleFile, dataDir));
+	moduleName = ObsSetup::moduleName(moduleFile);
+	ASSERT_TRUE(obs.loadModule(moduleFile, dataDir));
 }
 
 void ModuleHostTest::postLoad()
 {
-	host.postLoad();
+	fresh.obs.postLoad();
 }
 
 void ModuleHostTest::unload()
 {
-	if (!loaded)
-		return;
-	host.shutdown();
-	loaded = false;
+	fresh.obs.shutdown();
 }
 
 QString ModuleHostTest::obsWebSocketConfigPath() const
 {
-	return xdgConfigHome.filePath(QString::fromLatin1(ObsWebSocketNames::configRelativePath));
+	return fresh.obs.obsWebSocketConfigPath();
 }
 
 void ModuleHostTest::writeObsWebSocketConfig(const nlohmann::json &config) const
 {
-	QDir().mkpath(QFileInfo(obsWebSocketConfigPath()).absolutePath());
-	QFile file(obsWebSocketConfigPath());
-	ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-	file.write(QByteArray::fromStdString(config.dump()));
+	ASSERT_TRUE(fresh.obs.writeObsWebSocketConfig(QByteArray::fromStdString(config.dump())));
 }
 
 QString ModuleHostTest::moduleConfigFile(const QString &name) const
 {
-	return QDir(moduleConfigDir).filePath(moduleName + QLatin1Char('/') + name);
+	return fresh.obs.moduleConfigFile(moduleName, name);
+}
+
+void ModuleHostTest::seedAuth(const QString &moduleFile, const AccountTokens &account,
+			      const std::vector<IntegrationRecord> &linked) const
+{
+	fresh.obs.seedAuth(ObsSetup::moduleName(moduleFile), account, linked);
 }
 
 std::vector<ObsWebSocketStandin::Event> ModuleHostTest::statusEvents() const
@@ -98,7 +89,7 @@ std::vector<ObsWebSocketStandin::Event> ModuleHostTest::statusEvents() const
 	std::vector<ObsWebSocketStandin::Event> result;
 	for (const auto &event : ObsWebSocketStandin::instance().events()) {
 		const auto data = nlohmann::json::parse(event.dataJson, nullptr, false);
-		if (event.vendor == "vorn-zorva" && event.type == "message" && data.is_object() &&
+		if (event.vendor == ObsWebSocketNames::vendorName && event.type == "message" && data.is_object() &&
 		    data.value("method", "") == "zorva.statusChanged")
 			result.push_back(event);
 	}
@@ -112,7 +103,8 @@ nlohmann::json ModuleHostTest::vendorRequest(const nlohmann::json &request)
 
 nlohmann::json ModuleHostTest::vendorRequestText(const std::string &text)
 {
-	auto future = ObsWebSocketStandin::instance().callVendorRequest("vorn-zorva", "agentTools", text);
+	auto future = ObsWebSocketStandin::instance().callVendorRequest(ObsWebSocketNames::vendorName,
+									ObsWebSocketNames::requestType, text);
 	const bool ready =
 		waitUntil([&] { return future.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
 			  std::chrono::seconds(20));

@@ -5,6 +5,7 @@
 
 #include "EventLoopWait.h"
 #include "ObsWebSocketStandin.h"
+#include "TemporaryObsSetup.h"
 #include "UrlCapture.h"
 
 #include <chrono>
@@ -14,7 +15,6 @@
 #include <vector>
 
 #include <QString>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -43,7 +43,12 @@ protected:
 
 	QString obsWebSocketConfigPath() const;
 	void writeObsWebSocketConfig(const nlohmann::json &config) const;
+	// In the configuration folder of the module loaded last (before any is,
+	// of vorn-zorva.so).
 	QString moduleConfigFile(const QString &name) const;
+	// The auth file of the module in moduleFile, for its next load.
+	void seedAuth(const QString &moduleFile, const AccountTokens &account,
+		      const std::vector<IntegrationRecord> &linked = {}) const;
 
 	std::vector<ObsWebSocketStandin::Event> statusEvents() const;
 	nlohmann::json vendorRequest(const nlohmann::json &request);
@@ -54,11 +59,8 @@ protected:
 
 	// Nothing a test does opens the real system browser.
 	std::unique_ptr<UrlCapture> browser;
-	QTemporaryDir xdgConfigHome;
-	QTemporaryDir scratch;
-	QString moduleConfigDir;
-	QString moduleName = QStringLiteral("vorn-zorva");
-	bool loaded = false;
+	TemporaryObsSetup fresh;
+	QString moduleName = ObsSetup::moduleName(QStringLiteral(ZORVA_MODULE_FILE));
 };
 
 // Names of this process's threads.

@@ -7,6 +7,7 @@
 #include "BrowserJournal.h"
 #include "FrontendStandin.h"
 #include "LogCapture.h"
+#include "host/ObsWebSocketNames.h"
 
 #include <algorithm>
 
@@ -30,6 +31,9 @@ namespace {
 
 const std::vector<std::string> kDockIds = {"vorn-zorva-dock", "vorn-zorva-chat-dock", "vorn-zorva-integrations-dock",
 					   "vorn-zorva-stream-manager-dock"};
+const std::string kVendor = ObsWebSocketNames::vendorName;
+const std::string kRequestType = ObsWebSocketNames::requestType;
+const std::string kVendorRefused = "Failed to register obs-websocket vendor '" + kVendor + "'.";
 
 bool workerThreadRunning()
 {
@@ -91,8 +95,8 @@ TEST_F(ModuleHostTest, FullLifecycleWithExitEvent)
 	EXPECT_TRUE(QMetaType::fromName("nlohmann::json").isValid());
 
 	postLoad();
-	EXPECT_EQ(LogCapture::instance().count(
-			  "[vorn-zorva] Registered obs-websocket vendor 'vorn-zorva' request 'agentTools'."),
+	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Registered obs-websocket vendor '" + kVendor +
+					       "' request '" + kRequestType + "'."),
 		  1u);
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Loaded docks."), 1u);
 	EXPECT_EQ(frontend.addedDocks, kDockIds);
@@ -236,8 +240,7 @@ TEST_F(ModuleHostTest, ObsWebSocketMissing)
 	EXPECT_EQ(lookup[0].level, LOG_DEBUG);
 	// Worded as obs-websocket's API header words it: the whole line, no module prefix.
 	EXPECT_EQ(lookup[0].text, "Unable to fetch obs-websocket proc handler object. obs-websocket not installed?");
-	const auto failure =
-		LogCapture::instance().matching("[vorn-zorva] Failed to register obs-websocket vendor 'vorn-zorva'.");
+	const auto failure = LogCapture::instance().matching("[vorn-zorva] " + kVendorRefused);
 	ASSERT_EQ(failure.size(), 1u);
 	EXPECT_EQ(failure[0].level, LOG_ERROR);
 	EXPECT_EQ(LogCapture::instance().count("[vorn-zorva] Loaded docks."), 1u);
@@ -250,11 +253,10 @@ TEST_F(ModuleHostTest, VendorWithoutHandle)
 	setup.obsWebSocket.noVendorHandle = true;
 	load(setup);
 	postLoad();
-	const auto failure =
-		LogCapture::instance().matching("[vorn-zorva] Failed to register obs-websocket vendor 'vorn-zorva'.");
+	const auto failure = LogCapture::instance().matching("[vorn-zorva] " + kVendorRefused);
 	ASSERT_EQ(failure.size(), 1u);
 	EXPECT_EQ(failure[0].level, LOG_ERROR);
-	EXPECT_EQ(LogCapture::instance().count("request 'agentTools'"), 0u);
+	EXPECT_EQ(LogCapture::instance().count("request '" + kRequestType + "'"), 0u);
 	pumpEvents(300ms);
 	EXPECT_TRUE(statusEvents().empty());
 }
@@ -266,10 +268,10 @@ TEST_F(ModuleHostTest, RequestTypeRefusedStillEmitsEvents)
 	load(setup);
 	postLoad();
 	const auto failure = LogCapture::instance().matching(
-		"[vorn-zorva] Failed to register obs-websocket vendor request 'agentTools'.");
+		"[vorn-zorva] Failed to register obs-websocket vendor request '" + kRequestType + "'.");
 	ASSERT_EQ(failure.size(), 1u);
 	EXPECT_EQ(failure[0].level, LOG_ERROR);
-	EXPECT_EQ(LogCapture::instance().count("Failed to register obs-websocket vendor 'vorn-zorva'."), 0u);
+	EXPECT_EQ(LogCapture::instance().count(kVendorRefused), 0u);
 	// The vendor itself stays registered: host events still go out.
 	EXPECT_TRUE(waitUntil([&] { return !statusEvents().empty(); }, 5s));
 	EXPECT_TRUE(vendorRequest({{"id", "1"}, {"method", "zorva.status"}}).is_null());
@@ -312,7 +314,7 @@ TEST_F(ModuleHostTest, UnderWaylandObsBrowserIsNotAsked)
 TEST_F(ModuleHostTest, UnwritableConfigFolder)
 {
 	// A folder below a regular file cannot be created, not even by root.
-	QFile blocker(scratch.filePath(QStringLiteral("not-a-folder")));
+	QFile blocker(fresh.scratch.filePath(QStringLiteral("not-a-folder")));
 	ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
 	blocker.close();
 	Setup setup;
@@ -402,7 +404,7 @@ TEST_F(ModuleHostTest, ConfigFileCreatedAfterLoadIsPickedUpThroughItsFolder)
 
 TEST_F(ModuleHostTest, TlsEntryAddsItsParentToTheQtPluginPathOnce)
 {
-	const QString dataDir = scratch.filePath(QStringLiteral("module-data"));
+	const QString dataDir = fresh.scratch.filePath(QStringLiteral("module-data"));
 	ASSERT_TRUE(QDir().mkpath(dataDir + QStringLiteral("/tls")));
 	const QString expected = QDir(dataDir).absolutePath();
 	Setup setup;
@@ -417,7 +419,7 @@ TEST_F(ModuleHostTest, TlsEntryAddsItsParentToTheQtPluginPathOnce)
 
 TEST_F(ModuleHostTest, QtPluginPathAlreadyPresentIsNotAddedAgain)
 {
-	const QString dataDir = scratch.filePath(QStringLiteral("module-data"));
+	const QString dataDir = fresh.scratch.filePath(QStringLiteral("module-data"));
 	ASSERT_TRUE(QDir().mkpath(dataDir + QStringLiteral("/tls")));
 	const QString expected = QDir(dataDir).absolutePath();
 	QCoreApplication::addLibraryPath(expected);

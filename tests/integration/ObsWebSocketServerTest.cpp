@@ -7,6 +7,7 @@
 #include "LogCapture.h"
 #include "ObsWebSocketServer.h"
 #include "TestWebSocketClient.h"
+#include "host/ObsWebSocketNames.h"
 #include "websocket/Base64.h"
 #include "websocket/WebSocketHandshake.h"
 
@@ -126,8 +127,8 @@ struct Session {
 	json callModule(const std::string &id, const std::string &method)
 	{
 		return request("CallVendorRequest", id,
-			       {{"vendorName", "vorn-zorva"},
-				{"requestType", "agentTools"},
+			       {{"vendorName", ObsWebSocketNames::vendorName},
+				{"requestType", ObsWebSocketNames::requestType},
 				{"requestData", {{"id", id}, {"method", method}}}});
 	}
 
@@ -347,28 +348,30 @@ TEST_F(ObsWebSocketServerTest, CallVendorRequestIsAnsweredByTheModule)
 	const json status = session.callModule("s1", "zorva.status");
 	EXPECT_EQ(status["requestType"], "CallVendorRequest");
 	EXPECT_EQ(status["requestStatus"], json({{"result", true}, {"code", 100}}));
-	EXPECT_EQ(status["responseData"]["vendorName"], "vorn-zorva");
-	EXPECT_EQ(status["responseData"]["requestType"], "agentTools");
+	EXPECT_EQ(status["responseData"]["vendorName"], ObsWebSocketNames::vendorName);
+	EXPECT_EQ(status["responseData"]["requestType"], ObsWebSocketNames::requestType);
 	// The module finds this very server through the config file.
 	const json &obsWebSocket = status["responseData"]["responseData"]["hostBootstrap"]["obsWebSocket"];
 	EXPECT_EQ(obsWebSocket["port"], kPort);
 	EXPECT_EQ(obsWebSocket["password"], kPassword);
 	EXPECT_FALSE(obsWebSocket.contains("error")) << obsWebSocket.dump();
 
-	const json unknownVendor = session.request(
-		"CallVendorRequest", "u1",
-		{{"vendorName", "nobody"}, {"requestType", "agentTools"}, {"requestData", json::object()}});
+	const json unknownVendor = session.request("CallVendorRequest", "u1",
+						   {{"vendorName", "nobody"},
+						    {"requestType", ObsWebSocketNames::requestType},
+						    {"requestData", json::object()}});
 	EXPECT_EQ(unknownVendor["requestStatus"]["code"], 600);
 	EXPECT_EQ(unknownVendor["requestStatus"]["result"], false);
 	EXPECT_FALSE(unknownVendor.contains("responseData"));
-	const json unknownType =
-		session.request("CallVendorRequest", "u2", {{"vendorName", "vorn-zorva"}, {"requestType", "nothing"}});
+	const json unknownType = session.request(
+		"CallVendorRequest", "u2", {{"vendorName", ObsWebSocketNames::vendorName}, {"requestType", "nothing"}});
 	EXPECT_EQ(unknownType["requestStatus"]["code"], 600);
 
-	const json noVendor = session.request("CallVendorRequest", "m1", {{"requestType", "agentTools"}});
+	const json noVendor =
+		session.request("CallVendorRequest", "m1", {{"requestType", ObsWebSocketNames::requestType}});
 	EXPECT_EQ(noVendor["requestStatus"]["code"], 300);
 	EXPECT_NE(noVendor["requestStatus"]["comment"].get<std::string>().find("vendorName"), std::string::npos);
-	const json noType = session.request("CallVendorRequest", "m2", {{"vendorName", "vorn-zorva"}});
+	const json noType = session.request("CallVendorRequest", "m2", {{"vendorName", ObsWebSocketNames::vendorName}});
 	EXPECT_EQ(noType["requestStatus"]["code"], 300);
 	EXPECT_EQ(session.request("CallVendorRequest", "m3")["requestStatus"]["code"], 300);
 
@@ -380,8 +383,8 @@ TEST_F(ObsWebSocketServerTest, CallVendorRequestIsAnsweredByTheModule)
 		leaving.send(6, {{"requestType", "CallVendorRequest"},
 				 {"requestId", "gone"},
 				 {"requestData",
-				  {{"vendorName", "vorn-zorva"},
-				   {"requestType", "agentTools"},
+				  {{"vendorName", ObsWebSocketNames::vendorName},
+				   {"requestType", ObsWebSocketNames::requestType},
 				   {"requestData", {{"id", "gone"}, {"method", "zorva.refreshHostBootstrap"}}}}}});
 		pumpEvents(20ms); // the request leaves and is read before the client goes
 	}
@@ -426,7 +429,7 @@ TEST_F(ObsWebSocketServerTest, VendorEventsReachSubscribedClients)
 	const json event = everything.statusEvent();
 	EXPECT_EQ(event["eventType"], "VendorEvent");
 	EXPECT_EQ(event["eventIntent"], 512);
-	EXPECT_EQ(event["eventData"]["vendorName"], "vorn-zorva");
+	EXPECT_EQ(event["eventData"]["vendorName"], ObsWebSocketNames::vendorName);
 	EXPECT_EQ(event["eventData"]["eventType"], "message");
 	EXPECT_TRUE(event["eventData"]["eventData"]["params"].contains("hostBootstrap"));
 	pumpEvents(300ms);
@@ -501,7 +504,8 @@ TEST_F(ObsWebSocketServerTest, ObsWebSocketJsCallsTheModule)
 	QProcess check;
 	check.setWorkingDirectory(folder);
 	check.start(node, {QStringLiteral("check.mjs"), QStringLiteral("ws://127.0.0.1:%1").arg(kPort),
-			   QString::fromLatin1(kPassword)});
+			   QString::fromLatin1(kPassword), QString::fromLatin1(ObsWebSocketNames::vendorName),
+			   QString::fromLatin1(ObsWebSocketNames::requestType)});
 	ASSERT_TRUE(check.waitForStarted(5000));
 	const bool finished = waitUntil([&] { return check.state() == QProcess::NotRunning; }, 40s);
 	if (!finished) {

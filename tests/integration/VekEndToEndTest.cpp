@@ -9,9 +9,7 @@
 #include "TestWebSocketClient.h"
 #include "TlsTcpServer.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,23 +19,13 @@ using nlohmann::json;
 
 TEST_F(ModuleHostTest, VekEventsReachThePagesAndRejectedTokensUnlink)
 {
-	TestTls::trustTestAuthority();
+	ThrowawayTls::trustAuthority();
 	FakeVekRealtime vek;
 	ASSERT_TRUE(vek.listen(ZORVA_E2E_VEK_PORT));
 
 	Setup setup;
 	setup.moduleFile = QStringLiteral(ZORVA_E2E_MODULE_FILE);
-	setup.moduleConfigDir = scratch.filePath(QStringLiteral("plugin_config"));
-	const QString authFile = setup.moduleConfigDir + QStringLiteral("/vorn-zorva-e2e/zorva-auth.json");
-	QDir().mkpath(QFileInfo(authFile).absolutePath());
-	QFile file(authFile);
-	ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-	file.write(QJsonDocument(QJsonObject{{"integrations", QJsonArray{QJsonObject{{"platform", "TWITCH"},
-										     {"token", "vek-token"},
-										     {"upid", "u1"},
-										     {"username", "ann"}}}}})
-			   .toJson());
-	file.close();
+	seedAuth(setup.moduleFile, {}, {{"TWITCH", "vek-token", "u1", "ann"}});
 
 	load(setup);
 	postLoad();
@@ -74,7 +62,7 @@ TEST_F(ModuleHostTest, VekEventsReachThePagesAndRejectedTokensUnlink)
 	EXPECT_EQ(json::parse(page.texts()[3]), json({{"event_type", "X_LOGOUT"}, {"upid", "u1"}}));
 	ASSERT_TRUE(waitUntil(
 		[&] { return LogCapture::instance().count("[vorn-zorva] Vek worker remove upid=u1") == 1; }, 5s));
-	QFile saved(authFile);
+	QFile saved(moduleConfigFile(QStringLiteral("zorva-auth.json")));
 	ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
 	EXPECT_TRUE(QJsonDocument::fromJson(saved.readAll()).object().value("integrations").toArray().isEmpty());
 	const json status = json::parse(statusEvents().back().dataJson)["params"];

@@ -6,6 +6,7 @@
 #include "FrontendStandin.h"
 #include "LogCapture.h"
 #include "StandinHost.h"
+#include "host/ObsWebSocketNames.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -88,8 +89,8 @@ TEST_F(VendorBridgeTest, ManyConcurrentRequestsNeverDeadlock)
 		const json request = {{"id", std::to_string(i)},
 				      {"method", i % 2 ? "zorva.getHostBootstrap" : "accounts.handleRedirect"},
 				      {"params", {{"url", "https://example.invalid/?n=" + std::to_string(i)}}}};
-		futures.push_back(
-			ObsWebSocketStandin::instance().callVendorRequest("vorn-zorva", "agentTools", request.dump()));
+		futures.push_back(ObsWebSocketStandin::instance().callVendorRequest(
+			ObsWebSocketNames::vendorName, ObsWebSocketNames::requestType, request.dump()));
 	}
 	ASSERT_TRUE(waitUntil(
 		[&] {
@@ -187,7 +188,7 @@ TEST_F(VendorBridgeTest, RequestsRacingExitAndUnloadAreAllAnswered)
 			while (!stop) {
 				const int before = phase;
 				const auto response = ObsWebSocketStandin::instance().callVendorRequestHere(
-					"vorn-zorva", "agentTools", request);
+					ObsWebSocketNames::vendorName, ObsWebSocketNames::requestType, request);
 				const json answer = json::parse(response.responseJson, nullptr, false);
 				if (answer == refused)
 					++refusedInPhase[before];

@@ -2,14 +2,13 @@
 // the password, calls the module through CallVendorRequest and waits for the
 // status event the module publishes after a refresh.
 //
-// Usage: node check.mjs <ws://127.0.0.1:PORT> <password>
+// Usage: node check.mjs <ws://127.0.0.1:PORT> <password> <vendor name> <request type>
 // Exit code 0 when everything arrived as expected, 1 with a message otherwise.
 
 import { OBSWebSocket } from 'obs-websocket-js/json';
 
-const [url, password] = process.argv.slice(2);
+const [url, password, vendorName, requestType] = process.argv.slice(2);
 const eventTimeoutMs = 10000;
-const vendorName = 'vorn-zorva';
 
 function fail(message) {
 	console.error(`check.mjs: ${message}`);
@@ -19,7 +18,7 @@ function fail(message) {
 function callModule(obs, id, method) {
 	return obs.call('CallVendorRequest', {
 		vendorName,
-		requestType: 'agentTools',
+		requestType,
 		requestData: { id, method },
 	});
 }
@@ -53,7 +52,7 @@ async function main() {
 		fail(`negotiated RPC version ${identified.negotiatedRpcVersion}, expected 1`);
 
 	const status = await callModule(obs, '1', 'zorva.status');
-	if (status.vendorName !== vendorName || status.requestType !== 'agentTools')
+	if (status.vendorName !== vendorName || status.requestType !== requestType)
 		fail(`unexpected vendor response envelope: ${JSON.stringify(status)}`);
 	if (!status.responseData?.hostBootstrap)
 		fail(`zorva.status has no hostBootstrap: ${JSON.stringify(status.responseData)}`);

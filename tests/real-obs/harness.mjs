@@ -18,22 +18,20 @@ import { fileURLToPath } from 'node:url';
 import { OBSWebSocket } from 'obs-websocket-js/json';
 import WebSocket from 'ws';
 
-export const obsWebSocketPort = 24456;
-export const eventProxyPort = 44423;
-export const accountPort = 27701;
-export const callbackPort = 49231;
-export const vendorName = 'vorn-zorva';
-// The plugin's own panel host in the user plugin folder, beside the module.
-export const panelHostFolder = 'vorn-zorva/bin/64bit/vorn-zorva';
-
-const sourceDir = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
-
 function required(name) {
 	const value = process.env[name];
 	if (!value)
 		throw new Error(`${name} is not set: run through scripts/test-real-obs`);
 	return value;
 }
+
+// The ports and names this build was configured with (tests/real-obs/CMakeLists.txt).
+const configured = JSON.parse(fs.readFileSync(path.join(required('ZORVA_BUILD_DIR'), 'tests/real-obs/real-obs.json'),
+	'utf8'));
+export const { obsWebSocketPort, eventProxyPort, callbackPort, vendorName, requestType, webAppPort, accountPort } =
+	configured;
+// The plugin's own panel host in the user plugin folder, beside the module.
+export const panelHostFolder = 'vorn-zorva/bin/64bit/vorn-zorva';
 
 // Lines of a child process's output, with waits on what they say.
 export class LineLog {
@@ -132,6 +130,28 @@ export async function startSamples(seedAuthFile) {
 	};
 }
 
+// OBS with the module beside the sample services, which first link one
+// sample platform account, and a client of its obs-websocket. What started
+// is ended again when a later step fails.
+export async function startLinkedSession() {
+	const setup = prepareHome();
+	const samples = await startSamples(setup.authFile);
+	let session;
+	try {
+		session = await startObs(setup);
+		return { samples, session, client: await connect(session) };
+	} catch (error) {
+		await stopLinkedSession({ samples, session });
+		throw error;
+	}
+}
+
+// Ends what startLinkedSession started.
+export async function stopLinkedSession({ samples, session }) {
+	await cleanUp(session);
+	await samples?.stop();
+}
+
 function writeFile(file, text) {
 	fs.mkdirSync(path.dirname(file), { recursive: true });
 	fs.writeFileSync(file, text);
@@ -207,7 +227,7 @@ export async function startObs(setup, { withModule = true } = {}) {
 			XDG_CONFIG_HOME: setup.home,
 			PATH: `${path.dirname(setup.browser)}:${process.env.PATH}`,
 			BROWSER: setup.browser,
-			ZORVA_PROBE_CA_FILE: path.join(sourceDir, 'devhost/tls/ca.pem'),
+			ZORVA_PROBE_CA_FILE: configured.caFile,
 			...(setup.extraPlugins && {
 				OBS_PLUGINS_PATH: path.join(setup.extraPlugins, '%module%/bin/64bit'),
 				OBS_PLUGINS_DATA_PATH: path.join(setup.extraPlugins, '%module%/data'),
@@ -228,7 +248,7 @@ export async function startObs(setup, { withModule = true } = {}) {
 	await Promise.race([
 		Promise.all([
 			log.waitFor('[obs-websocket] [WebSocketServer::Start] Server started successfully'),
-			withModule && log.waitFor('[vorn-zorva] Event proxy listening on ws://127.0.0.1:44423'),
+			withModule && log.waitFor(`[vorn-zorva] Event proxy listening on ws://127.0.0.1:${eventProxyPort}`),
 			log.waitFor('[real-obs-probe] frontend event FINISHED_LOADING'),
 		]),
 		exited.then((result) => {
@@ -309,7 +329,7 @@ export async function connect(session) {
 export async function callModule(client, method, params = {}, id = method) {
 	const reply = await client.call('CallVendorRequest', {
 		vendorName,
-		requestType: 'agentTools',
+		requestType,
 		requestData: { id, method, params },
 	});
 	return reply.responseData;

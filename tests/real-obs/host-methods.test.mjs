@@ -6,28 +6,16 @@ import assert from 'node:assert/strict';
 import { after, before, test } from 'node:test';
 
 import {
-	callModule, cleanUp, connect, openedUrls, prepareHome, startObs, startSamples, until, vendorName,
+	callModule, openedUrls, requestType, startLinkedSession, stopLinkedSession, until, vendorName,
 } from './harness.mjs';
 
-let samples;
-let session;
-let client;
-
-before(async () => {
-	const setup = prepareHome();
-	samples = await startSamples(setup.authFile); // one linked sample platform account
-	session = await startObs(setup);
-	client = await connect(session);
-});
-
-after(async () => {
-	await cleanUp(session);
-	await samples?.stop();
-});
+let samples, session, client;
+before(async () => ({ samples, session, client } = await startLinkedSession()));
+after(() => stopLinkedSession({ samples, session }));
 
 // The vendor's response data for request data as given.
 async function send(requestData) {
-	const reply = await client.call('CallVendorRequest', { vendorName, requestType: 'agentTools', requestData });
+	const reply = await client.call('CallVendorRequest', { vendorName, requestType, requestData });
 	return reply.responseData;
 }
 

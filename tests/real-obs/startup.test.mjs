@@ -7,25 +7,13 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 
 import {
-	callModule, callProbe, cleanUp, connect, connectProxy, obsWebSocketPort, prepareHome, quitLikeAUser, startObs,
-	startSamples, until, vendorName,
+	callModule, callProbe, connect, connectProxy, obsWebSocketPort, quitLikeAUser, startLinkedSession, stopLinkedSession,
+	until, vendorName,
 } from './harness.mjs';
 
-let samples;
-let session;
-let client;
-
-before(async () => {
-	const setup = prepareHome();
-	samples = await startSamples(setup.authFile);
-	session = await startObs(setup);
-	client = await connect(session);
-});
-
-after(async () => {
-	await cleanUp(session);
-	await samples?.stop();
-});
+let samples, session, client;
+before(async () => ({ samples, session, client } = await startLinkedSession()));
+after(() => stopLinkedSession({ samples, session }));
 
 test('OBS, obs-websocket and Qt are the ones installed beside this build', async (t) => {
 	const { obsVersion, obsWebSocketVersion } = await client.call('GetVersion');

@@ -11,7 +11,7 @@ import { test } from 'node:test';
 
 import {
 	approveSampleSignIn, callModule, callProbe, cleanUp, connect, prepareHome, quitLikeAUser, startObs, until,
-	vendorName,
+	vendorName, webAppPort,
 } from './harness.mjs';
 
 const plugins = '/usr/lib/x86_64-linux-gnu/obs-plugins';
@@ -28,7 +28,7 @@ const packageFiles = () => run('dpkg-query', '-L', 'obs-vorn-zorva').split('\n')
 
 // The sample web application answers: the services came up in the build root.
 async function samplesUp() {
-	await until(async () => (await fetch('http://127.0.0.1:27700/').catch(() => null))?.ok, {
+	await until(async () => (await fetch(`http://127.0.0.1:${webAppPort}/`).catch(() => null))?.ok, {
 		what: 'the sample services answering', timeoutMs: 60000,
 	});
 }

@@ -7,7 +7,7 @@
 FakeVekRealtime::FakeVekRealtime(bool trustedCertificate, QObject *parent) : QObject(parent)
 {
 	clock.start();
-	server.setTls(TestTls::serverConfiguration(trustedCertificate));
+	server.setTls(ThrowawayTls::serverConfiguration(trustedCertificate));
 	connect(&server, &QTcpServer::newConnection, this, &FakeVekRealtime::onNewConnection);
 }
 

@@ -23,7 +23,7 @@ protected:
 	{
 		quietLogs();
 		ASSERT_TRUE(realtime.listen());
-		ASSERT_TRUE(rest.listenTls(TestTls::serverConfiguration()));
+		ASSERT_TRUE(rest.listenTls(ThrowawayTls::serverConfiguration()));
 		runtime = std::make_unique<VekRuntime>(testService(realtime.port(), rest.baseUrl()));
 		EventProxyServer::Options options;
 		options.port = 0;

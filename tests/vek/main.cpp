@@ -10,6 +10,6 @@ int main(int argc, char **argv)
 	QCoreApplication app(argc, argv);
 	// The fake Vek's certificate is signed by the throwaway test CA; the code
 	// under test keeps using the platform default configuration.
-	TestTls::trustTestAuthority();
+	ThrowawayTls::trustAuthority();
 	return RUN_ALL_TESTS();
 }

@@ -13,6 +13,8 @@ const char *reasonPhrase(int status)
 	switch (status) {
 	case 200:
 		return "OK";
+	case 302:
+		return "Found";
 	case 400:
 		return "Bad Request";
 	case 401:
@@ -24,6 +26,16 @@ const char *reasonPhrase(int status)
 	default:
 		return "Status";
 	}
+}
+
+bool isWebSocketUpgrade(const QByteArray &head)
+{
+	for (const QByteArray &line : head.split('\n')) {
+		const qsizetype colon = line.indexOf(':');
+		if (colon > 0 && line.left(colon).trimmed().toLower() == "upgrade")
+			return line.mid(colon + 1).trimmed().toLower() == "websocket";
+	}
+	return false;
 }
 
 } // namespace
@@ -91,6 +103,16 @@ void FakeHttpServer::route(const QByteArray &method, const QString &path, Respon
 	route(method, path, [response](const Request &) { return response; });
 }
 
+void FakeHttpServer::routeOthers(Handler handler)
+{
+	others = std::move(handler);
+}
+
+void FakeHttpServer::onWebSocketUpgrade(UpgradeHandler handler)
+{
+	upgrades = std::move(handler);
+}
+
 void FakeHttpServer::releaseHeld()
 {
 	const auto held = std::exchange(heldAnswers, {});
@@ -105,14 +127,29 @@ void FakeHttpServer::onNewConnection()
 	while (QTcpSocket *socket = server.nextPendingConnection()) {
 		++liveConnections;
 		connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
-		connect(socket, &QTcpSocket::disconnected, this, [this] { --liveConnections; });
-		connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+		connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
+			--liveConnections;
+			socket->deleteLater();
+		});
 		connect(socket, &QObject::destroyed, this, [this, socket] { buffers.remove(socket); });
 	}
 }
 
 void FakeHttpServer::onReadyRead(QTcpSocket *socket)
 {
+	if (upgrades && !buffers.contains(socket)) {
+		// Until its head is complete, a new request is only peeked at, so
+		// that an upgrade reaches the WebSocket side unread, as if that side
+		// had accepted the connection itself.
+		const QByteArray peeked = socket->peek(socket->bytesAvailable());
+		const qsizetype headEnd = peeked.indexOf("\r\n\r\n");
+		if (headEnd < 0)
+			return;
+		if (isWebSocketUpgrade(peeked.left(headEnd))) {
+			handOver(socket);
+			return;
+		}
+	}
 	QByteArray &buffer = buffers[socket];
 	buffer += socket->readAll();
 	const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
@@ -136,8 +173,9 @@ void FakeHttpServer::onReadyRead(QTcpSocket *socket)
 	requests.append(request);
 
 	const auto handler = routes.find({request.method, request.path()});
-	const Response response =
-		handler != routes.end() ? (*handler)(request) : Response{404, "{}", 0, "application/json"};
+	const Response response = handler != routes.end() ? (*handler)(request)
+				  : others                ? others(request)
+							  : Response{404, "{}", 0, "application/json"};
 	if (response.hang)
 		return;
 	if (response.held) {
@@ -155,12 +193,21 @@ void FakeHttpServer::onReadyRead(QTcpSocket *socket)
 	});
 }
 
+void FakeHttpServer::handOver(QTcpSocket *socket)
+{
+	--liveConnections;
+	socket->disconnect(this);
+	socket->setParent(nullptr);
+	upgrades(socket);
+}
+
 void FakeHttpServer::respond(QTcpSocket *socket, const Response &response)
 {
-	QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) +
-			 "\r\nContent-Type: " + response.contentType +
-			 "\r\nContent-Length: " + QByteArray::number(response.body.size()) +
-			 "\r\nConnection: close\r\n";
+	QByteArray out =
+		"HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
+	if (!response.contentType.isEmpty())
+		out += "Content-Type: " + response.contentType + "\r\n";
+	out += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n";
 	for (const auto &[name, value] : response.headers)
 		out += name + ": " + value + "\r\n";
 	out += "\r\n" + response.body;

@@ -2,7 +2,10 @@
 
 // A small HTTP/1.1 server on loopback standing in for a remote service:
 // routes by method and path, records every request, replies with configured
-// status, body and delay.
+// status, body and delay. The tests' fakes and the development host's sample
+// services are both made of it: plain sockets, so that it builds the same
+// with every Qt the development host builds with, and so that faults can be
+// served byte by byte.
 
 #include <functional>
 
@@ -41,7 +44,7 @@ public:
 		int status = 200;
 		QByteArray body = "{}";
 		int delayMs = 0;
-		QByteArray contentType = "application/json";
+		QByteArray contentType = "application/json"; // empty: no Content-Type
 		// Faults: never answer (the connection stays open), or send only
 		// the first cutAfterBytes bytes of the response and then close.
 		bool hang = false;
@@ -53,6 +56,9 @@ public:
 	};
 
 	using Handler = std::function<Response(const Request &)>;
+	// Takes over a connection whose request is a WebSocket upgrade, with the
+	// request still unread on the socket.
+	using UpgradeHandler = std::function<void(QTcpSocket *)>;
 
 	explicit FakeHttpServer(QObject *parent = nullptr);
 
@@ -64,6 +70,10 @@ public:
 
 	void route(const QByteArray &method, const QString &path, Handler handler);
 	void route(const QByteArray &method, const QString &path, Response response);
+	// Answers what no route matches; without one, 404.
+	void routeOthers(Handler handler);
+	// Hands WebSocket upgrade requests to the handler instead of answering them.
+	void onWebSocketUpgrade(UpgradeHandler handler);
 	// Sends the answers held so far.
 	void releaseHeld();
 
@@ -74,9 +84,12 @@ public:
 private:
 	void onNewConnection();
 	void onReadyRead(QTcpSocket *socket);
+	void handOver(QTcpSocket *socket);
 	void respond(QTcpSocket *socket, const Response &response);
 
 	QMap<QPair<QByteArray, QString>, Handler> routes;
+	Handler others;
+	UpgradeHandler upgrades;
 	QHash<QTcpSocket *, QByteArray> buffers;
 	QList<QPair<QPointer<QTcpSocket>, Response>> heldAnswers;
 	bool tls = false;

@@ -8,13 +8,13 @@ namespace {
 
 QByteArray readFile(const QString &name)
 {
-	QFile file(QStringLiteral(ZORVA_TEST_TLS_DIR "/") + name);
+	QFile file(QStringLiteral(ZORVA_TLS_DIR "/") + name);
 	return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
 
-QSslConfiguration TestTls::serverConfiguration(bool trusted)
+QSslConfiguration ThrowawayTls::serverConfiguration(bool trusted)
 {
 	QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
 	const QString base = trusted ? QStringLiteral("server") : QStringLiteral("untrusted");
@@ -24,7 +24,7 @@ QSslConfiguration TestTls::serverConfiguration(bool trusted)
 	return configuration;
 }
 
-void TestTls::trustTestAuthority()
+void ThrowawayTls::trustAuthority()
 {
 	QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
 	configuration.addCaCertificates(QSslCertificate::fromData(readFile(QStringLiteral("ca.pem"))));

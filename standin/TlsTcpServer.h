@@ -47,11 +47,12 @@ private:
 	bool useTls = false;
 };
 
-// The throwaway certificates of tests/support/tls.
-namespace TestTls {
+// The throwaway certificates of standin/tls, which the tests' fakes and the
+// development host's sample Vek serve.
+namespace ThrowawayTls {
 // Server configuration with the CA-signed localhost certificate, or the
 // self-signed one that nobody trusts.
 QSslConfiguration serverConfiguration(bool trusted = true);
-// Adds the test CA to this process's default TLS configuration.
-void trustTestAuthority();
-} // namespace TestTls
+// Adds the throwaway CA to this process's default TLS configuration.
+void trustAuthority();
+} // namespace ThrowawayTls
