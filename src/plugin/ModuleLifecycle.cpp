@@ -12,7 +12,6 @@
 #include "obs/FrontendApi.h"
 #include "obs/Log.h"
 #include "obs/ObsString.h"
-#include "plugin/ModuleHostTargets.h"
 #include "plugin/ModuleState.h"
 #include "threading/ThreadCalls.h"
 #include "values/MetaTypes.h"
@@ -191,11 +190,10 @@ void createWorkerObjects(ModuleState &state)
 			 &onIntegrationLoggedOut);
 }
 
-void createHostTargets(ModuleState &state)
+void registerHostMethods(ModuleState &state)
 {
-	state.hostTargets = makeModuleHostTargets(HostTargetCollaborators{
-		*state.authController, state.workerObjects->eventProxy(), &hostBootstrapSources, &refreshHostState});
-	registerHostHandlers(*state.vendor, *state.hostTargets);
+	registerHostHandlers(*state.vendor, HostTargets{*state.authController, state.workerObjects->eventProxy(),
+							&hostBootstrapSources, &refreshHostState});
 }
 
 std::unique_ptr<DockSet> createDockSet(const ModuleState &state)
@@ -250,7 +248,7 @@ bool loadModule()
 	createUiObjects(state);
 	armConfigWatcher();
 	createWorkerObjects(state);
-	createHostTargets(state);
+	registerHostMethods(state);
 	state.dockSet = createDockSet(state);
 	obs_frontend_add_event_callback(&frontendEventCallback, nullptr);
 
@@ -294,7 +292,6 @@ void unloadModule()
 		state.vendor->forgetRegistration();
 		state.vendor.reset();
 	}
-	state.hostTargets.reset();
 	state.workerObjects.reset();
 	state.refreshDebounce.reset();
 	state.configWatcher.reset();

@@ -5,7 +5,6 @@
 #include "host/ObsWebSocketDiscovery.h"
 #include "host/ObsWebSocketVendor.h"
 #include "host/RefreshDebounce.h"
-#include "plugin/ModuleHostTargets.h"
 #include "worker/WorkerObjects.h"
 
 #include <QFileSystemWatcher>

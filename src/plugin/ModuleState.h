@@ -9,7 +9,6 @@
 
 class AuthController;
 class DockSet;
-class HostTargets;
 class ObsWebSocketDiscovery;
 class ObsWebSocketVendor;
 class QFileSystemWatcher;
@@ -29,7 +28,6 @@ struct ModuleState {
 	std::unique_ptr<QFileSystemWatcher> configWatcher;
 	std::unique_ptr<RefreshDebounce> refreshDebounce;
 	std::unique_ptr<WorkerObjects> workerObjects;
-	std::unique_ptr<HostTargets> hostTargets;
 	std::unique_ptr<DockSet> dockSet;
 
 	// Set by a load that went through: the host could run the module. Post-load
