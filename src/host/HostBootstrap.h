@@ -19,7 +19,7 @@ struct ObsWebSocketBootstrap {
 	qint32 rpcVersion = 1;
 	QString vendorName = QString::fromLatin1(ObsWebSocketNames::vendorName);
 	QString vendorRequestType = QString::fromLatin1(ObsWebSocketNames::requestType);
-	QString vendorEventType = QStringLiteral("message");
+	QString vendorEventType = QString::fromLatin1(ObsWebSocketNames::eventType);
 	bool enabled = false;
 	QString error; // empty: usable
 

@@ -8,6 +8,8 @@ namespace ObsWebSocketNames {
 // The vendor the module registers, and the one request type it serves.
 inline constexpr char vendorName[] = "vorn-zorva";
 inline constexpr char requestType[] = "agentTools";
+// The type of every vendor event the module emits.
+inline constexpr char eventType[] = "message";
 
 // obs-websocket's settings file, below the user's configuration folder.
 inline constexpr char configRelativePath[] = "obs-studio/plugin_config/obs-websocket/config.json";

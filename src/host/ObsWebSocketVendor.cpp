@@ -232,7 +232,7 @@ void ObsWebSocketVendor::emitEvent(const QString &eventName, const std::function
 		if (proc_handler_t *ph = obsWebSocketProcHandler()) {
 			calldata_t cd;
 			calldata_init(&cd);
-			calldata_set_string(&cd, "type", eventType);
+			calldata_set_string(&cd, "type", ObsWebSocketNames::eventType);
 			calldata_set_ptr(&cd, "data", data);
 			calldata_set_ptr(&cd, "vendor", handle);
 			proc_handler_call(ph, "vendor_event_emit", &cd);

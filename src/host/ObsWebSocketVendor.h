@@ -24,8 +24,6 @@ public:
 
 	using Handler = std::function<void(const QJsonObject &params, const Responder &responder)>;
 
-	static constexpr const char *eventType = "message";
-
 	explicit ObsWebSocketVendor(std::string vendorName);
 	~ObsWebSocketVendor();
 

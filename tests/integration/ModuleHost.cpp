@@ -89,8 +89,8 @@ std::vector<ObsWebSocketStandin::Event> ModuleHostTest::statusEvents() const
 	std::vector<ObsWebSocketStandin::Event> result;
 	for (const auto &event : ObsWebSocketStandin::instance().events()) {
 		const auto data = nlohmann::json::parse(event.dataJson, nullptr, false);
-		if (event.vendor == ObsWebSocketNames::vendorName && event.type == "message" && data.is_object() &&
-		    data.value("method", "") == "zorva.statusChanged")
+		if (event.vendor == ObsWebSocketNames::vendorName && event.type == ObsWebSocketNames::eventType &&
+		    data.is_object() && data.value("method", "") == "zorva.statusChanged")
 			result.push_back(event);
 	}
 	return result;

@@ -430,7 +430,7 @@ TEST_F(ObsWebSocketServerTest, VendorEventsReachSubscribedClients)
 	EXPECT_EQ(event["eventType"], "VendorEvent");
 	EXPECT_EQ(event["eventIntent"], 512);
 	EXPECT_EQ(event["eventData"]["vendorName"], ObsWebSocketNames::vendorName);
-	EXPECT_EQ(event["eventData"]["eventType"], "message");
+	EXPECT_EQ(event["eventData"]["eventType"], ObsWebSocketNames::eventType);
 	EXPECT_TRUE(event["eventData"]["eventData"]["params"].contains("hostBootstrap"));
 	pumpEvents(300ms);
 	EXPECT_EQ(generalOnly.countOp(5), 0u);
@@ -505,7 +505,8 @@ TEST_F(ObsWebSocketServerTest, ObsWebSocketJsCallsTheModule)
 	check.setWorkingDirectory(folder);
 	check.start(node, {QStringLiteral("check.mjs"), QStringLiteral("ws://127.0.0.1:%1").arg(kPort),
 			   QString::fromLatin1(kPassword), QString::fromLatin1(ObsWebSocketNames::vendorName),
-			   QString::fromLatin1(ObsWebSocketNames::requestType)});
+			   QString::fromLatin1(ObsWebSocketNames::requestType),
+			   QString::fromLatin1(ObsWebSocketNames::eventType)});
 	ASSERT_TRUE(check.waitForStarted(5000));
 	const bool finished = waitUntil([&] { return check.state() == QProcess::NotRunning; }, 40s);
 	if (!finished) {

@@ -2,12 +2,12 @@
 // the password, calls the module through CallVendorRequest and waits for the
 // status event the module publishes after a refresh.
 //
-// Usage: node check.mjs <ws://127.0.0.1:PORT> <password> <vendor name> <request type>
+// Usage: node check.mjs <ws://127.0.0.1:PORT> <password> <vendor name> <request type> <event type>
 // Exit code 0 when everything arrived as expected, 1 with a message otherwise.
 
 import { OBSWebSocket } from 'obs-websocket-js/json';
 
-const [url, password, vendorName, requestType] = process.argv.slice(2);
+const [url, password, vendorName, requestType, eventType] = process.argv.slice(2);
 const eventTimeoutMs = 10000;
 
 function fail(message) {
@@ -32,7 +32,7 @@ function nextStatusEvent(obs) {
 			reject(new Error(`no zorva.statusChanged VendorEvent within ${eventTimeoutMs} ms`));
 		}, eventTimeoutMs);
 		function onEvent(event) {
-			if (event.vendorName !== vendorName || event.eventType !== 'message' ||
+			if (event.vendorName !== vendorName || event.eventType !== eventType ||
 			    event.eventData?.method !== 'zorva.statusChanged')
 				return;
 			clearTimeout(timer);

@@ -28,8 +28,9 @@ function required(name) {
 // The ports and names this build was configured with (tests/real-obs/CMakeLists.txt).
 const configured = JSON.parse(fs.readFileSync(path.join(required('ZORVA_BUILD_DIR'), 'tests/real-obs/real-obs.json'),
 	'utf8'));
-export const { obsWebSocketPort, eventProxyPort, callbackPort, vendorName, requestType, webAppPort, accountPort } =
-	configured;
+export const {
+	obsWebSocketPort, eventProxyPort, callbackPort, vendorName, requestType, eventType, webAppPort, accountPort,
+} = configured;
 // The plugin's own panel host in the user plugin folder, beside the module.
 export const panelHostFolder = 'vorn-zorva/bin/64bit/vorn-zorva';
 

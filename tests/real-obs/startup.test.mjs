@@ -7,8 +7,8 @@ import path from 'node:path';
 import { after, before, test } from 'node:test';
 
 import {
-	callModule, callProbe, connect, connectProxy, obsWebSocketPort, quitLikeAUser, startLinkedSession, stopLinkedSession,
-	until, vendorName,
+	callModule, callProbe, connect, connectProxy, eventType, obsWebSocketPort, quitLikeAUser, startLinkedSession,
+	stopLinkedSession, until, vendorName,
 } from './harness.mjs';
 
 let samples, session, client;
@@ -96,7 +96,7 @@ test('host methods through CallVendorRequest, and the status event after a refre
 	});
 	await callModule(client, 'zorva.refreshHostBootstrap');
 	const event = await statusEvent;
-	assert.equal(event.eventType, 'message');
+	assert.equal(event.eventType, eventType);
 	assert.equal(event.eventData.params.hostBootstrap.eventProxyUrl, bootstrap.eventProxyUrl);
 });
 
