@@ -49,3 +49,15 @@ obs_suite() {
 in_loopback() {
   unshare --net -- bash -c 'ip link set lo up && exec "$@"' in_loopback "$@"
 }
+
+# A package's build takes only the deployment's settings (-DZORVA_<setting>=<value>):
+# the rest of it is the scripts'. Exits with a message on anything else.
+deployment_settings() {
+  local setting
+  for setting in "$@"; do
+    case "$setting" in
+      -DZORVA_*=*) ;;
+      *) echo "error: '$setting' is no -DZORVA_<setting>=<value>" >&2; exit 2 ;;
+    esac
+  done
+}
